@@ -1,0 +1,5 @@
+"""A first look at Brackwater."""
+
+import brackwater
+
+print("brackwater", brackwater.__name__)

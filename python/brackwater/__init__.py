@@ -1,0 +1,5 @@
+"""Brackwater: an embedded database engine for posits."""
+
+from ._api import Database
+
+__all__ = ["Database"]

@@ -1,0 +1,104 @@
+// The append-only store: a directory holding "store.lock", "manifest.bmf" (replaced through
+// "manifest.next") and the log segment "log-0000000000000001.btl".
+//
+// Opening takes an exclusive lock, validates the manifest and the log header, cuts the log back to
+// its committed length and replays it. Every accepted batch is appended as one committed batch:
+// data, flush, manifest replacement, directory flush. After an uncertain write the writer is
+// fail-closed until the store is opened again.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "construct/error.h"
+#include "construct/identity.h"
+#include "construct/records.h"
+#include "literal/literal.h"
+#include "literal/time_value.h"
+
+namespace brackwater::storage {
+
+using construct::Identity;
+using construct::Result;
+
+enum class RecordType : uint8_t { Role = 1, Codec = 2, Posit = 3, Commit = 255 };
+
+// What the engine hands to the store for one record.
+struct PendingRecord {
+  std::vector<uint8_t> payload;
+  uint16_t flags = 0;
+  uint8_t type = 0;
+  uint8_t version = 1;
+};
+
+// A record with its assigned sequence, as framed in the log.
+struct SequencedRecord {
+  std::vector<uint8_t> payload;
+  uint64_t sequence = 0;
+  uint16_t flags = 0;
+  uint8_t type = 0;
+  uint8_t version = 1;
+};
+
+struct ReplayedRole {
+  std::string name;
+  Identity identity = 0;
+  bool reserved = false;
+};
+
+struct ReplayedPosit {
+  Identity identity = 0;
+  std::vector<std::pair<Identity, Identity>> members;  // (Role, Thing), canonical order
+  literal::Literal value;
+  literal::TimeValue time;
+};
+
+struct ReplayedLog {
+  std::vector<ReplayedRole> roles;    // log order
+  std::vector<ReplayedPosit> posits;  // log order
+  bool codec_registry_complete = false;
+  uint64_t next_record_seq = 1;
+  uint64_t next_batch_seq = 1;
+  uint64_t batch_count = 0;
+};
+
+class Fs;  // the file-system interface under the store (storage/fs.h)
+
+class Store {
+ public:
+  // Opens (creating when new) the store directory at `path` on the real file system.
+  static Result<std::pair<std::unique_ptr<Store>, ReplayedLog>> open(const std::string& path);
+  // The same over an injected file system (tests).
+  static Result<std::pair<std::unique_ptr<Store>, ReplayedLog>> open(const std::string& path,
+                                                                     std::shared_ptr<Fs> fs);
+  ~Store();
+
+  // Appends the records as one committed batch. The caller files its in-memory records only
+  // after success.
+  Result<std::vector<SequencedRecord>> append_batch(std::vector<PendingRecord> records);
+
+  // Marks the writer fail-closed (a failure after a successful append, e.g. while filing in memory).
+  void set_fail_closed();
+  bool fail_closed() const;
+
+  const std::string& directory() const;
+  uint64_t committed_length() const;
+  uint64_t batch_count() const;
+
+  struct State;
+
+ private:
+  explicit Store(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
+
+// Record payloads.
+PendingRecord encode_role_payload(const construct::Role& role);
+PendingRecord encode_codec_payload(uint16_t codec_id);  // 0, 1 or 2
+Result<PendingRecord> encode_posit_payload(Identity identity, const construct::AppearanceSet& set,
+                                           const literal::Literal& value, const literal::TimeValue& time);
+
+}  // namespace brackwater::storage
