@@ -1,0 +1,105 @@
+// The engine: the database object.
+//
+// It holds one engine-wide lock (taken only by polling, for a whole script or Terrain capture), the
+// identity pool, the Role catalog, the intern catalogs and indexes of the posit model, and for a
+// database in a directory the open store. Each component sits behind its own poisoning mutex; inside
+// the engine-wide lock component locks are taken one at a time (posit interning alone takes the
+// identity pool while it holds the component registry). Content only grows. New records are
+// persisted as one committed batch per command before they are indexed.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "construct/error.h"
+#include "construct/identity.h"
+#include "construct/poison_mutex.h"
+#include "construct/records.h"
+#include "literal/literal.h"
+#include "literal/time_value.h"
+
+namespace brackwater::construct {
+
+// Built-in Roles: identities 1 to 5, all reserved.
+inline constexpr Identity kPositRoleId = 1;      // "posit"
+inline constexpr Identity kAscertainsRoleId = 2;  // "ascertains"
+inline constexpr Identity kThingRoleId = 3;      // "thing"
+inline constexpr Identity kClassRoleId = 4;      // "class"
+inline constexpr Identity kSubclassRoleId = 5;   // "subclass"
+
+struct RoleRequest {
+  std::string name;  // as declared; normalised to NFC by add_roles
+  bool reserved = false;
+};
+
+struct RoleResult {
+  RoleRef role = nullptr;
+  bool existed = false;
+};
+
+// A Posit an add posit command wants to exist.
+struct PendingPosit {
+  literal::Literal value;
+  AppearanceSetRef appearance_set = nullptr;
+  literal::TimeValue time;
+};
+
+// An assertion about the pending Posit at position `target` of the same call.
+struct PendingAssertion {
+  literal::Literal certainty;
+  literal::TimeValue time;
+  uint64_t target = 0;
+  Identity source = 0;
+};
+
+struct AddPositsResult {
+  std::vector<PositRef> posits;      // in the order of the pending Posits
+  std::vector<PositRef> assertions;  // in the order of the pending assertions
+};
+
+class EngineState;  // the components (construct/engine_state.h)
+
+class Engine {
+ public:
+  // No path: a memory database. A path: a database over that store directory, created when new.
+  static Result<std::shared_ptr<Engine>> open(std::optional<std::string> path);
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  // The engine-wide lock. Script execution and the Terrain capture take it by polling try_lock().
+  PoisonMutex<Unit>& database_lock();
+
+  // Draws a new identity (last + 1). Fails with kind 15 "identity pool is exhausted" at the top.
+  Result<Identity> draw_identity();
+
+  // Role lookups; the name is normalised to NFC first.
+  Result<std::optional<RoleRef>> find_role_by_name(std::string_view name);
+  Result<std::optional<RoleRef>> find_role_by_id(Identity id);
+
+  // One `add role` statement: one committed batch for the new names.
+  Result<std::vector<RoleResult>> add_roles(std::vector<RoleRequest> requests);
+
+  // Interning; the caller holds the engine-wide lock.
+  Result<std::pair<AppearanceRef, bool>> intern_appearance(RoleRef role, Identity thing);
+  Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(std::vector<AppearanceRef> members);
+
+  // One `add posit` statement: interns the Posits then the assertions, appends the new ones as one
+  // committed batch (store only), then indexes them.
+  Result<AddPositsResult> add_posits(std::vector<PendingPosit> posits, std::vector<PendingAssertion> assertions);
+
+  // True for a database over a store directory.
+  bool has_store() const;
+
+  // The components, for the query side and the Terrain (read under their own locks).
+  EngineState& state();
+
+ private:
+  Engine();
+  std::unique_ptr<EngineState> state_;
+};
+
+}  // namespace brackwater::construct
