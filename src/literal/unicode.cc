@@ -1,0 +1,137 @@
+#include "literal/unicode.h"
+
+#include <utf8proc.h>
+
+#include <cstdlib>
+
+namespace brackwater::literal {
+
+char32_t decode_utf8(std::string_view text, size_t& pos) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  size_t n = text.size();
+  unsigned char b = s[pos];
+  if (b < 0x80) {
+    ++pos;
+    return b;
+  }
+  int len = (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+  if (len == 0 || pos + len > n) {
+    ++pos;
+    return b;
+  }
+  char32_t cp = b & (0x7F >> len);
+  for (int i = 1; i < len; ++i) {
+    unsigned char c = s[pos + i];
+    if ((c & 0xC0) != 0x80) {
+      ++pos;
+      return b;
+    }
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  pos += len;
+  return cp;
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+bool is_white_space(char32_t cp) {
+  switch (cp) {
+    case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x20: case 0x85: case 0xA0:
+    case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
+      return true;
+    default:
+      return cp >= 0x2000 && cp <= 0x200A;
+  }
+}
+
+namespace {
+
+// Length of the White_Space scalar that ends at `end` (exclusive), or 0.
+size_t trailing_space_len(std::string_view text, size_t end) {
+  size_t start = end;
+  while (start > 0 && end - start < 4) {
+    --start;
+    if ((static_cast<unsigned char>(text[start]) & 0xC0) != 0x80) break;
+  }
+  size_t pos = start;
+  char32_t cp = decode_utf8(text, pos);
+  return (pos == end && is_white_space(cp)) ? end - start : 0;
+}
+
+}  // namespace
+
+std::string_view trim_white_space(std::string_view text) {
+  size_t begin = 0;
+  while (begin < text.size()) {
+    size_t pos = begin;
+    if (!is_white_space(decode_utf8(text, pos))) break;
+    begin = pos;
+  }
+  size_t end = text.size();
+  while (end > begin) {
+    size_t len = trailing_space_len(text, end);
+    if (len == 0) break;
+    end -= len;
+  }
+  return text.substr(begin, end - begin);
+}
+
+std::string to_nfc(std::string_view text) {
+  bool ascii = true;
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      ascii = false;
+      break;
+    }
+  }
+  if (ascii) return std::string(text);
+  utf8proc_uint8_t* out = nullptr;
+  utf8proc_ssize_t n = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
+                                    static_cast<utf8proc_ssize_t>(text.size()), &out,
+                                    static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
+  if (n < 0) return std::string(text);  // not valid UTF-8: leave it as it is
+  std::string result(reinterpret_cast<const char*>(out), static_cast<size_t>(n));
+  std::free(out);
+  return result;
+}
+
+namespace {
+utf8proc_category_t category(char32_t cp) {
+  return utf8proc_category(static_cast<utf8proc_int32_t>(cp));
+}
+}  // namespace
+
+bool is_cased_letter(char32_t cp) {
+  auto c = category(cp);
+  return c == UTF8PROC_CATEGORY_LU || c == UTF8PROC_CATEGORY_LL || c == UTF8PROC_CATEGORY_LT;
+}
+
+bool is_uppercase_letter(char32_t cp) { return category(cp) == UTF8PROC_CATEGORY_LU; }
+
+bool is_mark(char32_t cp) {
+  auto c = category(cp);
+  return c == UTF8PROC_CATEGORY_MN || c == UTF8PROC_CATEGORY_MC;
+}
+
+bool is_numeric(char32_t cp) {
+  auto c = category(cp);
+  return c == UTF8PROC_CATEGORY_ND || c == UTF8PROC_CATEGORY_NL || c == UTF8PROC_CATEGORY_NO;
+}
+
+}  // namespace brackwater::literal
