@@ -1,0 +1,56 @@
+// Script execution: the one entry that runs a Velquin script against an engine.
+//
+// execute_script fixes the deadline (overflow: kind 4 "execution timeout is too large"), resolves
+// "now" (the given value, else the UTC wall clock read once), converts every parameter (before the
+// engine lock is taken, so a bad parameter beats a parse error), takes the engine-wide lock by
+// polling (try; cancel flag -> kind 5; deadline -> kind 6; sleep 1 ms), trims and parses the script,
+// and runs the statements in order with a stop check before each and before the end of input. It
+// returns one ResultSet per search that yields one, in statement order, or the first error; the
+// effects of statements that completed before a failure stay committed.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "construct/engine.h"
+#include "construct/error.h"
+#include "literal/time_value.h"
+#include "velquin/deadline.h"
+#include "velquin/result_set.h"
+
+namespace brackwater::velquin {
+
+// The kind of a script parameter: the binding maps "literal" and "time" (exactly) onto these.
+enum class ParameterKind : uint8_t {
+  Literal = 0,
+  Time = 1,
+};
+
+// One script parameter as the caller hands it over: its kind and its token text, unconverted.
+struct ScriptParameter {
+  ParameterKind kind = ParameterKind::Literal;
+  std::string text;
+
+  bool operator==(const ScriptParameter&) const = default;
+};
+
+// Keyed by the bare parameter name (scripts write it after a "$").
+using ScriptParameterMap = std::unordered_map<std::string, ScriptParameter>;
+
+struct ExecuteOptions {
+  std::optional<uint64_t> max_rows;      // row cap of every result set; callers never pass 0
+  std::optional<Duration> timeout;       // absent: no deadline
+  std::optional<literal::TimeValue> now;  // what "@NOW" means; absent: the wall clock
+  ScriptParameterMap parameters;
+  CancelFlag cancel;  // null: a private flag nobody sets
+};
+
+construct::Result<std::vector<ResultSet>> execute_script(std::shared_ptr<construct::Engine> engine,
+                                                         std::string_view script, ExecuteOptions options);
+
+}  // namespace brackwater::velquin

@@ -1,0 +1,85 @@
+#include "velquin/result_set.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "velquin/json_writer.h"
+
+namespace brackwater::velquin {
+namespace {
+
+std::string json_string(std::string_view text) {
+  std::string out;
+  append_json_string(out, text);
+  return out;
+}
+
+TEST(JsonWriter, EscapesExactlyQuotesBackslashesAndControls) {
+  struct Case {
+    std::string in;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"", R"("")"},
+      {"plain", R"("plain")"},
+      {"a\"b\\c", R"("a\"b\\c")"},
+      {"\b\t\n\f\r", R"("\b\t\n\f\r")"},
+      {std::string("\0\x01\x1f", 3), R"("\u0000\u0001\u001f")"},
+      {"\x0b\x1b", R"("\u000b\u001b")"},
+      {"/\x7f", "\"/\x7f\""},                          // '/' and DEL stay verbatim
+      {"\xe2\x80\xa8\xc3\xa9", "\"\xe2\x80\xa8\xc3\xa9\""},  // U+2028 and non-ASCII verbatim
+  };
+  for (const auto& c : cases) EXPECT_EQ(json_string(c.in), c.out) << c.in;
+}
+
+TEST(JsonWriter, NumbersAndLiterals) {
+  std::string out;
+  append_json_u64(out, 0);
+  out.push_back(',');
+  append_json_u64(out, 18446744073709551615ULL);
+  out.push_back(',');
+  append_json_bool(out, true);
+  append_json_bool(out, false);
+  append_json_null(out);
+  EXPECT_EQ(out, "0,18446744073709551615,truefalsenull");
+}
+
+TEST(ResultSetJson, EmptySet) {
+  ResultSet set;
+  set.search = "search [*, *, *];";
+  std::string out;
+  append_result_set_json(out, set);
+  EXPECT_EQ(out, R"({"columns":[],"rows":[],"row_count":0,"limited":false,"search":"search [*, *, *];"})");
+}
+
+TEST(ResultSetJson, RowsCellsAndAbsentSearch) {
+  ResultSet set;
+  set.columns = {"p", "v"};
+  set.rows = {{{"7", ValueKind::Posit}, {"\"x\"", ValueKind::Literal}},
+              {{"{(8, r)}", ValueKind::AppearanceSet}, {"2020", ValueKind::Time}}};
+  set.row_count = 2;
+  set.limited = true;
+  set.warnings = {{"w", "m", std::nullopt}};  // not written with the set
+  std::string out;
+  append_result_set_json(out, set);
+  EXPECT_EQ(out,
+            R"({"columns":["p","v"],"rows":[[{"kind":"posit","text":"7"},{"kind":"literal","text":"\"x\""}],)"
+            R"([{"kind":"appearance_set","text":"{(8, r)}"},{"kind":"time","text":"2020"}]],)"
+            R"("row_count":2,"limited":true,"search":null})");
+}
+
+TEST(ResultSetJson, ValueKindNames) {
+  const char* names[] = {"thing", "role", "posit", "appearance_set", "literal", "time"};
+  for (uint8_t k = 0; k < 6; ++k) EXPECT_EQ(value_kind_name(static_cast<ValueKind>(k)), names[k]);
+}
+
+TEST(WarningJson, WithAndWithoutRewrite) {
+  std::string out;
+  append_warning_json(out, Warning{"c", "line\nbreak", std::nullopt});
+  append_warning_json(out, Warning{"c2", "m", std::string("r")});
+  EXPECT_EQ(out, R"({"code":"c","message":"line\nbreak","rewrite":null}{"code":"c2","message":"m","rewrite":"r"})");
+}
+
+}  // namespace
+}  // namespace brackwater::velquin
