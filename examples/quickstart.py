@@ -2,4 +2,7 @@
 
 import brackwater
 
-print("brackwater", brackwater.__name__)
+print("brackwater", brackwater.ENGINE_PACKAGE_VERSION)
+print("python interface version", brackwater.PYTHON_INTERFACE_VERSION)
+print("velquin version", brackwater.VELQUIN_VERSION)
+print("terrain version", brackwater.TERRAIN_VERSION)

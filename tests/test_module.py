@@ -1,0 +1,66 @@
+"""The native module: its names, exception classes and version constants."""
+
+import brackwater
+import brackwater._native as native
+
+EXCEPTIONS = [
+    "BrackwaterError",
+    "ConfigurationError",
+    "PersistenceError",
+    "DataCorruptionError",
+    "ParseError",
+    "ExecutionError",
+    "CancelledError",
+    "QueryTimeoutError",
+    "ResourceLimitError",
+    "InvalidQueryError",
+    "InternalError",
+    "ClosedError",
+]
+CONSTANTS = ["PYTHON_INTERFACE_VERSION", "VELQUIN_VERSION", "TERRAIN_VERSION", "ENGINE_PACKAGE_VERSION"]
+
+
+def test_all_lists_the_names_in_initialisation_order():
+    names = [n for n in native.__all__ if n != "_Database"]
+    assert names == EXCEPTIONS + CONSTANTS
+    for name in native.__all__:
+        assert hasattr(native, name)
+
+
+def test_module_metadata():
+    assert native.__name__ == "brackwater._native"
+    assert native.__doc__ in ("", None)
+    assert native.__file__.endswith(".abi3.so")
+
+
+def test_constants():
+    for name in CONSTANTS[:3]:
+        value = getattr(native, name)
+        assert type(value) is int and value == 1
+    assert type(native.ENGINE_PACKAGE_VERSION) is str
+    assert native.ENGINE_PACKAGE_VERSION == "0.1.4-beta.2"
+
+
+def test_exception_classes():
+    base = native.BrackwaterError
+    assert base.__bases__ == (Exception,)
+    for name in EXCEPTIONS:
+        cls = getattr(native, name)
+        assert cls.__name__ == name
+        assert cls.__qualname__ == name
+        assert cls.__module__ == "_native"
+        assert cls.__doc__ is None
+        if name != "BrackwaterError":
+            assert cls.__bases__ == (base,)
+
+
+def test_exception_carries_one_argument():
+    exc = native.ParseError("boom")
+    assert exc.args == ("boom",)
+    assert str(exc) == "boom"
+
+
+def test_package_reexports():
+    for name in EXCEPTIONS + CONSTANTS:
+        assert getattr(brackwater, name) is getattr(native, name)
+    assert "Database" in brackwater.__all__
