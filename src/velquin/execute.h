@@ -14,7 +14,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "construct/engine.h"
@@ -22,25 +21,9 @@
 #include "literal/time_value.h"
 #include "velquin/deadline.h"
 #include "velquin/result_set.h"
+#include "velquin/script_parameter.h"
 
 namespace brackwater::velquin {
-
-// The kind of a script parameter: the binding maps "literal" and "time" (exactly) onto these.
-enum class ParameterKind : uint8_t {
-  Literal = 0,
-  Time = 1,
-};
-
-// One script parameter as the caller hands it over: its kind and its token text, unconverted.
-struct ScriptParameter {
-  ParameterKind kind = ParameterKind::Literal;
-  std::string text;
-
-  bool operator==(const ScriptParameter&) const = default;
-};
-
-// Keyed by the bare parameter name (scripts write it after a "$").
-using ScriptParameterMap = std::unordered_map<std::string, ScriptParameter>;
 
 struct ExecuteOptions {
   std::optional<uint64_t> max_rows;      // row cap of every result set; callers never pass 0

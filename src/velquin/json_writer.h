@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,15 @@ namespace brackwater::velquin {
 
 // Appends `text` as a JSON string, quotes included.
 void append_json_string(std::string& out, std::string_view text);
+
+// Appends the string, or "null" when absent.
+inline void append_json_optional_string(std::string& out, const std::optional<std::string>& text) {
+  if (text) {
+    append_json_string(out, *text);
+  } else {
+    out.append("null");
+  }
+}
 
 // Appends an unsigned integer in decimal.
 void append_json_u64(std::string& out, uint64_t value);

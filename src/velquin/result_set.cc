@@ -46,11 +46,7 @@ void append_result_set_json(std::string& out, const ResultSet& set) {
   out.append(",\"limited\":");
   append_json_bool(out, set.limited);
   out.append(",\"search\":");
-  if (set.search) {
-    append_json_string(out, *set.search);
-  } else {
-    append_json_null(out);
-  }
+  append_json_optional_string(out, set.search);
   out.push_back('}');
 }
 
@@ -60,11 +56,7 @@ void append_warning_json(std::string& out, const Warning& warning) {
   out.append(",\"message\":");
   append_json_string(out, warning.message);
   out.append(",\"rewrite\":");
-  if (warning.rewrite) {
-    append_json_string(out, *warning.rewrite);
-  } else {
-    append_json_null(out);
-  }
+  append_json_optional_string(out, warning.rewrite);
   out.push_back('}');
 }
 

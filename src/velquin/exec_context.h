@@ -1,0 +1,39 @@
+// The per-call context of script execution, its stop check and the parameter lookup.
+//
+// check_stop reports kind 5 (Cancelled) when the cancel flag is set (acquire load), else kind 6
+// (TimedOut) when a deadline exists and the monotonic clock reads at or after it; it runs in full
+// every time (no sampling). lookup_parameter drops exactly one leading "$" of the name as written
+// and looks the rest up exactly; absent: kind 14 "missing parameter '${}'".
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "construct/error.h"
+#include "literal/time_value.h"
+#include "velquin/deadline.h"
+#include "velquin/parameters.h"
+#include "velquin/result_set.h"
+
+namespace brackwater::velquin {
+
+struct ExecContext {
+  std::optional<uint64_t> max_rows;
+  std::vector<Warning> warnings;  // nothing adds to it
+  literal::TimeValue now;         // the resolved now: what "@NOW" stands for
+  std::optional<Deadline> deadline;
+  CancelFlag cancel;  // never null inside a run
+  ParameterMap parameters;
+
+  construct::Result<void> check_stop() const {
+    if (cancel->load(std::memory_order_acquire)) return construct::fail(construct::EngineError::cancelled());
+    if (deadline && deadline->reached()) return construct::fail(construct::EngineError::timed_out());
+    return {};
+  }
+
+  construct::Result<const ParameterValue*> lookup_parameter(std::string_view written) const;
+};
+
+}  // namespace brackwater::velquin
