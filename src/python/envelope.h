@@ -1,0 +1,17 @@
+// The response envelope of execute_json, written as compact JSON:
+//   {"python_interface_version":1,"velquin_version":1,"resolved_now":"...","warnings":[...],
+//    "result_sets":[...]}
+// `warnings` repeats the first result set's warnings (empty without result sets).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "velquin/result_set.h"
+
+namespace brackwater::python {
+
+std::string execute_response_json(std::string_view resolved_now, const std::vector<velquin::ResultSet>& sets);
+
+}  // namespace brackwater::python

@@ -1,0 +1,49 @@
+#include "python/envelope.h"
+
+#include <gtest/gtest.h>
+
+namespace brackwater::python {
+namespace {
+
+using velquin::ResultSet;
+using velquin::ResultValue;
+using velquin::ValueKind;
+using velquin::Warning;
+
+TEST(ExecuteResponseJson, WithoutResultSets) {
+  EXPECT_EQ(execute_response_json("2020-01-01 10:00:00.120", {}),
+            "{\"python_interface_version\":1,\"velquin_version\":1,\"resolved_now\":\"2020-01-01 10:00:00.120\","
+            "\"warnings\":[],\"result_sets\":[]}");
+}
+
+TEST(ExecuteResponseJson, RepeatsTheFirstSetsWarnings) {
+  ResultSet first;
+  first.columns = {"p"};
+  first.rows = {{ResultValue{"7", ValueKind::Posit}}};
+  first.row_count = 1;
+  first.warnings = {Warning{"w1", "first \"warning\"", std::nullopt}, Warning{"w2", "second", "x"}};
+  ResultSet second;
+  second.warnings = {Warning{"w3", "not repeated", std::nullopt}};
+
+  std::string sets;
+  velquin::append_result_set_json(sets, first);
+  sets.push_back(',');
+  velquin::append_result_set_json(sets, second);
+  std::string warnings;
+  velquin::append_warning_json(warnings, first.warnings[0]);
+  warnings.push_back(',');
+  velquin::append_warning_json(warnings, first.warnings[1]);
+
+  EXPECT_EQ(execute_response_json("BOT", {first, second}),
+            "{\"python_interface_version\":1,\"velquin_version\":1,\"resolved_now\":\"BOT\",\"warnings\":[" +
+                warnings + "],\"result_sets\":[" + sets + "]}");
+  EXPECT_NE(warnings.find("\"code\":\"w1\""), std::string::npos);
+}
+
+TEST(ExecuteResponseJson, EscapesTheResolvedNow) {
+  // Display texts never need escapes, but the writer must not trust that.
+  EXPECT_NE(execute_response_json("a\"b", {}).find(",\"resolved_now\":\"a\\\"b\",\"warnings\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace brackwater::python
