@@ -1,0 +1,96 @@
+#include "velquin/parse_error.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "velquin/parser.h"
+
+namespace brackwater::velquin {
+namespace {
+
+// The full message of a script that must fail to parse.
+std::string message_of(std::string_view script) {
+  auto result = VelquinParser::parse(Rule::velquin, script);
+  if (result) return "<parsed>";
+  return parse_message(result.error());
+}
+
+struct MessageCase {
+  std::string_view script;
+  std::string_view message;
+};
+
+TEST(ParseMessage, WorkedExamples) {
+  const MessageCase cases[] = {
+      {"foo;",
+       " --> 1:1\n  |\n1 | foo;\n  | ^---\n  |\n  = expected EOI, add_role, add_posit, or search_clause\n"
+       "Expected one of: add posit, add role, search clause, token"},
+      {"add role x",
+       " --> 1:11\n  |\n1 | add role x\n  |           ^---\n  |\n  = expected role\nExpected one of: role name"},
+      {"add role a; foo",
+       " --> 1:13\n  |\n1 | add role a; foo\n  |             ^---\n  |\n"
+       "  = expected EOI, add_role, add_posit, or search_clause\n"
+       "Expected one of: add posit, add role, search clause, token"},
+      {"add posit [{(+add, r)}, 1, '2001'];",
+       " --> 1:15\n  |\n1 | add posit [{(+add, r)}, 1, '2001'];\n  |               ^---\n  |\n"
+       "  = unexpected keyword"},
+      {"add posit [{(+p, r)}, 1, '2001'] and assert by s with 100%;",
+       " --> 1:55\n  |\n1 | add posit [{(+p, r)}, 1, '2001'] and assert by s with 100%;\n"
+       "  |                                                       ^---\n  |\n  = expected parameter\n"
+       "Expected one of: token"},
+      {"search [*, *, *,];",
+       " --> 1:9\n  |\n1 | search [*, *, *,];\n  |         ^---\n  |\n  = expected query_variable\n"
+       "Expected one of: token"},
+      {"add posit [{(+p, r)}, 1];",
+       " --> 1:23\n  |\n1 | add posit [{(+p, r)}, 1];\n  |                       ^---\n  |\n"
+       "  = expected decimal, certainty, time, json, string, constant, or parameter\n"
+       "Expected one of: JSON literal, certainty (e.g., 100%), decimal literal, string literal, "
+       "time constant (@NOW/@BOT/@EOT), time literal (e.g., 'YYYY-MM-DD'), token"},
+      {"add posit;",
+       " --> 1:10\n  |\n1 | add posit;\n  |          ^---\n  |\n  = expected insert\nExpected one of: +variable"},
+      {"search;",
+       " --> 1:7\n  |\n1 | search;\n  |       ^---\n  |\n  = expected posit_search\nExpected one of: token"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(message_of(c.script), c.message) << c.script;
+}
+
+TEST(ParseMessage, LaterLinesAndWideLineNumbers) {
+  EXPECT_EQ(message_of("add role a;\nfoo;"),
+            " --> 2:1\n  |\n2 | foo;\n  | ^---\n  |\n  = expected EOI, add_role, add_posit, or search_clause\n"
+            "Expected one of: add posit, add role, search clause, token");
+  std::string script(9, '\n');
+  script += "x;";
+  EXPECT_EQ(message_of(script),
+            "  --> 10:1\n   |\n10 | x;\n   | ^---\n   |\n   = expected EOI, add_role, add_posit, or search_clause\n"
+            "Expected one of: add posit, add role, search clause, token");
+}
+
+TEST(ParseMessage, TabsCarriageReturnsAndWideCharacters) {
+  // A tab before the position reappears as a tab; other characters, wide ones included, as one blank.
+  EXPECT_EQ(message_of("add role\t`é中` x"),
+            " --> 1:16\n  |\n1 | add role\t`é中` x\n  |         \t      ^---\n  |\n  = expected role\n"
+            "Expected one of: role name");
+  // A carriage return counts in the column but is dropped from the shown line.
+  EXPECT_EQ(message_of("add role a;\r\nfoo;"),
+            " --> 2:1\n  |\n2 | foo;\n  | ^---\n  |\n  = expected EOI, add_role, add_posit, or search_clause\n"
+            "Expected one of: add posit, add role, search clause, token");
+  auto error = VelquinParser::parse(Rule::velquin, "add role a;\rfoo;").error();
+  EXPECT_EQ(error.line, 1u);
+  EXPECT_EQ(error.col, 13u);
+  EXPECT_EQ(error.line_text, "add role a;foo;");
+}
+
+TEST(ParseMessage, Wording) {
+  ParsingError e = ParsingError::make("ab", 1, {Rule::json, Rule::EOI, Rule::json}, {Rule::keyword});
+  EXPECT_EQ(e.positives, (std::vector<Rule>{Rule::EOI, Rule::json}));
+  EXPECT_EQ(e.to_text(), " --> 1:2\n  |\n1 | ab\n  |  ^---\n  |\n  = unexpected keyword; expected EOI or json");
+  e = ParsingError::make("ab", 0, {}, {Rule::keyword, Rule::identifier});
+  EXPECT_EQ(parse_message(e), " --> 1:1\n  |\n1 | ab\n  | ^---\n  |\n  = unexpected keyword or identifier");
+  e = ParsingError::make("ab", 0, {Rule::insert, Rule::search, Rule::string, Rule::int_, Rule::EOI}, {});
+  EXPECT_EQ(parse_message(e).substr(parse_message(e).find("\nExpected")),
+            "\nExpected one of: +variable, integer literal, search, string literal, token");
+}
+
+}  // namespace
+}  // namespace brackwater::velquin

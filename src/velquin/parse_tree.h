@@ -1,0 +1,133 @@
+// The tree of pairs that a successful parse hands to script execution.
+//
+// A `ParseTree` owns the parsed text and its nodes in pre-order: the children of node i are the
+// nodes in [i + 1, end_index), and the next sibling of node i is node end_index. A `Pair` is a view
+// of one node and a `Pairs` a run of sibling nodes; both share ownership of the tree, so the text a
+// pair hands out (a view into the tree's own copy of the script) stays valid while any pair or
+// `Pairs` of the tree is alive. Trees are immutable once built and may be read from any thread.
+#pragma once
+
+#include <cstddef>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "velquin/rule.h"
+
+namespace brackwater::velquin {
+
+struct Node {
+  size_t start = 0;      // byte offset of the first byte of the pair's text
+  size_t end = 0;        // byte offset just past the pair's text
+  size_t end_index = 0;  // index just past the last descendant of this node
+  Rule rule = Rule::EOI;
+};
+
+struct ParseTree {
+  std::string text;
+  std::vector<Node> nodes;
+};
+
+class Pairs;
+
+// One node of the parse tree: its rule, its span of the parsed text and its children.
+class Pair {
+ public:
+  Pair(std::shared_ptr<const ParseTree> tree, size_t index) : tree_(std::move(tree)), index_(index) {}
+
+  Rule rule() const { return node().rule; }
+  size_t start() const { return node().start; }
+  size_t end() const { return node().end; }
+  // The exact bytes of the span, blanks and comments inside it included.
+  std::string_view text() const {
+    const Node& n = node();
+    return std::string_view(tree_->text).substr(n.start, n.end - n.start);
+  }
+  // The pairs made while this pair's rule ran, in input order.
+  Pairs children() const;
+  // The first child, or nothing when the pair has no children.
+  std::optional<Pair> first_child() const;
+  // The position of this node in the tree's pre-order; stable for the life of the tree.
+  size_t index() const { return index_; }
+
+ private:
+  const Node& node() const { return tree_->nodes[index_]; }
+
+  std::shared_ptr<const ParseTree> tree_;
+  size_t index_;
+};
+
+// An ordered run of sibling pairs, iterated front to back.
+class Pairs {
+ public:
+  class iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = Pair;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = Pair;
+
+    iterator() = default;
+    Pair operator*() const { return Pair(*tree_, index_); }
+    Rule rule() const { return (*tree_)->nodes[index_].rule; }
+    iterator& operator++() {
+      index_ = (*tree_)->nodes[index_].end_index;
+      return *this;
+    }
+    iterator operator++(int) {
+      iterator old = *this;
+      ++*this;
+      return old;
+    }
+    bool operator==(const iterator& other) const { return index_ == other.index_; }
+
+   private:
+    friend class Pairs;
+    iterator(const std::shared_ptr<const ParseTree>* tree, size_t index) : tree_(tree), index_(index) {}
+    const std::shared_ptr<const ParseTree>* tree_ = nullptr;
+    size_t index_ = 0;
+  };
+
+  Pairs() = default;
+  // The siblings starting at node `begin` and ending before node `end`.
+  Pairs(std::shared_ptr<const ParseTree> tree, size_t begin, size_t end)
+      : tree_(std::move(tree)), begin_(begin), end_(end) {}
+
+  iterator begin() const { return iterator(&tree_, begin_); }
+  iterator end() const { return iterator(&tree_, end_); }
+  bool empty() const { return begin_ == end_; }
+  // The number of pairs in the run (a walk over the siblings).
+  size_t size() const;
+  std::optional<Pair> first() const;
+  // The tree that the pairs view; shared by every pair made from them.
+  const std::shared_ptr<const ParseTree>& tree() const { return tree_; }
+
+ private:
+  std::shared_ptr<const ParseTree> tree_;
+  size_t begin_ = 0;
+  size_t end_ = 0;
+};
+
+inline Pairs Pair::children() const { return Pairs(tree_, index_ + 1, node().end_index); }
+
+inline std::optional<Pair> Pair::first_child() const {
+  if (node().end_index == index_ + 1) return std::nullopt;
+  return Pair(tree_, index_ + 1);
+}
+
+inline size_t Pairs::size() const {
+  size_t count = 0;
+  for (size_t i = begin_; i != end_; i = tree_->nodes[i].end_index) ++count;
+  return count;
+}
+
+inline std::optional<Pair> Pairs::first() const {
+  if (empty()) return std::nullopt;
+  return Pair(tree_, begin_);
+}
+
+}  // namespace brackwater::velquin

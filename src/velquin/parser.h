@@ -1,0 +1,30 @@
+// The Velquin parser.
+//
+// `VelquinParser::parse` runs one grammar rule from the start of a UTF-8 text and returns the
+// top-level pairs of the tree it built, or the parse error. Script execution passes `Rule::velquin`,
+// which demands the whole text and yields the statement pairs followed by one empty `EOI` pair; any
+// other rule may be named and then needs to match only a prefix. The parser is a pure function of
+// its input: no shared state, no lock, no clock, no limit on work or nesting depth, and constant
+// stack use however deeply JSON brackets nest. Input is expected to be valid UTF-8; an invalid byte
+// is stepped over as one character and belongs to no character class.
+#pragma once
+
+#include <expected>
+#include <string_view>
+
+#include "velquin/parse_error.h"
+#include "velquin/parse_tree.h"
+#include "velquin/rule.h"
+
+namespace brackwater::velquin {
+
+struct VelquinParser {
+  // The tree keeps its own copy of `input`; pair texts view that copy.
+  static std::expected<Pairs, ParsingError> parse(Rule start, std::string_view input);
+};
+
+inline std::expected<Pairs, ParsingError> parse(Rule start, std::string_view input) {
+  return VelquinParser::parse(start, input);
+}
+
+}  // namespace brackwater::velquin
