@@ -1,10 +1,155 @@
 #include "velquin/execute.h"
 
+#include <chrono>
+#include <thread>
+
+#include "construct/poison_mutex.h"
+#include "literal/unicode.h"
+#include "velquin/add_posit.h"
+#include "velquin/exec_context.h"
+#include "velquin/lower_literal.h"
+#include "velquin/node_view.h"
+#include "velquin/numeric_text.h"
+#include "velquin/parameters.h"
+#include "velquin/parser.h"
+#include "velquin/search_command.h"
+#include "velquin/trace.h"
+
 namespace brackwater::velquin {
 
-construct::Result<std::vector<ResultSet>> execute_script(std::shared_ptr<construct::Engine>, std::string_view,
-                                                         ExecuteOptions) {
-  return construct::fail(construct::EngineError::internal("script execution is not available"));
+using construct::Engine;
+using construct::EngineError;
+using construct::fail;
+using construct::Result;
+
+namespace {
+
+using DatabaseGuard = construct::PoisonGuard<construct::Unit>;
+
+// Takes the engine-wide lock without ever blocking: try, then give up on a cancel or a passed
+// deadline, else sleep 1 ms and try again.
+Result<DatabaseGuard> lock_database(Engine& engine, const ExecContext& ctx) {
+  for (;;) {
+    if (auto attempt = engine.database_lock().try_lock()) return std::move(*attempt);
+    if (ctx.cancel->load(std::memory_order_acquire)) return fail(EngineError::cancelled());
+    if (ctx.deadline && ctx.deadline->reached()) return fail(EngineError::timed_out());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+// The LIMIT of a search statement, read from the `int` of its `limit_clause`; none when absent or
+// unreadable.
+std::optional<uint64_t> statement_limit(NodeView search) {
+  for (NodeView clause : search.children()) {
+    if (clause.rule() != Rule::limit_clause) continue;
+    for (NodeView token : clause.children()) {
+      if (token.rule() == Rule::int_) return parse_limit(cut_after_last_digit(token.text()));
+    }
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+std::optional<uint64_t> effective_limit(std::optional<uint64_t> max_rows, std::optional<uint64_t> limit) {
+  if (limit && max_rows) return std::min(*limit, *max_rows);
+  return limit ? limit : max_rows;
+}
+
+// State of one script run beside the context.
+struct ScriptRun {
+  Engine& engine;
+  const ExecContext& ctx;
+  std::shared_ptr<const ParseTree> tree;
+  std::vector<Warning> warnings;
+  literal::TimeValue now;
+  ScriptVariables variables;
+  std::vector<ResultSet> result_sets;
+
+  Result<void> add_role(NodeView statement) {
+    std::vector<construct::RoleRequest> requests;
+    auto children = statement.children();
+    auto it = children.begin();
+    while (auto name = normalize_role_names_next(it, children.end())) {
+      requests.push_back(construct::RoleRequest{std::move(*name), false});
+    }
+    std::vector<std::string> names;
+    if (trace_enabled()) {
+      for (const auto& r : requests) names.push_back(r.name);
+    }
+    auto added = engine.add_roles(std::move(requests));
+    if (!added) return fail(std::move(added.error()));
+    if (trace_enabled()) trace_role_events(names, *added);
+    return {};
+  }
+
+  static void trace_role_events(const std::vector<std::string>& names, const std::vector<construct::RoleResult>& results) {
+    size_t added = 0;
+    for (size_t i = 0; i < names.size() && i < results.size(); ++i) {
+      if (results[i].existed) {
+        trace_event("role already existed", "add_role", {{"role", names[i]}, {"existed", "true"}});
+      } else {
+        ++added;
+        trace_event("role added", "add_role", {{"role", names[i]}});
+      }
+    }
+    if (added > 0) trace_event("roles batch added", "add_role_batch", {{"added", std::to_string(added)}});
+  }
+
+  Result<void> search(NodeView statement) {
+    std::string text(literal::trim_white_space(statement.text()));
+    BoundedRowSink sink(effective_limit(ctx.max_rows, statement_limit(statement)));
+    std::optional<std::vector<std::string>> columns;
+    auto outcome = execute_search_command(engine, Pair(tree, statement.index()), variables, sink, columns, ctx);
+    if (!outcome) return fail(std::move(outcome.error()));
+    if (!outcome->yields_result_set) return {};
+    ResultSet set;
+    set.columns = columns ? std::move(*columns) : std::vector<std::string>{};
+    set.row_count = sink.rows.size();
+    set.rows = std::move(sink.rows);
+    set.warnings = warnings;
+    set.search = std::move(text);
+    set.limited = sink.limited;
+    result_sets.push_back(std::move(set));
+    return {};
+  }
+
+  Result<void> statement(NodeView pair) {
+    switch (pair.rule()) {
+      case Rule::search: return search(pair);
+      case Rule::add_role: return add_role(pair);
+      case Rule::add_posit: return execute_add_posit_command(engine, pair, variables, now, ctx);
+      default: return {};
+    }
+  }
+};
+
+}  // namespace
+
+Result<std::vector<ResultSet>> execute_script(std::shared_ptr<Engine> engine, std::string_view script,
+                                              ExecuteOptions options) {
+  std::optional<Deadline> deadline;
+  if (options.timeout) {
+    deadline = Deadline::after(*options.timeout);
+    if (!deadline) return fail(EngineError::execution("execution timeout is too large"));
+  }
+  const literal::TimeValue now = options.now ? *options.now : literal::wall_clock_now();
+  auto parameters = convert_parameters(options.parameters, now);
+  if (!parameters) return fail(std::move(parameters.error()));
+  CancelFlag cancel = options.cancel ? std::move(options.cancel) : make_cancel_flag();
+  const ExecContext ctx{options.max_rows, {}, now, deadline, std::move(cancel), std::move(*parameters)};
+
+  auto guard = lock_database(*engine, ctx);
+  if (!guard) return fail(std::move(guard.error()));
+  if (auto stop = ctx.check_stop(); !stop) return fail(std::move(stop.error()));
+
+  auto pairs = parse(Rule::velquin, literal::trim_white_space(script));
+  if (!pairs) return fail(EngineError::parse(parse_message(pairs.error())));
+  ScriptRun run{*engine, ctx, pairs->tree(), ctx.warnings, now, {}, {}};
+  for (Pair pair : *pairs) {
+    if (auto stop = ctx.check_stop(); !stop) return fail(std::move(stop.error()));
+    if (auto r = run.statement(NodeView(run.tree.get(), pair.index())); !r) return fail(std::move(r.error()));
+  }
+  return std::move(run.result_sets);
 }
 
 }  // namespace brackwater::velquin

@@ -52,6 +52,8 @@ class Pair {
   std::optional<Pair> first_child() const;
   // The position of this node in the tree's pre-order; stable for the life of the tree.
   size_t index() const { return index_; }
+  // The tree that the pair views.
+  const std::shared_ptr<const ParseTree>& tree() const { return tree_; }
 
  private:
   const Node& node() const { return tree_->nodes[index_]; }

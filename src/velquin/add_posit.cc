@@ -1,0 +1,471 @@
+#include "velquin/add_posit.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "velquin/lower_literal.h"
+#include "velquin/parameters.h"
+#include "velquin/string_map.h"
+#include "velquin/time_token.h"
+#include "velquin/trace.h"
+
+namespace brackwater::velquin {
+
+using construct::AppearanceRef;
+using construct::AppearanceSetRef;
+using construct::Engine;
+using construct::EngineError;
+using construct::fail;
+using construct::PendingAssertion;
+using construct::PendingPosit;
+using construct::Result;
+using construct::RoleRef;
+using literal::Literal;
+using literal::TimeValue;
+
+namespace {
+
+std::string rule_text(Rule rule) { return std::string(rule_name(rule)); }
+
+// A named or unnamed half-open range of positions in the statement's posit or assertion list.
+struct BindingRange {
+  std::string_view name;
+  bool named = false;
+  uint64_t start = 0;
+  uint64_t end = 0;
+};
+
+// One appearance of a posit clause after its candidate lists are built.
+struct Slot {
+  uint32_t list = 0;  // index into the clause's candidate lists
+  uint32_t role = 0;  // index into the clause's role names
+};
+
+// Buffers of one posit clause, reused by every clause of the statement.
+struct ClauseScratch {
+  std::vector<std::string_view> variables;  // one per appearance, written order
+  std::vector<std::string> roles;           // normalised, one per appearance
+  std::vector<std::string_view> list_names;  // distinct variable names
+  std::vector<std::vector<construct::Identity>> lists;
+  std::vector<Slot> slots;
+  std::vector<size_t> indices;
+  std::vector<RoleRef> slot_roles;
+  std::vector<size_t> cache_offsets;
+  std::vector<AppearanceRef> appearance_cache;
+  std::vector<AppearanceSetRef> sets;
+};
+
+class AddPositRun {
+ public:
+  AddPositRun(Engine& engine, ScriptVariables& variables, const TimeValue& now, const ExecContext& ctx)
+      : engine_(engine), variables_(variables), now_(now), ctx_(ctx) {}
+
+  Result<void> run(NodeView statement);
+
+ private:
+  Result<void> posit_clause(NodeView posit);
+  Result<void> appearances(NodeView appearance_set);
+  Result<void> value(NodeView appearing_value, std::optional<Literal>& out);
+  Result<void> time(NodeView appearance_time, std::optional<TimeValue>& out);
+  Result<void> candidate_lists();
+  Result<void> enumerate();
+  Result<RoleRef> role_for_slot(size_t slot);
+  Result<void> and_assert(NodeView clause);
+  Result<construct::Identity> draw_into(std::string_view name);
+  Result<void> bind_ranges(const std::vector<BindingRange>& ranges, const std::vector<construct::PositRef>& posits);
+
+  Engine& engine_;
+  ScriptVariables& variables_;
+  const TimeValue& now_;
+  const ExecContext& ctx_;
+
+  std::vector<PendingPosit> posits_;
+  std::vector<PendingAssertion> assertions_;
+  std::vector<BindingRange> posit_bindings_;
+  std::vector<BindingRange> assertion_bindings_;
+  bool has_preceding_ = false;
+  uint64_t preceding_start_ = 0;
+  uint64_t preceding_end_ = 0;
+  ClauseScratch scratch_;
+  StringMap<RoleRef> role_cache_;  // Roles cannot change while the statement runs
+};
+
+// The name a binder or operand node writes: the text of its first child (a `variable`).
+std::optional<std::string_view> child_variable(NodeView node) {
+  auto var = node.first_child();
+  if (!var) return std::nullopt;
+  return var->text();
+}
+
+Result<construct::Identity> AddPositRun::draw_into(std::string_view name) {
+  auto id = engine_.draw_identity();
+  if (!id) return fail(std::move(id.error()));
+  bind_identity(variables_, name, *id);
+  return *id;
+}
+
+Result<void> AddPositRun::run(NodeView statement) {
+  if (auto stop = ctx_.check_stop(); !stop) return stop;
+  for (NodeView child : statement.children()) {
+    if (child.rule() == Rule::posit) {
+      if (auto r = posit_clause(child); !r) return r;
+    } else if (child.rule() == Rule::and_assert_clause) {
+      if (!has_preceding_) return fail(EngineError::internal("and assert has no preceding target posit"));
+      if (auto r = and_assert(child); !r) return r;
+    } else {
+      return fail(EngineError::internal("unexpected add-posit structure " + rule_text(child.rule())));
+    }
+  }
+  auto added = engine_.add_posits(std::move(posits_), std::move(assertions_));
+  if (!added) return fail(std::move(added.error()));
+  if (auto r = bind_ranges(posit_bindings_, added->posits); !r) return r;
+  if (auto r = bind_ranges(assertion_bindings_, added->assertions); !r) return r;
+  if (trace_enabled() && !(added->posits.empty() && added->assertions.empty())) {
+    trace_event("posit command committed", "add_posit_commit",
+                {{"count", std::to_string(added->posits.size() + added->assertions.size())},
+                 {"targets", std::to_string(added->posits.size())},
+                 {"assertions", std::to_string(added->assertions.size())}});
+  }
+  return {};
+}
+
+Result<void> AddPositRun::bind_ranges(const std::vector<BindingRange>& ranges,
+                                      const std::vector<construct::PositRef>& posits) {
+  for (const BindingRange& range : ranges) {
+    if (!range.named) continue;
+    for (uint64_t i = range.start; i < range.end; ++i) {
+      if (i >= posits.size()) return fail(EngineError::internal("validated posit binding is out of range"));
+      bind_identity(variables_, range.name, posits[i]->identity);
+    }
+  }
+  return {};
+}
+
+Result<void> AddPositRun::posit_clause(NodeView posit) {
+  ClauseScratch& s = scratch_;
+  s.variables.clear();
+  s.roles.clear();
+  std::optional<std::string_view> binding;
+  std::optional<Literal> value_literal;
+  std::optional<TimeValue> appearance_time;
+
+  for (NodeView child : posit.children()) {
+    switch (child.rule()) {
+      case Rule::insert: {
+        auto name = child_variable(child);
+        if (!name) return fail(EngineError::internal("insert node has no variable"));
+        binding = *name;
+        break;
+      }
+      case Rule::appearance_set:
+        if (auto r = appearances(child); !r) return r;
+        break;
+      case Rule::appearing_value:
+        if (auto r = value(child, value_literal); !r) return r;
+        break;
+      case Rule::appearance_time:
+        if (auto r = time(child, appearance_time); !r) return r;
+        break;
+      default:
+        return fail(EngineError::internal("unexpected posit component " + rule_text(child.rule())));
+    }
+  }
+
+  if (auto r = candidate_lists(); !r) return r;
+  if (auto r = enumerate(); !r) return r;
+  if (!appearance_time) return fail(EngineError::execution("add posit requires a valid appearance time"));
+  if (!value_literal) return fail(EngineError::execution("add posit requires a valid appearing value"));
+
+  const uint64_t start = posits_.size();
+  posits_.reserve(posits_.size() + s.sets.size());
+  for (AppearanceSetRef set : s.sets) {
+    if (auto stop = ctx_.check_stop(); !stop) return stop;
+    posits_.push_back(PendingPosit{*value_literal, set, *appearance_time});
+  }
+  const uint64_t end = posits_.size();
+  if (trace_enabled() && end > start) {
+    std::string roles;
+    for (const Slot& slot : s.slots) {
+      if (!roles.empty()) roles.push_back(',');
+      roles += s.roles[slot.role];
+    }
+    trace_event("posits queued for command commit", "add_posit_queued",
+                {{"count", std::to_string(end - start)},
+                 {"roles", std::move(roles)},
+                 {"value_family", std::string(literal::family_name(value_literal->kind))}});
+  }
+  posit_bindings_.push_back(BindingRange{binding.value_or(std::string_view()), binding.has_value(), start, end});
+  has_preceding_ = true;
+  preceding_start_ = start;
+  preceding_end_ = end;
+  return {};
+}
+
+Result<void> AddPositRun::appearances(NodeView appearance_set) {
+  ClauseScratch& s = scratch_;
+  for (NodeView appearance : appearance_set.children()) {
+    for (NodeView part : appearance.children()) {
+      switch (part.rule()) {
+        case Rule::recall: {
+          auto name = child_variable(part);
+          if (!name) return fail(EngineError::internal("appearance recall has no variable"));
+          s.variables.push_back(*name);
+          break;
+        }
+        case Rule::insert: {
+          auto name = child_variable(part);
+          if (!name) return fail(EngineError::internal("appearance insert has no variable"));
+          s.variables.push_back(*name);
+          if (auto id = draw_into(*name); !id) return fail(std::move(id.error()));
+          break;
+        }
+        case Rule::role:
+          s.roles.push_back(normalize_role_name(part.text()));
+          break;
+        default:
+          return fail(EngineError::internal("unexpected appearance rule " + rule_text(part.rule())));
+      }
+    }
+  }
+  return {};
+}
+
+Result<void> AddPositRun::value(NodeView appearing_value, std::optional<Literal>& out) {
+  auto token = appearing_value.first_child();
+  if (!token) return {};
+  if (token->rule() == Rule::parameter) {
+    auto param = ctx_.lookup_parameter(token->text());
+    if (!param) return fail(std::move(param.error()));
+    out = (*param)->literal;
+    return {};
+  }
+  auto lit = lower_value_literal(token->rule(), token->text(), now_);
+  if (!lit) return fail(std::move(lit.error()));
+  out = std::move(*lit);
+  return {};
+}
+
+Result<void> AddPositRun::time(NodeView appearance_time, std::optional<TimeValue>& out) {
+  auto token = appearance_time.first_child();
+  if (!token) return {};
+  switch (token->rule()) {
+    case Rule::time:
+      out = parse_time_token(token->text(), now_);
+      return {};
+    case Rule::constant:
+      out = parse_time_at_form(token->text(), now_);
+      return {};
+    case Rule::parameter: {
+      auto param = ctx_.lookup_parameter(token->text());
+      if (!param) return fail(std::move(param.error()));
+      if (!(*param)->is_time()) return fail(err_literal_not_time_parameter(token->text()));
+      out = *(*param)->time;
+      return {};
+    }
+    default:
+      return fail(EngineError::internal("unexpected time rule " + rule_text(token->rule())));
+  }
+}
+
+Result<void> AddPositRun::candidate_lists() {
+  ClauseScratch& s = scratch_;
+  s.list_names.clear();
+  s.slots.clear();
+  size_t used_lists = 0;
+  for (std::string_view name : s.variables) {
+    auto known = std::find(s.list_names.begin(), s.list_names.end(), name);
+    size_t list = static_cast<size_t>(known - s.list_names.begin());
+    if (known == s.list_names.end()) {
+      s.list_names.push_back(name);
+      if (s.lists.size() <= used_lists) s.lists.emplace_back();
+      s.lists[used_lists].clear();
+      ++used_lists;
+    }
+    auto var = variables_.find(name);
+    if (var == variables_.end()) {
+      return fail(EngineError::invalid_query_recall("variable '" + std::string(name) +
+                                                    "' is not bound in a prior command"));
+    }
+    var->second.append_identities(s.lists[list]);
+    s.slots.push_back(Slot{static_cast<uint32_t>(list), static_cast<uint32_t>(s.slots.size())});
+  }
+  if (s.roles.size() != s.slots.size()) {
+    return fail(EngineError::internal("appearance variables/roles mismatch: " + std::to_string(s.slots.size()) +
+                                      " variables, " + std::to_string(s.roles.size()) + " roles"));
+  }
+  std::stable_sort(s.slots.begin(), s.slots.end(),
+                   [&s](const Slot& a, const Slot& b) { return s.lists[a.list].size() < s.lists[b.list].size(); });
+  return {};
+}
+
+Result<RoleRef> AddPositRun::role_for_slot(size_t slot) {
+  ClauseScratch& s = scratch_;
+  if (s.slot_roles[slot] != nullptr) return s.slot_roles[slot];
+  const std::string& name = s.roles[s.slots[slot].role];
+  auto cached = role_cache_.find(name);
+  if (cached != role_cache_.end()) return s.slot_roles[slot] = cached->second;
+  auto found = engine_.find_role_by_name(name);
+  if (!found) return fail(std::move(found.error()));
+  if (!*found) return fail(EngineError::unknown_role(name));
+  role_cache_.emplace(name, **found);
+  return s.slot_roles[slot] = **found;
+}
+
+Result<void> AddPositRun::enumerate() {
+  ClauseScratch& s = scratch_;
+  s.sets.clear();
+  const size_t k = s.slots.size();
+  if (k == 0) return {};
+  for (const Slot& slot : s.slots) {
+    if (s.lists[slot.list].empty()) return {};
+  }
+  s.indices.assign(k, 0);
+  s.slot_roles.assign(k, nullptr);
+  s.cache_offsets.resize(k);
+  size_t cache_size = 0;
+  for (size_t i = 0; i < k; ++i) {
+    s.cache_offsets[i] = cache_size;
+    cache_size += s.lists[s.slots[i].list].size();
+  }
+  s.appearance_cache.assign(cache_size, nullptr);
+
+  for (;;) {
+    if (auto stop = ctx_.check_stop(); !stop) return stop;
+    std::vector<AppearanceRef> members;
+    members.reserve(k);
+    for (size_t i = 0; i < k; ++i) {
+      AppearanceRef& cached = s.appearance_cache[s.cache_offsets[i] + s.indices[i]];
+      if (cached == nullptr) {
+        auto role = role_for_slot(i);
+        if (!role) return fail(std::move(role.error()));
+        auto appearance = engine_.intern_appearance(*role, s.lists[s.slots[i].list][s.indices[i]]);
+        if (!appearance) return fail(std::move(appearance.error()));
+        cached = appearance->first;
+      }
+      members.push_back(cached);
+    }
+    auto set = engine_.intern_appearance_set(std::move(members));
+    if (!set) return fail(std::move(set.error()));
+    s.sets.push_back(set->first);
+
+    size_t i = k;
+    while (i > 0) {
+      --i;
+      if (++s.indices[i] < s.lists[s.slots[i].list].size()) break;
+      s.indices[i] = 0;
+      if (i == 0) return {};
+    }
+  }
+}
+
+Result<void> AddPositRun::and_assert(NodeView clause) {
+  std::optional<std::string_view> binding;
+  std::optional<std::string_view> source;
+  bool source_is_insert = false;
+  std::optional<Literal> certainty;
+  std::optional<TimeValue> assertion_time;
+
+  for (NodeView child : clause.children()) {
+    switch (child.rule()) {
+      case Rule::assertion_binding: {
+        auto insert = child.first_child();
+        if (!insert) return fail(EngineError::internal("assertion binding contains no insertion"));
+        auto name = child_variable(*insert);
+        if (!name) return fail(EngineError::internal("assertion insertion has no variable"));
+        binding = *name;
+        break;
+      }
+      case Rule::assertion_source: {
+        auto operand = child.first_child();
+        if (!operand) return fail(EngineError::internal("assertion source contains no variable"));
+        auto name = child_variable(*operand);
+        if (!name) return fail(EngineError::internal("assertion source has no variable"));
+        source = *name;
+        source_is_insert = operand->rule() == Rule::insert;
+        break;
+      }
+      case Rule::assertion_certainty: {
+        auto token = child.first_child();
+        if (!token) return fail(EngineError::internal("assertion certainty is empty"));
+        if (token->rule() == Rule::parameter) {
+          auto param = ctx_.lookup_parameter(token->text());
+          if (!param) return fail(std::move(param.error()));
+          certainty = (*param)->literal;
+        } else {
+          auto lit = lower_literal(token->rule(), token->text(), now_);
+          if (!lit) return fail(std::move(lit.error()));
+          certainty = std::move(*lit);
+        }
+        break;
+      }
+      case Rule::assertion_time: {
+        auto token = child.first_child();
+        if (!token) return fail(EngineError::internal("assertion time is empty"));
+        if (token->rule() == Rule::time || token->rule() == Rule::constant) {
+          assertion_time = token->rule() == Rule::time ? parse_time_token(token->text(), now_)
+                                                       : parse_time_at_form(token->text(), now_);
+          if (!assertion_time) {
+            return fail(EngineError::execution("invalid assertion time " + std::string(token->text())));
+          }
+        } else if (token->rule() == Rule::parameter) {
+          auto param = ctx_.lookup_parameter(token->text());
+          if (!param) return fail(std::move(param.error()));
+          if (!(*param)->is_time()) return fail(err_literal_not_time_parameter(token->text()));
+          assertion_time = *(*param)->time;
+        } else {
+          return fail(EngineError::internal("unexpected assertion-time rule " + rule_text(token->rule())));
+        }
+        break;
+      }
+      default:
+        return fail(EngineError::internal("unexpected and-assert component " + rule_text(child.rule())));
+    }
+  }
+
+  if (!source) return fail(EngineError::internal("and assert has no source variable"));
+  if (source_is_insert) {
+    if (auto id = draw_into(*source); !id) return fail(std::move(id.error()));
+  }
+  auto var = variables_.find(*source);
+  if (var == variables_.end()) {
+    return fail(EngineError::invalid_query_recall("assertion source '" + std::string(*source) + "' is not bound"));
+  }
+  std::vector<construct::Identity> sources;
+  var->second.append_identities(sources);
+  if (sources.empty()) {
+    return fail(EngineError::invalid_query_recall("assertion source '" + std::string(*source) + "' is empty"));
+  }
+  if (!certainty) return fail(EngineError::internal("and assert has no certainty"));
+  if (certainty->kind != literal::LiteralKind::Certainty) {
+    return fail(EngineError::execution("and assert requires a percent certainty, found " + certainty->text));
+  }
+  if (!assertion_time) return fail(EngineError::internal("and assert has no assertion time"));
+
+  const uint64_t start = assertions_.size();
+  assertions_.reserve(assertions_.size() + (preceding_end_ - preceding_start_) * sources.size());
+  for (uint64_t target = preceding_start_; target < preceding_end_; ++target) {
+    for (construct::Identity id : sources) {
+      assertions_.push_back(PendingAssertion{*certainty, *assertion_time, target, id});
+    }
+  }
+  assertion_bindings_.push_back(
+      BindingRange{binding.value_or(std::string_view()), binding.has_value(), start, assertions_.size()});
+  has_preceding_ = false;
+  return {};
+}
+
+}  // namespace
+
+Result<void> execute_add_posit_command(Engine& engine, NodeView statement, ScriptVariables& variables,
+                                       const TimeValue& now, const ExecContext& ctx) {
+  AddPositRun run(engine, variables, now, ctx);
+  return run.run(statement);
+}
+
+Result<void> execute_add_posit_command(Engine& engine, const Pair& statement, ScriptVariables& variables,
+                                       const TimeValue& now, const ExecContext& ctx) {
+  return execute_add_posit_command(engine, NodeView(statement.tree().get(), statement.index()), variables, now, ctx);
+}
+
+}  // namespace brackwater::velquin

@@ -1,0 +1,33 @@
+// The add posit command: one `add posit` statement, or the add branch of "or add posit".
+//
+// The statement's children are walked in order. A posit clause draws an identity for each appearance
+// insert at once (binding it in the script variables), builds one candidate list per variable, and
+// enumerates the combinations of its slots (sorted stably by list length, last slot fastest, a stop
+// check per combination), interning one Appearance set per combination; then the time is checked
+// ("add posit requires a valid appearance time"), then the value ("... a valid appearing value").
+// An `and assert` clause turns into assertions of each posit the clause before it queued, by each
+// identity of its source. Everything queued goes to Engine::add_posits in one call (one committed
+// batch); only then are the posit bindings and then the assertion bindings recorded.
+#pragma once
+
+#include "construct/engine.h"
+#include "construct/error.h"
+#include "literal/time_value.h"
+#include "velquin/exec_context.h"
+#include "velquin/node_view.h"
+#include "velquin/parse_tree.h"
+#include "velquin/result_binding.h"
+
+namespace brackwater::velquin {
+
+// `statement` is an `add_posit` or an `or_add_clause` node.
+construct::Result<void> execute_add_posit_command(construct::Engine& engine, NodeView statement,
+                                                  ScriptVariables& variables, const literal::TimeValue& now,
+                                                  const ExecContext& ctx);
+
+// The same for a pair (the add branch of "or add posit").
+construct::Result<void> execute_add_posit_command(construct::Engine& engine, const Pair& statement,
+                                                  ScriptVariables& variables, const literal::TimeValue& now,
+                                                  const ExecContext& ctx);
+
+}  // namespace brackwater::velquin
