@@ -9,10 +9,10 @@
 #include "velquin/exec_context.h"
 #include "velquin/lower_literal.h"
 #include "velquin/node_view.h"
-#include "velquin/numeric_text.h"
 #include "velquin/parameters.h"
 #include "velquin/parser.h"
 #include "velquin/search_command.h"
+#include "velquin/search_limit.h"
 #include "velquin/trace.h"
 
 namespace brackwater::velquin {
@@ -35,24 +35,6 @@ Result<DatabaseGuard> lock_database(Engine& engine, const ExecContext& ctx) {
     if (ctx.deadline && ctx.deadline->reached()) return fail(EngineError::timed_out());
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-}
-
-// The LIMIT of a search statement, read from the `int` of its `limit_clause`; none when absent or
-// unreadable.
-std::optional<uint64_t> statement_limit(NodeView search) {
-  for (NodeView clause : search.children()) {
-    if (clause.rule() != Rule::limit_clause) continue;
-    for (NodeView token : clause.children()) {
-      if (token.rule() == Rule::int_) return parse_limit(cut_after_last_digit(token.text()));
-    }
-    return std::nullopt;
-  }
-  return std::nullopt;
-}
-
-std::optional<uint64_t> effective_limit(std::optional<uint64_t> max_rows, std::optional<uint64_t> limit) {
-  if (limit && max_rows) return std::min(*limit, *max_rows);
-  return limit ? limit : max_rows;
 }
 
 // State of one script run beside the context.
