@@ -87,6 +87,8 @@ class Store {
   const std::string& directory() const;
   uint64_t committed_length() const;
   uint64_t batch_count() const;
+  uint64_t next_record_seq() const;
+  uint64_t next_batch_seq() const;
 
   struct State;
 

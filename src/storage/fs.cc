@@ -1,0 +1,228 @@
+#include "storage/fs.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "storage/text.h"
+
+#if defined(__APPLE__)
+#include <sys/random.h>
+#endif
+
+namespace brackwater::storage {
+
+namespace {
+
+int open_flags(OpenMode mode) {
+  switch (mode) {
+    case OpenMode::Read:
+      return O_RDONLY;
+    case OpenMode::ReadWrite:
+      return O_RDWR;
+    case OpenMode::ReadWriteCreate:
+      return O_RDWR | O_CREAT;
+    case OpenMode::CreateNew:
+      return O_RDWR | O_CREAT | O_EXCL;
+    case OpenMode::WriteTruncate:
+      return O_WRONLY | O_CREAT | O_TRUNC;
+    case OpenMode::Directory:
+      return O_RDONLY | O_DIRECTORY;
+  }
+  return O_RDONLY;
+}
+
+// Lock files held by this process, by (device, inode). Some file systems (NFS) emulate flock with
+// per-process record locks, under which a second open in the same process would succeed and its
+// close would release the first holder's lock; this registry refuses such an open before it touches
+// the file.
+class LockRegistry {
+ public:
+  std::expected<Fd, LockFailure> lock(Fd dir, const std::string& name) {
+    std::lock_guard guard(mutex_);
+    struct stat st;
+    if (::fstatat(dir, name.c_str(), &st, 0) == 0 && held_.count(key(st))) {
+      return std::unexpected(LockFailure{EWOULDBLOCK, true});
+    }
+    int fd = ::openat(dir, name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return std::unexpected(LockFailure{errno, false});
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      int e = errno;
+      ::close(fd);
+      return std::unexpected(LockFailure{e, true});
+    }
+    if (::fstat(fd, &st) == 0) {
+      held_.insert(key(st));
+      by_fd_[fd] = key(st);
+    }
+    return fd;
+  }
+
+  // Closes `fd`, forgetting its lock when it holds one.
+  void close(Fd fd) {
+    std::lock_guard guard(mutex_);
+    if (auto it = by_fd_.find(fd); it != by_fd_.end()) {
+      held_.erase(it->second);
+      by_fd_.erase(it);
+    }
+    ::close(fd);
+  }
+
+ private:
+  using Key = std::pair<dev_t, ino_t>;
+  static Key key(const struct stat& st) { return {st.st_dev, st.st_ino}; }
+
+  std::mutex mutex_;
+  std::set<Key> held_;
+  std::map<Fd, Key> by_fd_;
+};
+
+class PosixFs final : public Fs {
+ public:
+  SysResult<void> make_dir(const std::string& path) override {
+    if (::mkdir(path.c_str(), 0777) != 0) return std::unexpected(errno);
+    return {};
+  }
+
+  SysResult<bool> is_dir(const std::string& path) override {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return std::unexpected(errno);
+    return S_ISDIR(st.st_mode);
+  }
+
+  SysResult<Fd> open_at(Fd dir, const std::string& name, OpenMode mode) override {
+    int fd = ::openat(dir, name.c_str(), open_flags(mode) | O_CLOEXEC, 0666);
+    if (fd < 0) return std::unexpected(errno);
+    return fd;
+  }
+
+  SysResult<bool> exists_at(Fd dir, const std::string& name) override {
+    struct stat st;
+    if (::fstatat(dir, name.c_str(), &st, 0) == 0) return true;
+    if (errno == ENOENT) return false;
+    return std::unexpected(errno);
+  }
+
+  std::expected<Fd, LockFailure> lock_file(Fd dir, const std::string& name) override {
+    return locks_.lock(dir, name);
+  }
+
+  SysResult<size_t> read_at(Fd fd, uint64_t offset, std::span<uint8_t> buffer) override {
+    ssize_t n = ::pread(fd, buffer.data(), buffer.size(), static_cast<off_t>(offset));
+    if (n < 0) return std::unexpected(errno);
+    return static_cast<size_t>(n);
+  }
+
+  SysResult<size_t> write_at(Fd fd, uint64_t offset, std::span<const uint8_t> data) override {
+    ssize_t n = ::pwrite(fd, data.data(), data.size(), static_cast<off_t>(offset));
+    if (n < 0) return std::unexpected(errno);
+    return static_cast<size_t>(n);
+  }
+
+  SysResult<void> sync(Fd fd) override {
+#if defined(__APPLE__)
+    if (::fcntl(fd, F_FULLFSYNC) != 0) return std::unexpected(errno);
+#else
+    if (::fsync(fd) != 0) return std::unexpected(errno);
+#endif
+    return {};
+  }
+
+  SysResult<uint64_t> file_size(Fd fd) override {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return std::unexpected(errno);
+    return static_cast<uint64_t>(st.st_size);
+  }
+
+  SysResult<void> truncate(Fd fd, uint64_t length) override {
+    if (::ftruncate(fd, static_cast<off_t>(length)) != 0) return std::unexpected(errno);
+    return {};
+  }
+
+  SysResult<void> rename_at(Fd dir, const std::string& from, const std::string& to) override {
+    if (::renameat(dir, from.c_str(), dir, to.c_str()) != 0) return std::unexpected(errno);
+    return {};
+  }
+
+  SysResult<void> random_bytes(std::span<uint8_t> out) override {
+    if (::getentropy(out.data(), out.size()) != 0) return std::unexpected(errno);
+    return {};
+  }
+
+  void close(Fd fd) override { locks_.close(fd); }
+
+ private:
+  LockRegistry locks_;
+};
+
+}  // namespace
+
+std::shared_ptr<Fs> posix_fs() {
+  static const std::shared_ptr<Fs> fs = std::make_shared<PosixFs>();
+  return fs;
+}
+
+std::string os_error_text(int error) {
+  const char* description = ::strerrordesc_np(error);
+  if (description == nullptr) return str_cat("Unknown error ", error, " (os error ", error, ")");
+  return str_cat(description, " (os error ", error, ")");
+}
+
+construct::EngineError os_error(int error) { return construct::EngineError::persistence(os_error_text(error)); }
+
+construct::Result<void> write_all(Fs& fs, Fd fd, uint64_t offset, std::span<const uint8_t> data) {
+  while (!data.empty()) {
+    auto n = fs.write_at(fd, offset, data);
+    if (!n) {
+      if (n.error() == EINTR) continue;
+      return construct::fail(os_error(n.error()));
+    }
+    if (*n == 0) return construct::fail(construct::EngineError::persistence(std::string(kWriteZeroFailure)));
+    data = data.subspan(*n);
+    offset += *n;
+  }
+  return {};
+}
+
+std::expected<void, std::string> read_exact(Fs& fs, Fd fd, uint64_t offset, std::span<uint8_t> buffer) {
+  while (!buffer.empty()) {
+    auto n = fs.read_at(fd, offset, buffer);
+    if (!n) {
+      if (n.error() == EINTR) continue;
+      return std::unexpected(os_error_text(n.error()));
+    }
+    if (*n == 0) return std::unexpected(std::string(kFillFailure));
+    buffer = buffer.subspan(*n);
+    offset += *n;
+  }
+  return {};
+}
+
+SysResult<std::vector<uint8_t>> read_to_end(Fs& fs, Fd fd) {
+  std::vector<uint8_t> out;
+  size_t hint = 128;
+  if (auto size = fs.file_size(fd); size && *size < (uint64_t(1) << 32)) hint = static_cast<size_t>(*size) + 1;
+  out.resize(hint);
+  size_t used = 0;
+  while (true) {
+    if (used == out.size()) out.resize(out.size() * 2);
+    auto n = fs.read_at(fd, used, std::span<uint8_t>(out).subspan(used));
+    if (!n) {
+      if (n.error() == EINTR) continue;
+      return std::unexpected(n.error());
+    }
+    if (*n == 0) break;
+    used += *n;
+  }
+  out.resize(used);
+  return out;
+}
+
+}  // namespace brackwater::storage

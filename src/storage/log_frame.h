@@ -1,0 +1,89 @@
+// The log segment: a 64-byte header ("POSITLOG", 1.0, header length 64, store UUID, ordinal 1, 20
+// zero bytes, CRC-32C of bytes 0..59), then frames:
+//   "BTR1" | version u8 | type u8 | flags u16 | sequence u64 | ULEB128 length n | payload | CRC-32C
+// where the checksum covers every frame byte before it. A frame is at most 16,777,216 bytes.
+//
+// Frame-level read failures are kind 2 wrapped as
+// "segment log-0000000000000001.btl, byte offset {p}, record sequence {s|unknown}: {message}".
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "storage/bytes.h"
+#include "storage/fs.h"
+#include "storage/store.h"
+
+namespace brackwater::storage {
+
+inline constexpr uint64_t kLogHeaderSize = 64;
+inline constexpr uint64_t kMaxFrameSize = 16777216;
+inline constexpr size_t kFramePrefixSize = 16;  // sync word to sequence, before the length
+
+std::array<uint8_t, kLogHeaderSize> encode_log_header(const Uuid& uuid);
+// Reads the first 64 bytes of the log and checks the metadata, then the checksum.
+Result<void> verify_log_header(Fs& fs, Fd log, const Uuid& uuid);
+
+// Appends the frame of `record` to `out`. Kind 15 "record frame length overflow", kind 1
+// "record frame is {} bytes; maximum is {}".
+Result<void> encode_log_frame(const SequencedRecord& record, ByteWriter& out);
+// The same for a payload held elsewhere.
+Result<void> encode_log_frame(Bytes payload, uint64_t sequence, uint16_t flags, uint8_t type, uint8_t version,
+                              ByteWriter& out);
+
+// "segment {}, byte offset {}, record sequence {}: {}" (sequence empty: "unknown").
+EngineError frame_error(uint64_t offset, std::optional<uint64_t> sequence, std::string_view message);
+
+// Sequential reads of a file from a start offset through a large buffer.
+class BufferedReader {
+ public:
+  BufferedReader(Fs& fs, Fd fd, uint64_t offset, size_t capacity = size_t(1) << 20);
+
+  // Makes at least `n` bytes (n <= capacity) available at `data()`; fewer only at end of file. On a
+  // read failure, the OS error's text.
+  std::expected<size_t, std::string> fill(size_t n);
+  const uint8_t* data() const { return buf_.data() + begin_; }
+  size_t available() const { return end_ - begin_; }
+  void consume(size_t n) { begin_ += n; }
+  // Copies exactly dst.size() bytes; the I/O text on failure ("failed to fill whole buffer" at end
+  // of file).
+  std::expected<void, std::string> read_exact(std::span<uint8_t> dst);
+
+ private:
+  Fs& fs_;
+  Fd fd_;
+  uint64_t file_pos_;  // file offset of buf_[end_]
+  std::vector<uint8_t> buf_;
+  size_t begin_ = 0, end_ = 0;
+};
+
+// One checked frame. The payload was appended to the reader's caller-supplied arena.
+struct FrameInfo {
+  uint64_t offset = 0;
+  uint64_t sequence = 0;
+  uint64_t total_size = 0;
+  size_t payload_offset = 0;  // within the arena
+  size_t payload_size = 0;
+  uint16_t flags = 0;
+  uint8_t type = 0;
+  uint8_t version = 0;
+};
+
+// Reads frames from offset 64 up to the committed length, with every frame check in order.
+class FrameReader {
+ public:
+  FrameReader(Fs& fs, Fd log, uint64_t committed_length);
+  uint64_t offset() const { return offset_; }
+  bool at_end() const { return offset_ >= committed_; }
+  // Reads the next frame, appending its payload to `arena`.
+  Result<FrameInfo> next(std::vector<uint8_t>& arena);
+
+ private:
+  BufferedReader reader_;
+  uint64_t offset_;
+  uint64_t committed_;
+};
+
+}  // namespace brackwater::storage
