@@ -1,0 +1,208 @@
+#include "storage/store.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "storage/interpose_fs_test_util.h"
+#include "storage/log_frame.h"
+#include "storage/manifest.h"
+#include "storage/mem_fs_test_util.h"
+#include "storage/store_test_util.h"
+
+namespace brackwater::storage {
+namespace {
+
+namespace fsys = std::filesystem;
+using testing::TempDir;
+using B = std::vector<uint8_t>;
+
+B file_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return B(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_bytes(const std::string& path, const B& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string open_error(const std::string& path) {
+  auto r = Store::open(path);
+  return r ? std::string("ok") : r.error().display();
+}
+
+TEST(StoreOpen, CreatesANewStore) {
+  TempDir tmp;
+  const std::string path = tmp.sub("a/b/db");
+  auto opened = Store::open(path);
+  ASSERT_TRUE(opened) << opened.error().display();
+  auto& [store, replayed] = *opened;
+  EXPECT_EQ(store->directory(), path);
+  EXPECT_EQ(store->committed_length(), 64u);
+  EXPECT_EQ(store->batch_count(), 0u);
+  EXPECT_EQ(store->next_record_seq(), 1u);
+  EXPECT_EQ(store->next_batch_seq(), 1u);
+  EXPECT_TRUE(replayed.roles.empty());
+  EXPECT_FALSE(replayed.codec_registry_complete);
+  EXPECT_EQ(fsys::file_size(path + "/log-0000000000000001.btl"), 64u);
+  EXPECT_EQ(fsys::file_size(path + "/manifest.bmf"), 95u);
+  EXPECT_TRUE(fsys::exists(path + "/store.lock"));
+  auto manifest = decode_manifest(file_bytes(path + "/manifest.bmf"));
+  ASSERT_TRUE(manifest);
+  EXPECT_EQ(manifest->committed_length, 64u);
+  EXPECT_EQ(manifest->uuid[6] & 0xF0, 0x40);
+  EXPECT_EQ(manifest->uuid[8] & 0xC0, 0x80);
+}
+
+TEST(StoreOpen, AppendsAndReplays) {
+  TempDir tmp;
+  const std::string path = tmp.sub("db");
+  {
+    auto opened = Store::open(path);
+    ASSERT_TRUE(opened);
+    auto& store = opened->first;
+    auto records = store->append_batch(testing::genesis_records());
+    ASSERT_TRUE(records) << records.error().display();
+    ASSERT_EQ(records->size(), 8u);
+    for (size_t i = 0; i < 8; ++i) EXPECT_EQ((*records)[i].sequence, i + 1);
+    EXPECT_EQ(store->next_record_seq(), 10u);
+    EXPECT_EQ(store->next_batch_seq(), 2u);
+    EXPECT_EQ(store->batch_count(), 1u);
+    EXPECT_EQ(store->committed_length(), fsys::file_size(path + "/log-0000000000000001.btl"));
+
+    testing::PositFactory posits;
+    std::vector<PendingRecord> batch;
+    batch.push_back(testing::role_record(6, "name"));
+    batch.push_back(posits.make(8, {{6, 7}}, "\"Alice\""));
+    batch.push_back(posits.make(9, {{3, 7}, {6, 8}}, "42", literal::LiteralKind::Integer));
+    ASSERT_TRUE(store->append_batch(std::move(batch)));
+    ASSERT_TRUE(store->append_batch({}));  // an empty batch is a Commit alone
+    EXPECT_EQ(store->batch_count(), 3u);
+  }
+  auto reopened = Store::open(path);
+  ASSERT_TRUE(reopened) << reopened.error().display();
+  auto& [store, log] = *reopened;
+  EXPECT_TRUE(log.codec_registry_complete);
+  ASSERT_EQ(log.roles.size(), 6u);
+  EXPECT_EQ(log.roles[0].name, "posit");
+  EXPECT_TRUE(log.roles[4].reserved);
+  EXPECT_EQ(log.roles[5].name, "name");
+  EXPECT_FALSE(log.roles[5].reserved);
+  ASSERT_EQ(log.posits.size(), 2u);
+  EXPECT_EQ(log.posits[0].value.text, "\"Alice\"");
+  EXPECT_EQ(log.posits[1].identity, 9u);
+  EXPECT_EQ(log.posits[1].value.text, "42");
+  EXPECT_EQ(log.posits[1].members, (std::vector<std::pair<Identity, Identity>>{{3, 7}, {6, 8}}));
+  EXPECT_EQ(log.batch_count, 3u);
+  EXPECT_EQ(store->batch_count(), 3u);
+  EXPECT_EQ(store->next_record_seq(), 15u);  // 8 + 1, 3 + 1, then one Commit
+  EXPECT_EQ(store->next_batch_seq(), 4u);
+}
+
+TEST(StoreOpen, SecondOpenIsRefusedWhileTheFirstLives) {
+  TempDir tmp;
+  const std::string path = tmp.sub("db");
+  auto first = Store::open(path);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(open_error(path), "Persistence error: store '" + path + "' is already owned: WouldBlock");
+  EXPECT_EQ(open_error(path + "/"), "Persistence error: store '" + path + "/' is already owned: WouldBlock");
+
+  // Another process fails the same way.
+  pid_t child = fork();
+  if (child == 0) {
+    auto r = Store::open(path);
+    _exit(!r && r.error().message().ends_with("is already owned: WouldBlock") ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  first->first.reset();
+  EXPECT_EQ(open_error(path), "ok");
+}
+
+TEST(StoreOpen, CutsTheLogBackToTheCommittedLength) {
+  TempDir tmp;
+  const std::string path = tmp.sub("db");
+  const std::string log = path + "/log-0000000000000001.btl";
+  uint64_t committed = 0;
+  {
+    auto opened = Store::open(path);
+    ASSERT_TRUE(opened->first->append_batch(testing::genesis_records()));
+    committed = opened->first->committed_length();
+  }
+  B bytes = file_bytes(log);
+  B garbage(1000, 0xEE);
+  bytes.insert(bytes.end(), garbage.begin(), garbage.end());
+  write_bytes(log, bytes);
+  auto reopened = Store::open(path);
+  ASSERT_TRUE(reopened) << reopened.error().display();
+  EXPECT_EQ(reopened->second.roles.size(), 5u);
+  EXPECT_EQ(fsys::file_size(log), committed);
+  // The next append lands exactly at the committed length.
+  ASSERT_TRUE(reopened->first->append_batch({testing::role_record(6, "six")}));
+  reopened->first.reset();
+  auto again = Store::open(path);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->second.roles.size(), 6u);
+}
+
+TEST(StoreOpen, RefusesInconsistentFiles) {
+  TempDir tmp;
+  const std::string path = tmp.sub("db");
+  const std::string log = path + "/log-0000000000000001.btl";
+  {
+    auto opened = Store::open(path);
+    ASSERT_TRUE(opened->first->append_batch(testing::genesis_records()));
+  }
+  const B good_log = file_bytes(log);
+  const B good_manifest = file_bytes(path + "/manifest.bmf");
+
+  // A manifest that commits more than the log holds: nothing is cut.
+  write_bytes(log, B(good_log.begin(), good_log.end() - 1));
+  EXPECT_EQ(open_error(path), "Data corruption: manifest committed length " + std::to_string(good_log.size()) +
+                                  " is invalid for log length " + std::to_string(good_log.size() - 1));
+  EXPECT_EQ(fsys::file_size(log), good_log.size() - 1);
+  write_bytes(log, good_log);
+
+  // A log from another store.
+  B foreign = good_log;
+  foreign[20] ^= 1;
+  write_bytes(log, foreign);
+  EXPECT_EQ(open_error(path), "Data corruption: invalid log header metadata");
+  write_bytes(log, good_log);
+
+  // Without its manifest, a store with committed data is not silently replaced.
+  fsys::remove(path + "/manifest.bmf");
+  EXPECT_EQ(open_error(path), "Persistence error: File exists (os error 17)");
+  EXPECT_EQ(file_bytes(log), good_log);
+  write_bytes(path + "/manifest.bmf", good_manifest);
+  EXPECT_EQ(open_error(path), "ok");
+}
+
+TEST(StoreOpen, RecreatesAStoreWhoseCreationStoppedBeforeItsManifest) {
+  TempDir tmp;
+  const std::string path = tmp.sub("db");
+  for (size_t length : {0, 30, 64}) {
+    fsys::remove_all(path);
+    fsys::create_directories(path);
+    write_bytes(path + "/log-0000000000000001.btl", B(length, 0x11));
+    auto opened = Store::open(path);
+    ASSERT_TRUE(opened) << length << ": " << opened.error().display();
+    EXPECT_EQ(opened->first->committed_length(), 64u);
+    ASSERT_TRUE(opened->first->append_batch(testing::genesis_records()));
+    opened->first.reset();
+    auto reopened = Store::open(path);
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(reopened->second.roles.size(), 5u);
+  }
+}
+
+}  // namespace
+}  // namespace brackwater::storage
