@@ -41,24 +41,21 @@ ParsingError ParsingError::make(std::string_view text, size_t pos, std::vector<R
   pos = std::min(pos, text.size());
   e.pos = pos;
 
-  size_t line_start = 0;
-  size_t line = 1;
-  for (size_t i = 0; i < pos; ++i) {
-    if (text[i] == '\n') {
-      ++line;
-      line_start = i + 1;
-    }
-  }
-  size_t col = 1;
-  for (size_t i = line_start; i < pos; ++i) col += is_continuation(text[i]) ? 0 : 1;
-  e.line = line;
-  e.col = col;
+  const size_t last_feed = pos == 0 ? std::string_view::npos : text.rfind('\n', pos - 1);
+  const size_t line_start = last_feed == std::string_view::npos ? 0 : last_feed + 1;
+  e.line = 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + line_start, '\n'));
+  e.col = 1 + static_cast<size_t>(std::count_if(text.begin() + line_start, text.begin() + pos,
+                                                [](char c) { return !is_continuation(c); }));
 
   size_t line_end = text.find('\n', pos);
-  line_end = line_end == std::string_view::npos ? text.size() : line_end + 1;
-  e.line_text.reserve(line_end - line_start);
-  for (size_t i = line_start; i < line_end; ++i) {
-    if (text[i] != '\r' && text[i] != '\n') e.line_text.push_back(text[i]);
+  line_end = line_end == std::string_view::npos ? text.size() : line_end;
+  std::string_view shown = text.substr(line_start, line_end - line_start);
+  e.line_text.reserve(shown.size());
+  for (size_t from = 0; from < shown.size();) {
+    size_t cr = shown.find('\r', from);
+    if (cr == std::string_view::npos) cr = shown.size();
+    e.line_text.append(shown.substr(from, cr - from));
+    from = cr + 1;
   }
   return e;
 }

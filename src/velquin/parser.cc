@@ -72,11 +72,12 @@ class Parser {
     return false;
   }
   bool match(std::string_view t) {
-    if (n_ - pos_ >= t.size() && std::memcmp(s_ + pos_, t.data(), t.size()) == 0) {
-      pos_ += t.size();
-      return true;
+    if (n_ - pos_ < t.size()) return false;
+    for (size_t i = 0; i < t.size(); ++i) {
+      if (s_[pos_ + i] != t[i]) return false;
     }
-    return false;
+    pos_ += t.size();
+    return true;
   }
   // `t` is lower case; A-Z in the input match a-z, every other byte only itself.
   bool match_folded(std::string_view t) {
@@ -125,7 +126,7 @@ class Parser {
 
   // ---- The implicit skip: WHITESPACE* ~ (COMMENT ~ WHITESPACE*)*, only in a non-atomic context.
 
-  void skip() {
+  [[gnu::always_inline]] void skip() {
     if (atomicity_ != Atomicity::NonAtomic || pos_ >= n_) return;
     char c = s_[pos_];
     if (!is_blank(c) && c != '/') return;
@@ -189,7 +190,7 @@ class Parser {
 
   // ---- Rule frame.
 
-  Entry enter(Rule r) {
+  [[gnu::always_inline]] Entry enter(Rule r) {
     Entry e{pos_, 0, 0, nodes_.size(), r, lookahead_ == Lookahead::None && atomicity_ != Atomicity::Atomic};
     if (furthest_ == pos_) {
       e.expected_size = expected_.size();
@@ -199,7 +200,7 @@ class Parser {
     return e;
   }
   // `atomicity_` is the caller's again when this runs.
-  bool leave(const Entry& e, bool ok) {
+  [[gnu::always_inline]] bool leave(const Entry& e, bool ok) {
     if (atomicity_ != Atomicity::Atomic && ok == (lookahead_ == Lookahead::Negative)) track(e);
     if (!ok) {
       truncate(e.node);
@@ -208,6 +209,20 @@ class Parser {
       node.end = pos_;
       node.end_index = nodes_.size();
     }
+    return ok;
+  }
+  // A rule that calls no other rule that makes pairs: its node is appended only when it succeeds.
+  [[gnu::always_inline]] Entry enter_leaf(Rule r) {
+    Entry e{pos_, 0, 0, nodes_.size(), r, lookahead_ == Lookahead::None && atomicity_ != Atomicity::Atomic};
+    if (furthest_ == pos_) {
+      e.expected_size = expected_.size();
+      e.unexpected_size = unexpected_.size();
+    }
+    return e;
+  }
+  [[gnu::always_inline]] bool leave_leaf(const Entry& e, bool ok) {
+    if (atomicity_ != Atomicity::Atomic && ok == (lookahead_ == Lookahead::Negative)) track(e);
+    if (ok && e.make_pair) nodes_.push_back(Node{e.pos, pos_, e.node + 1, e.rule});
     return ok;
   }
   void track(const Entry& e);
@@ -219,6 +234,16 @@ class Parser {
   bool normal(Rule r, F&& body) {
     const Entry e = enter(r);
     return leave(e, body());
+  }
+  template <class F>
+  bool leaf(Rule r, F&& body) {
+    const Entry e = enter_leaf(r);
+    return leave_leaf(e, body());
+  }
+  template <class F>
+  bool atomic_leaf(Rule r, F&& body) {
+    const Entry e = enter_leaf(r);
+    return leave_leaf(e, with_atomicity(Atomicity::Atomic, body));
   }
   template <class F>
   bool with_atomicity(Atomicity a, F&& body) {
@@ -410,7 +435,7 @@ bool Parser::velquin() {
 }
 
 bool Parser::eoi() {
-  return normal(Rule::EOI, PIECE(pos_ == n_));
+  return leaf(Rule::EOI, PIECE(pos_ == n_));
 }
 
 bool Parser::comment() {
@@ -435,22 +460,22 @@ bool Parser::whitespace() {
 // Tokens
 
 bool Parser::int_() {
-  return normal(Rule::int_, PIECE(seq(PIECE(opt(PIECE(sign()))), PIECE(plus(PIECE(digit()))))));
+  return leaf(Rule::int_, PIECE(seq(PIECE(opt(PIECE(sign()))), PIECE(plus(PIECE(digit()))))));
 }
 
 bool Parser::decimal() {
-  return normal(Rule::decimal, PIECE(seq(PIECE(opt(PIECE(sign()))), PIECE(plus(PIECE(digit()))), PIECE(match('.')),
+  return leaf(Rule::decimal, PIECE(seq(PIECE(opt(PIECE(sign()))), PIECE(plus(PIECE(digit()))), PIECE(match('.')),
                                          PIECE(plus(PIECE(digit()))))));
 }
 
 bool Parser::certainty() {
-  return normal(Rule::certainty, PIECE(seq(PIECE(opt(PIECE(sign()))), PIECE(digit()), PIECE(opt(PIECE(digit()))),
+  return leaf(Rule::certainty, PIECE(seq(PIECE(opt(PIECE(sign()))), PIECE(digit()), PIECE(opt(PIECE(digit()))),
                                            PIECE(opt(PIECE(digit()))), PIECE(match('%')))));
 }
 
 bool Parser::time() {
   auto time_char = PIECE(digit() || match('-') || match(':') || match('.') || match('T') || match(' '));
-  return normal(Rule::time, PIECE(seq(PIECE(match('\'')), PIECE(plus(time_char)), PIECE(match('\'')))));
+  return leaf(Rule::time, PIECE(seq(PIECE(match('\'')), PIECE(plus(time_char)), PIECE(match('\'')))));
 }
 
 size_t Parser::scan_string(size_t p) const {
@@ -598,24 +623,25 @@ bool Parser::json_nested_rules(Rule first) {
 }
 
 bool Parser::json() {
-  return atomic(Rule::json, PIECE(json_object()));
+  return atomic_leaf(Rule::json, PIECE(json_object()));
 }
 
 bool Parser::string() {
-  return atomic(Rule::string, PIECE(json_string()));
+  return atomic_leaf(Rule::string, PIECE(json_string()));
 }
 
 bool Parser::keyword() {
-  return normal(Rule::keyword, [&] {
+  return leaf(Rule::keyword, [&] {
+    if (pos_ >= n_) return false;
     for (std::string_view k : kKeywords) {
-      if (match(k)) return true;
+      if (k[0] == s_[pos_] && match(k)) return true;
     }
     return false;
   });
 }
 
 bool Parser::identifier() {
-  return normal(Rule::identifier, [&] {
+  return leaf(Rule::identifier, [&] {
     if (atomicity_ != Atomicity::NonAtomic) {
       if (!match_class(is_cased)) return false;
       while (name_char()) {
@@ -634,19 +660,19 @@ bool Parser::variable() {
 }
 
 bool Parser::constant() {
-  return normal(Rule::constant, PIECE(seq(PIECE(match('@')), PIECE(plus(PIECE(match_class(is_upper)))))));
+  return leaf(Rule::constant, PIECE(seq(PIECE(match('@')), PIECE(plus(PIECE(match_class(is_upper)))))));
 }
 
 bool Parser::query_variable() {
-  return atomic(Rule::query_variable, PIECE(seq(PIECE(match('?')), PIECE(identifier()))));
+  return atomic_leaf(Rule::query_variable, PIECE(seq(PIECE(match('?')), PIECE(identifier()))));
 }
 
 bool Parser::parameter() {
-  return atomic(Rule::parameter, PIECE(seq(PIECE(match('$')), PIECE(identifier()))));
+  return atomic_leaf(Rule::parameter, PIECE(seq(PIECE(match('$')), PIECE(identifier()))));
 }
 
 bool Parser::bare_role() {
-  return atomic(Rule::bare_role, [&] {
+  return atomic_leaf(Rule::bare_role, [&] {
     if (!match_class(is_cased_or_mark)) return false;
     while (match_class(is_cased_or_mark) || match_digit() || match('_')) {
     }
@@ -655,7 +681,7 @@ bool Parser::bare_role() {
 }
 
 bool Parser::quoted_role() {
-  return atomic(Rule::quoted_role, [&] {
+  return atomic_leaf(Rule::quoted_role, [&] {
     if (pos_ >= n_ || s_[pos_] != '`') return false;
     const void* close = std::memchr(s_ + pos_ + 1, '`', n_ - pos_ - 1);
     if (close == nullptr) return false;
@@ -669,15 +695,15 @@ bool Parser::role() {
 }
 
 bool Parser::wildcard() {
-  return normal(Rule::wildcard, PIECE(match('*')));
+  return leaf(Rule::wildcard, PIECE(match('*')));
 }
 
 bool Parser::ellipsis() {
-  return normal(Rule::ellipsis, PIECE(match("...")));
+  return leaf(Rule::ellipsis, PIECE(match("...")));
 }
 
 bool Parser::comparator() {
-  return normal(Rule::comparator, PIECE(match("===") || match("?=") || match("<=") || match(">=") || match('<') ||
+  return leaf(Rule::comparator, PIECE(match("===") || match("?=") || match("<=") || match(">=") || match('<') ||
                                         match('>') || match('=')));
 }
 
@@ -811,7 +837,7 @@ bool Parser::posit_binding() {
 }
 
 bool Parser::latest_marker() {
-  return normal(Rule::latest_marker, PIECE(match_folded("latest")));
+  return leaf(Rule::latest_marker, PIECE(match_folded("latest")));
 }
 
 bool Parser::pattern_slots() {
@@ -855,7 +881,7 @@ bool Parser::variable_reference() {
 }
 
 bool Parser::distinct() {
-  return normal(Rule::distinct, PIECE(match_folded("distinct")));
+  return leaf(Rule::distinct, PIECE(match_folded("distinct")));
 }
 
 bool Parser::return_clause() {
@@ -897,7 +923,7 @@ bool Parser::limit_clause() {
 }
 
 bool Parser::direction() {
-  return normal(Rule::direction, PIECE(match_folded("asc") || match_folded("desc")));
+  return leaf(Rule::direction, PIECE(match_folded("asc") || match_folded("desc")));
 }
 
 bool Parser::order_item() {
@@ -1009,7 +1035,7 @@ bool Parser::run(Rule start) {
 std::expected<Pairs, ParsingError> VelquinParser::parse(Rule start, std::string_view input) {
   auto tree = std::make_shared<ParseTree>();
   tree->text.assign(input.data(), input.size());
-  tree->nodes.reserve(input.size() / 4 + 4);
+  tree->nodes.reserve(input.size() / 3 + 4);  // about one pair per three bytes in dense scripts
   Parser parser(tree->text, tree->nodes);
   if (parser.run(start)) {
     const size_t count = tree->nodes.size();
