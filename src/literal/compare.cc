@@ -64,10 +64,10 @@ Parsed<std::strong_ordering> compare_numbers(const Literal& a, const Literal& b)
   auto small_a = small_number(a.text);
   auto small_b = small_a ? small_number(b.text) : std::nullopt;
   if (small_a && small_b) return compare_small(*small_a, *small_b);
-  auto x = parse_big_number(a.text);
-  if (!x) return std::unexpected(std::move(x.error()));
-  auto y = parse_big_number(b.text);
-  if (!y) return std::unexpected(std::move(y.error()));
+  auto x = view_decimal(a.text);
+  if (!x) return std::unexpected(invalid_number_message(a.text, x.error()));
+  auto y = view_decimal(b.text);
+  if (!y) return std::unexpected(invalid_number_message(b.text, y.error()));
   return *x <=> *y;
 }
 
@@ -79,18 +79,12 @@ Parsed<std::strong_ordering> compare_certainties(const Literal& a, const Literal
   return *x <=> *y;
 }
 
-std::string string_failure(const Literal& literal, std::string_view reason) {
-  std::string message = "invalid string literal '";
-  message.append(literal.text).append("': ").append(reason);
-  return message;
-}
-
 Parsed<bool> equal_strings(const Literal& a, const Literal& b) {
   std::string scratch_a, scratch_b;
   auto x = decode_string_literal(a.text, scratch_a);
-  if (!x) return std::unexpected(string_failure(a, x.error()));
+  if (!x) return std::unexpected(invalid_string_message(a.text, x.error()));
   auto y = decode_string_literal(b.text, scratch_b);
-  if (!y) return std::unexpected(string_failure(b, y.error()));
+  if (!y) return std::unexpected(invalid_string_message(b.text, y.error()));
   return *x == *y;
 }
 

@@ -30,7 +30,14 @@ std::string at_offset(std::string_view head, size_t offset) {
 // An explicit-stack parser: one Frame per open container instead of one native call per level.
 class JsonLiteralParser {
  public:
-  explicit JsonLiteralParser(std::string_view text) : text_(text) {}
+  explicit JsonLiteralParser(std::string_view text) : text_(text) {
+    // Small literals are the common case: size the arrays once instead of growing them step by step.
+    const size_t guess = std::min<size_t>(text.size() / 2 + 1, 1024);
+    tree_.nodes_.reserve(guess);
+    tree_.children_.reserve(guess);
+    tree_.strings_.reserve(std::min<size_t>(text.size(), 4096));
+    pending_.reserve(std::min<size_t>(guess, 64));
+  }
 
   Parsed<JsonTree> run();
 
@@ -122,14 +129,15 @@ Parsed<size_t> JsonLiteralParser::parse_number() {
     skip_digits();
   }
   std::string_view number = text_.substr(start, pos_ - start);
-  auto value = decode_decimal(number);
+  auto value = view_decimal(number);
   if (!value) {
     std::string message = "invalid JSON number '";
     message.append(number).append("': ").append(value.error());
     return std::unexpected(std::move(message));
   }
-  tree_.numbers_.push_back(std::move(*value));
-  return add_node(Type::Number, false, tree_.numbers_.size() - 1);
+  size_t offset = tree_.strings_.size();
+  tree_.strings_.append(number);
+  return add_node(Type::Number, false, offset, number.size());
 }
 
 Parsed<size_t> JsonLiteralParser::parse_string() {
@@ -302,7 +310,8 @@ bool json_equal(const JsonTree& a, const JsonTree& b) {
         if (nx.flag != ny.flag) return false;
         break;
       case Type::Number:
-        if (a.numbers_[nx.a] != b.numbers_[ny.a]) return false;
+        // Both texts were accepted when the trees were built.
+        if (*view_decimal(a.string_at(x)) != *view_decimal(b.string_at(y))) return false;
         break;
       case Type::String:
         if (a.string_at(x) != b.string_at(y)) return false;

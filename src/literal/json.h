@@ -36,7 +36,7 @@ class JsonTree {
   struct Node {
     Type type;
     bool flag;    // Bool: the value
-    size_t a, b;  // Number: index in numbers_; String: offset and length in strings_;
+    size_t a, b;  // Number, String: offset and length in strings_ (the number's text, the decoded string);
                   // Array, Object: first index in children_ and member count
   };
 
@@ -44,7 +44,6 @@ class JsonTree {
 
   std::vector<Node> nodes_;
   std::vector<size_t> children_;  // arrays: value nodes; objects: key node, value node per member
-  std::vector<Decimal> numbers_;
   std::string strings_;
   size_t root_ = 0;
 };

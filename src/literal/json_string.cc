@@ -177,13 +177,17 @@ std::expected<std::string_view, std::string_view> decode_string_literal(std::str
   return decoded;
 }
 
+std::string invalid_string_message(std::string_view text, std::string_view reason) {
+  std::string message = "invalid string literal '";
+  message.append(text).append("': ").append(reason);
+  return message;
+}
+
 Parsed<std::string> parse_string_literal(std::string_view text) {
   std::string scratch;
   auto decoded = decode_string_literal(text, scratch);
   if (decoded) return std::string(*decoded);
-  std::string message = "invalid string literal '";
-  message.append(text).append("': ").append(decoded.error());
-  return std::unexpected(std::move(message));
+  return std::unexpected(invalid_string_message(text, decoded.error()));
 }
 
 }  // namespace brackwater::literal

@@ -37,6 +37,9 @@ constexpr bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n'
 // Exactly one JSON string, JSON whitespace allowed around it. Decodes into a view as above.
 std::expected<std::string_view, std::string_view> decode_string_literal(std::string_view text, std::string& scratch);
 
+// "invalid string literal '{text}': {reason}".
+std::string invalid_string_message(std::string_view text, std::string_view reason);
+
 // The decoded string, or "invalid string literal '{text}': {reason}".
 Parsed<std::string> parse_string_literal(std::string_view text);
 

@@ -127,6 +127,26 @@ TEST(Decimal, ValuesCompareExactly) {
   EXPECT_FALSE(parse_big_number("1e-9223372036854775808").has_value());
 }
 
+TEST(Decimal, DigitsSpanningThePoint) {
+  const std::tuple<std::string_view, std::string_view, int> cases[] = {
+      {"0.0012", "12e-4", 0},      {"1.000", "1", 0},           {"100.5", "1005e-1", 0},
+      {".5", "0.50", 0},           {"5.", "5", 0},              {"12.34", "1234e-2", 0},
+      {"12.345", "12.34", 1},      {"12.34", "12.3401", -1},    {"0.000", "-0e7", 0},
+      {"120.0001", "120.00010", 0}, {"1200", "12e2", 0},        {"-12.5", "-12.50001", 1},
+      {"99.99", "100", -1},        {"0.1", "0.09999999999999999999999", 1},
+  };
+  for (const auto& [a, b, expected] : cases) {
+    auto x = *view_decimal(a), y = *view_decimal(b);
+    EXPECT_EQ(x <=> y, expected <=> 0) << a << " vs " << b;
+    EXPECT_EQ(y <=> x, 0 <=> expected) << b << " vs " << a;
+    EXPECT_EQ(*parse_big_number(a) <=> *parse_big_number(b), expected <=> 0) << a << " vs " << b;
+  }
+  EXPECT_EQ(parse_big_number("-000120.0500")->digits, "1200500");
+  EXPECT_EQ(parse_big_number("-000120.0500")->scale, 4);
+  EXPECT_TRUE(parse_big_number("-0.000")->is_zero());
+  EXPECT_FALSE(parse_big_number("-0.000")->negative);
+}
+
 TEST(Decimal, Failures) {
   EXPECT_EQ(parse_big_number("1e99999999999999999999").error(),
             "invalid number '1e99999999999999999999': number too large to fit in target type");

@@ -41,9 +41,9 @@ class ItemScanner {
 
   void skip_space() {
     while (pos_ < text_.size()) {
-      size_t next = pos_;
-      if (!is_white_space(decode_utf8(text_, next))) break;
-      pos_ = next;
+      size_t len = white_space_length(text_, pos_);
+      if (len == 0) break;
+      pos_ += len;
     }
   }
 

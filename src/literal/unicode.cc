@@ -60,6 +60,14 @@ bool is_white_space(char32_t cp) {
   }
 }
 
+size_t white_space_length(std::string_view text, size_t pos) {
+  size_t next = pos;
+  char32_t cp = decode_utf8(text, next);
+  // A stray byte decodes as itself; 0x85 or 0xA0 alone is not a White_Space character.
+  if (cp >= 0x80 && next - pos < 2) return 0;
+  return is_white_space(cp) ? next - pos : 0;
+}
+
 namespace {
 
 // Length of the White_Space scalar that ends at `end` (exclusive), or 0.
@@ -69,9 +77,8 @@ size_t trailing_space_len(std::string_view text, size_t end) {
     --start;
     if ((static_cast<unsigned char>(text[start]) & 0xC0) != 0x80) break;
   }
-  size_t pos = start;
-  char32_t cp = decode_utf8(text, pos);
-  return (pos == end && is_white_space(cp)) ? end - start : 0;
+  size_t len = white_space_length(text, start);
+  return start + len == end ? len : 0;
 }
 
 }  // namespace
@@ -79,9 +86,9 @@ size_t trailing_space_len(std::string_view text, size_t end) {
 std::string_view trim_white_space(std::string_view text) {
   size_t begin = 0;
   while (begin < text.size()) {
-    size_t pos = begin;
-    if (!is_white_space(decode_utf8(text, pos))) break;
-    begin = pos;
+    size_t len = white_space_length(text, begin);
+    if (len == 0) break;
+    begin += len;
   }
   size_t end = text.size();
   while (end > begin) {

@@ -18,6 +18,9 @@ void append_utf8(std::string& out, char32_t cp);
 // The Unicode White_Space property (25 code points).
 bool is_white_space(char32_t cp);
 
+// Byte length of the White_Space scalar at `pos` (pos < text.size()), or 0.
+size_t white_space_length(std::string_view text, size_t pos);
+
 // `text` without leading and trailing White_Space.
 std::string_view trim_white_space(std::string_view text);
 
