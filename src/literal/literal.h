@@ -3,6 +3,9 @@
 // The text is the value: it is stored exactly as written (007, +5, 1.50 and escaped strings stay
 // verbatim) and parsed again by every consumer that needs a number, certainty, string or JSON tree.
 // Validation failures are plain messages; the caller picks the engine error kind.
+// The parsers live beside this header: decimal.h (parse_big_number), certainty.h (parse_certainty),
+// json_string.h (parse_string_literal), json.h (parse_json_literal, json_equal), int_parse.h
+// (parse_int); comparison is in compare.h (compare_order, compare_nominal).
 #pragma once
 
 #include <cstdint>
