@@ -81,6 +81,39 @@ TEST(ParseMessage, TabsCarriageReturnsAndWideCharacters) {
   EXPECT_EQ(error.line_text, "add role a;foo;");
 }
 
+TEST(ParseMessage, RecordBookkeeping) {
+  const MessageCase cases[] = {
+      // Both lists: the keyword matched where a Thing was expected.
+      {"add role a; add posit [{(add, r)}, 1, @NOW];",
+       " --> 1:26\n  |\n1 | add role a; add posit [{(add, r)}, 1, @NOW];\n  |                          ^---\n  |\n"
+       "  = unexpected keyword; expected insert\nExpected one of: +variable"},
+      // Leading blank lines count; the position is on the third line.
+      {"\n\n  foo;",
+       " --> 3:3\n  |\n3 |   foo;\n  |   ^---\n  |\n  = expected EOI, add_role, add_posit, or search_clause\n"
+       "Expected one of: add posit, add role, search clause, token"},
+      // A statement across lines: the right operand is missing on the second line.
+      {"search [*, *, *]\nwhere ?x = ;",
+       " --> 2:12\n  |\n2 | where ?x = ;\n  |            ^---\n  |\n  = expected query_variable or rhs_value\n"
+       "Expected one of: token"},
+      // The unterminated comment stays in place; the error is where the statements stopped.
+      {"add role a; /* open",
+       " --> 1:13\n  |\n1 | add role a; /* open\n  |             ^---\n  |\n"
+       "  = expected EOI, add_role, add_posit, or search_clause\n"
+       "Expected one of: add posit, add role, search clause, token"},
+      // A word that merely begins with a keyword: "less" is no integer.
+      {"search [*, *, *] limitless;",
+       " --> 1:23\n  |\n1 | search [*, *, *] limitless;\n  |                       ^---\n  |\n"
+       "  = expected int\nExpected one of: integer literal"},
+      // 1.5% in a value: six rules are recorded at the value, not seven.
+      {"add posit [{(+p, r)}, 1.5%, @NOW];",
+       " --> 1:23\n  |\n1 | add posit [{(+p, r)}, 1.5%, @NOW];\n  |                       ^---\n  |\n"
+       "  = expected certainty, time, json, string, constant, or parameter\n"
+       "Expected one of: JSON literal, certainty (e.g., 100%), string literal, time constant (@NOW/@BOT/@EOT), "
+       "time literal (e.g., 'YYYY-MM-DD'), token"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(message_of(c.script), c.message) << c.script;
+}
+
 TEST(ParseMessage, Wording) {
   ParsingError e = ParsingError::make("ab", 1, {Rule::json, Rule::EOI, Rule::json}, {Rule::keyword});
   EXPECT_EQ(e.positives, (std::vector<Rule>{Rule::EOI, Rule::json}));

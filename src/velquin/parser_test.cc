@@ -330,6 +330,55 @@ TEST(Parser, ValueSlotOrder) {
   check(cases);
 }
 
+TEST(Parser, KeywordCaseAndSpacing) {
+  const TreeCase cases[] = {
+      {Rule::velquin, "Add Role a; ADD POSIT [{(+p, r)}, 1, @NOW] AND ASSERT BY s WITH 5% AT @NOW;",
+       "add_role(role(bare_role\"a\")) add_posit(posit(appearance_set(appearance(insert(variable(identifier\"p\")) "
+       "role(bare_role\"r\"))) appearing_value(int\"1\") appearance_time(constant\"@NOW\")) "
+       "and_assert_clause(assertion_source(recall(variable(identifier\"s\"))) assertion_certainty(certainty\"5%\") "
+       "assertion_time(constant\"@NOW\"))) EOI\"\""},
+      {Rule::velquin, "add/**/role a;", "ERR 0"},
+      {Rule::velquin, "add role\ta;", "add_role(role(bare_role\"a\")) EOI\"\""},
+      {Rule::velquin, "search [*, *, *] not\texists {[*, *, *]};", "ERR 17"},
+      {Rule::velquin, "search [*, *, *] or add  posit [{(+p, r)}, 1, @NOW];", "ERR 17"},
+      {Rule::velquin, "search [*, *, *] where ?a = 1 and ?b = 2;",
+       "search(search_clause(posit_search(appearance_set_search(wildcard\"*\") appearing_value_search(wildcard\"*\") "
+       "appearance_time_search(wildcard\"*\"))) where_clause(condition(variable_reference(query_variable\"?a\") "
+       "comparator\"=\" rhs_value(int\"1 \")) condition(variable_reference(query_variable\"?b\") comparator\"=\" "
+       "rhs_value(int\"2\")))) EOI\"\""},
+      {Rule::velquin, "search [*, *, *] where ?a = 1 And ?b = 2;", "ERR"},
+      {Rule::posit_search, "[*, *, *] As of @NOW", "posit_search(appearance_set_search(wildcard\"*\") "
+                                                   "appearing_value_search(wildcard\"*\") "
+                                                   "appearance_time_search(wildcard\"*\"))"},
+      {Rule::posit_search, "LATEST[*, *, *] VIA [*, *, *]",
+       "posit_search(latest_marker\"LATEST\" appearance_set_search(wildcard\"*\") "
+       "appearing_value_search(wildcard\"*\") appearance_time_search(wildcard\"*\") "
+       "via_clause(via_posit(appearance_set_search(wildcard\"*\") appearing_value_search(wildcard\"*\") "
+       "appearance_time_search(wildcard\"*\"))))"},
+      {Rule::direction, "DeSc", "direction\"DeSc\""},
+  };
+  check(cases);
+}
+
+TEST(Parser, CommentsInOddPlaces) {
+  EXPECT_EQ(first_text("add posit [{(+/*c*/p, r)}, 1, @NOW];", Rule::insert), "+/*c*/p");
+  EXPECT_EQ(first_text("add posit [{(+p, r)}, 1/*c*/2, @NOW];", Rule::int_), "1/*c*/2");
+  EXPECT_EQ(first_text("add posit [{(+p, r)}, 7/*c*/, @NOW];", Rule::int_), "7/*c*/");
+  EXPECT_EQ(first_text("add posit [{(+p, r)}, 1, '2001 /*c*/'];", Rule::time), "'2001 /*c*/'");
+  EXPECT_EQ(first_text("add posit [{(+p, r)}, \"/*s*/\", @NOW];", Rule::string), "\"/*s*/\"");
+  EXPECT_EQ(first_text("add posit [{(+p, `/*q*/`)}, 1, @NOW];", Rule::quoted_role), "`/*q*/`");
+  EXPECT_EQ(first_text("add posit [{(+p, r)}, {\"a\": \"/*\"}, @NOW];", Rule::json), "{\"a\": \"/*\"}");
+  EXPECT_EQ(first_text("search/*c*/?p/*c*/=/*c*/[*,*,*]/*c*/;", Rule::posit_search), "?p/*c*/=/*c*/[*,*,*]/*c*/");
+  EXPECT_EQ(first_text("/*a*/ add role a; /*b*/", Rule::add_role), "add role a;");
+  EXPECT_EQ(first_text("search [{(?a | ?b /*u*/, r) }, *, *];", Rule::query_union), "?a | ?b /*u*/");
+  EXPECT_EQ(first_text("search [{(?a | ?b | ?c , r) }, *, *];", Rule::query_union), "?a | ?b | ?c");
+  EXPECT_EQ(first_text("search [{(?a, r) }, *, *];", Rule::appearance_list), "(?a, r) ");
+  EXPECT_EQ(first_text("search [*, *, *] return ?a /*r*/;", Rule::return_clause), "return ?a /*r*/");
+  EXPECT_EQ(first_text("search [*, *, *] limit 5 /*one*/;", Rule::int_), "5 /*one*/");
+  EXPECT_EQ(first_text("search [*, *, *] order by ?a desc ;", Rule::order_by_clause), "order by ?a desc ");
+  EXPECT_EQ(first_text("search [*, *, *] order by ?a desc ;", Rule::order_item), "?a desc");
+}
+
 TEST(Parser, PairAccess) {
   auto pairs = VelquinParser::parse(Rule::velquin, "add role a, b;").value();
   EXPECT_EQ(pairs.size(), 2u);
