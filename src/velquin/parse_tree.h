@@ -74,10 +74,10 @@ class Pairs {
     using reference = Pair;
 
     iterator() = default;
-    Pair operator*() const { return Pair(*tree_, index_); }
-    Rule rule() const { return (*tree_)->nodes[index_].rule; }
+    Pair operator*() const { return Pair(tree_, index_); }
+    Rule rule() const { return tree_->nodes[index_].rule; }
     iterator& operator++() {
-      index_ = (*tree_)->nodes[index_].end_index;
+      index_ = tree_->nodes[index_].end_index;
       return *this;
     }
     iterator operator++(int) {
@@ -89,8 +89,8 @@ class Pairs {
 
    private:
     friend class Pairs;
-    iterator(const std::shared_ptr<const ParseTree>* tree, size_t index) : tree_(tree), index_(index) {}
-    const std::shared_ptr<const ParseTree>* tree_ = nullptr;
+    iterator(std::shared_ptr<const ParseTree> tree, size_t index) : tree_(std::move(tree)), index_(index) {}
+    std::shared_ptr<const ParseTree> tree_;
     size_t index_ = 0;
   };
 
@@ -99,8 +99,9 @@ class Pairs {
   Pairs(std::shared_ptr<const ParseTree> tree, size_t begin, size_t end)
       : tree_(std::move(tree)), begin_(begin), end_(end) {}
 
-  iterator begin() const { return iterator(&tree_, begin_); }
-  iterator end() const { return iterator(&tree_, end_); }
+  // Iterators share the tree too, so they stay valid after the `Pairs` they came from is gone.
+  iterator begin() const { return iterator(tree_, begin_); }
+  iterator end() const { return iterator(nullptr, end_); }
   bool empty() const { return begin_ == end_; }
   // The number of pairs in the run (a walk over the siblings).
   size_t size() const;

@@ -1,5 +1,6 @@
 #include "velquin/parser.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -1035,7 +1036,8 @@ bool Parser::run(Rule start) {
 std::expected<Pairs, ParsingError> VelquinParser::parse(Rule start, std::string_view input) {
   auto tree = std::make_shared<ParseTree>();
   tree->text.assign(input.data(), input.size());
-  tree->nodes.reserve(input.size() / 3 + 4);  // about one pair per three bytes in dense scripts
+  // Dense scripts make about one pair per three bytes; beyond the cap the vector grows by itself.
+  tree->nodes.reserve(std::min<size_t>(input.size() / 3, size_t{1} << 24) + 4);
   Parser parser(tree->text, tree->nodes);
   if (parser.run(start)) {
     const size_t count = tree->nodes.size();

@@ -1,6 +1,7 @@
 // Deeply nested brackets: no stack exhaustion and linear time at any depth.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "velquin/parser.h"
@@ -65,6 +66,24 @@ TEST(ParserDepth, BracketRuleRecords) {
   EXPECT_EQ(failed.error().pos, 2u);
   EXPECT_EQ(failed.error().to_text(),
             " --> 1:3\n  |\n1 | {a\n  |   ^---\n  |\n  = expected json_string, json_object, or json_array");
+}
+
+// Without blanks and comments the implicit skip never applies, so the bracket scanner of the json
+// token and the bracket rules run directly must match exactly the same texts.
+TEST(ParserDepth, ScannerAgreesWithBracketRules) {
+  const char alphabet[] = {'{', '}', '[', ']', '"', '\\', 'a', ','};
+  std::mt19937_64 rng(99);
+  for (int round = 0; round < 50000; ++round) {
+    std::string text = "{";
+    const size_t length = rng() % 16;
+    for (size_t i = 0; i < length; ++i) text += alphabet[rng() % sizeof alphabet];
+    auto token = VelquinParser::parse(Rule::json, text);
+    auto rules = VelquinParser::parse(Rule::json_object, text);
+    ASSERT_EQ(token.has_value(), rules.has_value()) << text;
+    if (token) {
+      ASSERT_EQ(token->first()->end(), rules->first()->end()) << text;
+    }
+  }
 }
 
 }  // namespace

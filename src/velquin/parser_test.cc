@@ -379,6 +379,40 @@ TEST(Parser, CommentsInOddPlaces) {
   EXPECT_EQ(first_text("search [*, *, *] order by ?a desc ;", Rule::order_item), "?a desc");
 }
 
+TEST(Parser, ListsAndShapes) {
+  const std::string two = tree(Rule::velquin, "search [*, *, *] [*, *, *];");
+  EXPECT_EQ(two.rfind("search(search_clause(posit_search(", 0), 0u);
+  EXPECT_EQ(tree(Rule::velquin, "search [*, *, *], [*, *, *],;"), two);
+  EXPECT_EQ(tree(Rule::velquin, "search [*, *, *] [*, *, *] /*x*/ ;"), two);
+
+  auto pairs = VelquinParser::parse(Rule::velquin,
+                                    "search [*, *, *] or add posit [{(+a, r)}, 1, @NOW] and assert by s with 5% at "
+                                    "@NOW [{(+b, r)}, 2, @NOW];")
+                   .value();
+  Pair search = *pairs.first();
+  std::string rules;
+  for (Pair clause : search.children()) {
+    if (clause.rule() != Rule::or_add_clause) continue;
+    for (Pair item : clause.children()) rules += std::string(rule_name(item.rule())) + " ";
+  }
+  EXPECT_EQ(rules, "posit and_assert_clause posit ");
+
+  const TreeCase cases[] = {
+      {Rule::appearance_set_search, "{(?x, `full name`)}",
+       "appearance_set_search(appearance_list(appearance_search(query_variable\"?x\" "
+       "role(quoted_role\"`full name`\"))))"},
+      {Rule::appearance_set_search, "{(*, *)}",
+       "appearance_set_search(appearance_list(appearance_search(wildcard\"*\" wildcard\"*\")))"},
+      {Rule::appearance_set_search, "?s={(?x, ?r)}",
+       "appearance_set_search(appearance_set_binding(query_variable\"?s\") "
+       "appearance_list(appearance_search(query_variable\"?x\" query_variable\"?r\")))"},
+      {Rule::as_of_clause, "as of '2020-01-01'", "as_of_clause(time\"'2020-01-01'\")"},
+      {Rule::as_of_clause, "as of $t", "as_of_clause(parameter\"$t\")"},
+      {Rule::as_of_clause, "as  of $t", "ERR"},
+  };
+  check(cases);
+}
+
 TEST(Parser, PairAccess) {
   auto pairs = VelquinParser::parse(Rule::velquin, "add role a, b;").value();
   EXPECT_EQ(pairs.size(), 2u);
@@ -389,6 +423,9 @@ TEST(Parser, PairAccess) {
   EXPECT_EQ(statement.children().size(), 2u);
   EXPECT_EQ(statement.first_child()->text(), "a");
   EXPECT_FALSE(statement.first_child()->first_child()->first_child().has_value());
+  // An iterator outlives the temporary run of children it came from.
+  auto it = statement.children().begin();
+  EXPECT_EQ((*++it).text(), "b");
   // The text stays valid after the parse result and the input are gone.
   std::string_view text;
   {
