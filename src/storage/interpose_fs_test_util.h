@@ -28,9 +28,17 @@ class InterposeFs final : public Fs {
   explicit InterposeFs(std::shared_ptr<Fs> inner, FaultPlan plan = {}) : inner_(std::move(inner)), plan_(plan) {}
 
   std::vector<std::string> trace;  // one entry per call, close included
+
+  // Schedules the fault for the k-th call from now.
+  void arm(uint64_t k, FaultKind kind, int error = EIO) {
+    plan_ = FaultPlan{calls_ + k, kind, error};
+    fired_ = false;
+  }
   uint64_t calls() const { return calls_; }
   bool crashed() const { return crashed_; }
   bool fault_fired() const { return fired_; }
+  // The call the fault was injected into.
+  const std::string& faulted_call() const { return faulted_call_; }
   // Whether a rename reached the inner file system.
   bool renamed = false;
 
@@ -111,6 +119,7 @@ class InterposeFs final : public Fs {
     const uint64_t index = calls_++;
     if (index != plan_.at) return std::nullopt;
     fired_ = true;
+    faulted_call_ = trace.back();
     switch (plan_.kind) {
       case FaultKind::Errno:
         return plan_.error;
@@ -134,6 +143,7 @@ class InterposeFs final : public Fs {
   uint64_t calls_ = 0;
   bool crashed_ = false, fired_ = false, short_now_ = false, zero_now_ = false;
   std::map<Fd, std::string> names_;
+  std::string faulted_call_;
 };
 
 }  // namespace brackwater::storage::testing

@@ -204,5 +204,65 @@ TEST(StoreOpen, RecreatesAStoreWhoseCreationStoppedBeforeItsManifest) {
   }
 }
 
+TEST(StoreOpen, RefusesUnusablePaths) {
+  TempDir tmp;
+  EXPECT_EQ(open_error(tmp.sub("a") + std::string(1, '\0') + "b"),
+            "Persistence error: file name contained an unexpected NUL byte");
+  write_bytes(tmp.sub("file"), B{1});
+  EXPECT_EQ(open_error(tmp.sub("file")), "Persistence error: File exists (os error 17)");
+  EXPECT_EQ(open_error(tmp.sub("file/db")), "Persistence error: Not a directory (os error 20)");
+}
+
+TEST(StoreOpen, EveryDescriptorIsCloseOnExec) {
+  TempDir tmp;
+  auto opened = Store::open(tmp.sub("db"));
+  ASSERT_TRUE(opened);
+  int seen = 0;
+  for (const auto& entry : fsys::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const auto target = fsys::read_symlink(entry.path(), ec);
+    if (ec || !target.string().starts_with(tmp.path())) continue;
+    const int fd = std::stoi(entry.path().filename().string());
+    EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC) << target;
+    ++seen;
+  }
+  EXPECT_EQ(seen, 3);  // the directory, the lock file and the log
+}
+
+TEST(StoreAppend, FailClosedRefusesUntilReopened) {
+  TempDir tmp;
+  const std::string path = tmp.sub("db");
+  auto opened = Store::open(path);
+  auto& store = opened->first;
+  ASSERT_TRUE(store->append_batch(testing::genesis_records()));
+  store->set_fail_closed();
+  EXPECT_TRUE(store->fail_closed());
+  const uint64_t length = store->committed_length();
+  EXPECT_EQ(store->append_batch({testing::role_record(6, "x")}).error().display(),
+            "Persistence error: store writer is fail-closed after an earlier uncertain write; reopen the store");
+  EXPECT_EQ(fsys::file_size(path + "/log-0000000000000001.btl"), length);
+  store.reset();
+  auto reopened = Store::open(path);
+  ASSERT_TRUE(reopened);
+  EXPECT_FALSE(reopened->first->fail_closed());
+  EXPECT_TRUE(reopened->first->append_batch({testing::role_record(6, "x")}));
+}
+
+TEST(StoreAppend, AForkedChildCannotWriteThroughItsParentsStore) {
+  TempDir tmp;
+  auto opened = Store::open(tmp.sub("db"));
+  auto& store = opened->first;
+  ASSERT_TRUE(store->append_batch(testing::genesis_records()));
+  pid_t child = fork();
+  if (child == 0) {
+    auto r = store->append_batch({testing::role_record(6, "child")});
+    _exit(!r && r.error().message().starts_with("store writer is fail-closed") ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(store->append_batch({testing::role_record(6, "parent")}));
+}
+
 }  // namespace
 }  // namespace brackwater::storage

@@ -58,8 +58,7 @@ class PositFactory {
       appearances_.push_back(construct::Appearance{&roles_.back(), thing});
       set.members.push_back(&appearances_.back());
     }
-    auto literal = literal::Literal::from_token(text, kind);
-    auto r = encode_posit_payload(id, set, *literal, time);
+    auto r = encode_posit_payload(id, set, literal::Literal{text, kind}, time);
     return std::move(*r);
   }
 

@@ -1,0 +1,267 @@
+#include "storage/replay.h"
+
+#include <gtest/gtest.h>
+
+#include "storage/log_frame.h"
+#include "storage/mem_fs_test_util.h"
+#include "storage/record_codec.h"
+#include "storage/store_test_util.h"
+
+namespace brackwater::storage {
+namespace {
+
+using B = std::vector<uint8_t>;
+using testing::genesis_records;
+using testing::role_record;
+
+// Frames records into a log image, with sequences and Commits as the writer assigns them.
+class LogBuilder {
+ public:
+  LogBuilder() {
+    auto header = encode_log_header(Uuid{});
+    bytes_.assign(header.begin(), header.end());
+  }
+  // One record frame; returns its sequence.
+  uint64_t record(const PendingRecord& r) {
+    frame(r.payload, r.type, seq_);
+    pending_.push_back(seq_);
+    return seq_++;
+  }
+  // A Commit over the records since the last one (fields overridable).
+  void commit(std::optional<CommitPayload> fields = std::nullopt, B extra = {}) {
+    CommitPayload c{batch_, pending_.empty() ? 0 : pending_.front(), pending_.empty() ? 0 : pending_.back(),
+                    pending_.size()};
+    B payload = encode_commit_payload(fields.value_or(c));
+    payload.insert(payload.end(), extra.begin(), extra.end());
+    frame(payload, 255, seq_++);
+    pending_.clear();
+    ++batch_;
+  }
+  void batch(const std::vector<PendingRecord>& records) {
+    for (const auto& r : records) record(r);
+    commit();
+  }
+  void frame(const B& payload, uint8_t type, uint64_t sequence) {
+    ByteWriter f;
+    EXPECT_TRUE(encode_log_frame(payload, sequence, 0, type, 1, f));
+    bytes_.insert(bytes_.end(), f.bytes().begin(), f.bytes().end());
+  }
+  void skip_sequence() { ++seq_; }
+  const B& bytes() const { return bytes_; }
+
+ private:
+  B bytes_;
+  uint64_t seq_ = 1, batch_ = 1;
+  std::vector<uint64_t> pending_;
+};
+
+Result<ReplayedLog> run(const B& log, uint64_t committed = 0) {
+  testing::MemFs fs;
+  Fd fd = *fs.open_at(kCurrentDir, "log", OpenMode::CreateNew);
+  EXPECT_TRUE(write_all(fs, fd, 0, log));
+  return replay(fs, fd, committed ? committed : log.size());
+}
+
+std::string error_of(const B& log, uint64_t committed = 0) {
+  auto r = run(log, committed);
+  return r ? std::string("ok") : r.error().display();
+}
+
+std::string at(uint64_t offset, uint64_t seq, std::string_view message) {
+  return "Data corruption: segment log-0000000000000001.btl, byte offset " + std::to_string(offset) +
+         ", record sequence " + std::to_string(seq) + ": " + std::string(message);
+}
+
+TEST(Replay, EmptyLogsAndEmptyBatches) {
+  LogBuilder empty;
+  auto r = run(empty.bytes());
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->next_record_seq, 1u);
+  EXPECT_EQ(r->next_batch_seq, 1u);
+  EXPECT_EQ(r->batch_count, 0u);
+  EXPECT_FALSE(r->codec_registry_complete);
+
+  LogBuilder only_commit;
+  only_commit.commit();
+  r = run(only_commit.bytes());
+  ASSERT_TRUE(r) << r.error().display();
+  EXPECT_EQ(r->batch_count, 1u);
+  EXPECT_EQ(r->next_record_seq, 2u);
+  EXPECT_EQ(r->next_batch_seq, 2u);
+  EXPECT_TRUE(r->roles.empty());
+}
+
+TEST(Replay, GenesisThenPositsInLogOrder) {
+  LogBuilder log;
+  log.commit();  // empty batches before genesis are allowed
+  log.batch(genesis_records());
+  testing::PositFactory posits;
+  log.batch({role_record(6, "name"), posits.make(8, {{6, 7}}, "\"a\""), posits.make(9, {{6, 7}}, "\"b\"")});
+  auto r = run(log.bytes());
+  ASSERT_TRUE(r) << r.error().display();
+  EXPECT_TRUE(r->codec_registry_complete);
+  EXPECT_EQ(r->roles.size(), 6u);
+  ASSERT_EQ(r->posits.size(), 2u);
+  EXPECT_EQ(r->posits[1].value.text, "\"b\"");
+  EXPECT_EQ(r->batch_count, 3u);
+  EXPECT_EQ(r->next_record_seq, 15u);
+}
+
+TEST(Replay, BatchAndSequenceChecks) {
+  {
+    LogBuilder log;
+    log.record(role_record(1, "posit", true));
+    log.commit(CommitPayload{1, 1, 1, 2});
+    EXPECT_EQ(error_of(log.bytes()), at(64 + 36, 2, "invalid Commit: batch/range/count (1, 1, 1, 2)"));
+  }
+  {
+    LogBuilder log;
+    log.commit(CommitPayload{2, 0, 0, 0});
+    EXPECT_EQ(error_of(log.bytes()), at(64, 1, "invalid Commit: batch/range/count (2, 0, 0, 0)"));
+  }
+  {
+    LogBuilder log;
+    log.commit(std::nullopt, {0x00});
+    EXPECT_EQ(error_of(log.bytes()), at(64, 1, "commit has trailing fields"));
+  }
+  {
+    LogBuilder log;
+    log.frame(B(20, 0), 255, 1);  // truncated Commit field: no context
+    EXPECT_EQ(error_of(log.bytes()), "Data corruption: truncated commit last sequence");
+  }
+  {
+    LogBuilder log;
+    log.skip_sequence();
+    log.commit();
+    EXPECT_EQ(error_of(log.bytes()), at(64, 2, "record sequence gap: expected 1, found 2"));
+  }
+  {
+    LogBuilder log;
+    log.frame({}, 4, 1);
+    EXPECT_EQ(error_of(log.bytes()), at(64, 1, "unknown mandatory record type 4"));
+  }
+  {
+    LogBuilder log;
+    log.frame({}, 255, UINT64_MAX);
+    auto r = run(log.bytes());
+    EXPECT_EQ(r.error().display(), at(64, UINT64_MAX, "record sequence gap: expected 1, found 18446744073709551615"));
+  }
+  {
+    // The committed length ends after a Role frame: the batch has no Commit.
+    LogBuilder log;
+    log.batch(genesis_records());
+    const uint64_t role_seq = log.record(role_record(6, "x"));
+    const uint64_t cut = log.bytes().size();
+    log.commit();
+    EXPECT_EQ(error_of(log.bytes(), cut),
+              at(cut, role_seq, "manifest committed length ends outside a Commit frame"));
+  }
+}
+
+TEST(Replay, RecordChecksNameTheRecordSequence) {
+  testing::PositFactory posits;
+  {
+    // A Posit before any Codec record: the inner display is kept, prefix and all.
+    LogBuilder log;
+    log.batch({role_record(6, "r"), posits.make(8, {{6, 7}}, "1", literal::LiteralKind::Integer)});
+    EXPECT_EQ(error_of(log.bytes()),
+              "Data corruption: record sequence 2: Data corruption: unknown or not-yet-declared Posit codec");
+  }
+  {
+    LogBuilder log;
+    log.batch(genesis_records());
+    log.batch({posits.make(8, {{3, 7}}, "\"a\""), role_record(8, "late")});
+    EXPECT_EQ(error_of(log.bytes()), "Data corruption: record sequence 11: duplicate or conflicting Role record");
+  }
+  {
+    LogBuilder log;
+    log.batch(genesis_records());
+    log.batch({posits.make(3, {{3, 7}}, "\"a\"")});
+    EXPECT_EQ(error_of(log.bytes()), "Data corruption: record sequence 10: duplicate Role or Posit identity");
+  }
+  {
+    LogBuilder log;
+    log.batch(genesis_records());
+    log.batch({role_record(6, "thing")});
+    EXPECT_EQ(error_of(log.bytes()), "Data corruption: record sequence 10: duplicate or conflicting Role record");
+  }
+  {
+    LogBuilder log;
+    log.batch(genesis_records());
+    log.batch({encode_codec_payload(1)});
+    EXPECT_EQ(error_of(log.bytes()), "Data corruption: record sequence 10: duplicate Codec record");
+  }
+  {
+    LogBuilder log;
+    log.batch(genesis_records());
+    log.batch({posits.make(8, {{9, 7}}, "\"a\"")});
+    EXPECT_EQ(error_of(log.bytes()), "Data corruption: record sequence 10: Posit references an unknown Role");
+  }
+  {
+    // Same members, text and time: the family does not matter.
+    LogBuilder log;
+    log.batch(genesis_records());
+    log.batch({posits.make(8, {{3, 7}}, "12", literal::LiteralKind::Integer)});
+    log.batch({posits.make(9, {{3, 7}}, "12", literal::LiteralKind::Time)});
+    EXPECT_EQ(error_of(log.bytes()), "Data corruption: record sequence 12: duplicate Posit proposition");
+  }
+  {
+    // A Role payload failure carries no context.
+    LogBuilder log;
+    log.batch({role_record(0, "zero")});
+    EXPECT_EQ(error_of(log.bytes()), "Data corruption: Role identity 0 is reserved for genesis");
+  }
+  {
+    // Different times are different propositions; different time precisions too.
+    LogBuilder log;
+    log.batch(genesis_records());
+    log.batch({posits.make(8, {{3, 7}}, "\"a\"", literal::LiteralKind::String, literal::TimeValue::of_year(2001)),
+               posits.make(9, {{3, 7}}, "\"a\"", literal::LiteralKind::String, literal::TimeValue::of_date(2001, 1, 1))});
+    EXPECT_EQ(error_of(log.bytes()), "ok");
+  }
+}
+
+TEST(Replay, BuiltInRolesAndCodecsAreRequiredOnceAnythingWasApplied) {
+  {
+    LogBuilder log;
+    std::vector<PendingRecord> records = genesis_records();
+    records[2] = role_record(7, "thing", true);
+    log.batch(records);
+    EXPECT_EQ(error_of(log.bytes()), "Data corruption: built-in Role 'thing' must be reserved identity 3");
+  }
+  {
+    LogBuilder log;
+    std::vector<PendingRecord> records = genesis_records();
+    records[0] = role_record(1, "posit", false);
+    log.batch(records);
+    EXPECT_EQ(error_of(log.bytes()), "Data corruption: built-in Role 'posit' must be reserved identity 1");
+  }
+  {
+    LogBuilder log;
+    log.batch({encode_codec_payload(0), encode_codec_payload(1), encode_codec_payload(2)});
+    EXPECT_EQ(error_of(log.bytes()), "Data corruption: built-in Role 'posit' must be reserved identity 1");
+  }
+  {
+    LogBuilder log;
+    std::vector<PendingRecord> records = genesis_records();
+    records.pop_back();
+    log.batch(records);
+    EXPECT_EQ(error_of(log.bytes()), "Data corruption: store lacks one or more mandatory v1 codecs");
+  }
+}
+
+TEST(Replay, ACorruptRecordSurfacesAtItsCommitUnlessTheBatchIsCut) {
+  LogBuilder log;
+  log.batch(genesis_records());
+  const uint64_t before = log.bytes().size();
+  log.record(role_record(0, "bad"));
+  const uint64_t after_record = log.bytes().size();
+  log.commit();
+  EXPECT_EQ(error_of(log.bytes()), "Data corruption: Role identity 0 is reserved for genesis");
+  EXPECT_EQ(error_of(log.bytes(), after_record),
+            at(after_record, 10, "manifest committed length ends outside a Commit frame"));
+  EXPECT_EQ(error_of(log.bytes(), before), "ok");
+}
+
+}  // namespace
+}  // namespace brackwater::storage
