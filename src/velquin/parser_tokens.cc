@@ -1,0 +1,270 @@
+// Token rules: numbers, certainties, times, JSON objects and strings, names, roles, symbols.
+#include <cstring>
+#include <vector>
+
+#include "velquin/parser_state.h"
+
+namespace brackwater::velquin::grammar {
+
+// A piece of a rule body.
+#define PIECE(expr) [&]() -> bool { return expr; }
+
+// The words a plain variable may not be, tried in this order.
+constexpr std::string_view kKeywords[] = {
+    "add", "role", "posit", "search", "return", "where", "as",    "of",    "in",
+    "effect", "via", "limit", "and", "assert", "or",  "with",  "at",    "latest",
+    "union", "not", "exists", "distinct", "order", "by", "asc", "desc",
+};
+
+
+bool Parser::int_() {
+  return leaf(Rule::int_, PIECE(seq(PIECE(opt(PIECE(sign()))), PIECE(plus(PIECE(digit()))))));
+}
+
+bool Parser::decimal() {
+  return leaf(Rule::decimal, PIECE(seq(PIECE(opt(PIECE(sign()))), PIECE(plus(PIECE(digit()))), PIECE(match('.')),
+                                         PIECE(plus(PIECE(digit()))))));
+}
+
+bool Parser::certainty() {
+  return leaf(Rule::certainty, PIECE(seq(PIECE(opt(PIECE(sign()))), PIECE(digit()), PIECE(opt(PIECE(digit()))),
+                                           PIECE(opt(PIECE(digit()))), PIECE(match('%')))));
+}
+
+bool Parser::time() {
+  auto time_char = PIECE(digit() || match('-') || match(':') || match('.') || match('T') || match(' '));
+  return leaf(Rule::time, PIECE(seq(PIECE(match('\'')), PIECE(plus(time_char)), PIECE(match('\'')))));
+}
+
+size_t Parser::scan_string(size_t p) const {
+  // p is at the opening double quote. A backslash takes the next character whatever it is; the
+  // delimiters are ASCII, so stepping bytes is the same as stepping characters.
+  for (++p; p < n_; ++p) {
+    const char c = s_[p];
+    if (c == '"') return p + 1;
+    if (c == '\\') {
+      if (n_ - p < 2) return kNone;
+      ++p;
+    }
+  }
+  return kNone;
+}
+
+bool Parser::scan_nested(char open) {
+  if (pos_ >= n_ || s_[pos_] != open) return false;
+  closers_.clear();
+  closers_.push_back(open == '{' ? '}' : ']');
+  for (size_t p = pos_ + 1; p < n_;) {
+    switch (s_[p]) {
+      case '{':
+        closers_.push_back('}');
+        ++p;
+        break;
+      case '[':
+        closers_.push_back(']');
+        ++p;
+        break;
+      case '}':
+      case ']':
+        if (s_[p] != closers_.back()) return false;
+        closers_.pop_back();
+        ++p;
+        if (closers_.empty()) {
+          pos_ = p;
+          return true;
+        }
+        break;
+      case '"':
+        p = scan_string(p);
+        if (p == kNone) return false;
+        break;
+      default:
+        ++p;
+    }
+  }
+  return false;
+}
+
+bool Parser::json_string() {
+  if (atomicity_ == Atomicity::Atomic) {
+    if (pos_ >= n_ || s_[pos_] != '"') return false;
+    const size_t end = scan_string(pos_);
+    if (end == kNone) return false;
+    pos_ = end;
+    return true;
+  }
+  auto escaped = PIECE(seq(PIECE(match('\\')), PIECE(match_any())));
+  auto plain = PIECE(seq(PIECE(neg(PIECE(match('"')))), PIECE(match_any())));
+  return normal(Rule::json_string,
+                PIECE(seq(PIECE(match('"')), PIECE(star(PIECE(escaped() || plain()))), PIECE(match('"')))));
+}
+
+bool Parser::json_plain_char() {
+  auto delimiter = PIECE(match('{') || match('}') || match('[') || match(']') || match('"'));
+  return seq(PIECE(neg(delimiter)), PIECE(match_any()));
+}
+
+bool Parser::json_object() {
+  if (atomicity_ == Atomicity::Atomic) return scan_nested('{');
+  return json_nested_rules(Rule::json_object);
+}
+
+bool Parser::json_array() {
+  if (atomicity_ == Atomicity::Atomic) return scan_nested('[');
+  return json_nested_rules(Rule::json_array);
+}
+
+// json_object = "{" ~ (json_string | json_object | json_array | !(delimiter) ~ ANY)* ~ "}" and
+// json_array likewise with "[" and "]", run with an explicit stack of open rules. Each open rule
+// remembers its entry and where its current repetition unit began; an item that fails ends the
+// repetition, after which the closing bracket decides the rule.
+bool Parser::json_nested_rules(Rule first) {
+  struct Open {
+    Entry entry;
+    size_t unit_start;
+    bool in_unit;
+  };
+  std::vector<Open> stack;
+  auto open = [&](Rule r) {
+    const Entry e = enter(r);
+    if (match(r == Rule::json_object ? '{' : '[')) {
+      skip();
+      stack.push_back(Open{e, 0, false});
+      return true;
+    }
+    leave(e, false);
+    return false;
+  };
+  if (!open(first)) return false;
+
+  enum class Step { Item, Matched, Failed };
+  Step step = Step::Item;
+  for (;;) {
+    switch (step) {
+      case Step::Item:
+        if (json_string()) {
+          step = Step::Matched;
+        } else if (open(Rule::json_object) || open(Rule::json_array)) {
+          step = Step::Item;
+        } else {
+          step = json_plain_char() ? Step::Matched : Step::Failed;
+        }
+        break;
+      case Step::Matched: {
+        Open& top = stack.back();
+        top.unit_start = pos_;
+        top.in_unit = true;
+        skip();
+        step = Step::Item;
+        break;
+      }
+      case Step::Failed: {
+        const Open top = stack.back();
+        stack.pop_back();
+        if (top.in_unit) pos_ = top.unit_start;
+        skip();
+        const bool ok = match(top.entry.rule == Rule::json_object ? '}' : ']');
+        if (!ok) pos_ = top.entry.pos;
+        leave(top.entry, ok);
+        if (stack.empty()) return ok;
+        if (ok) {
+          step = Step::Matched;
+        } else if (top.entry.rule == Rule::json_object && open(Rule::json_array)) {
+          step = Step::Item;
+        } else {
+          step = json_plain_char() ? Step::Matched : Step::Failed;
+        }
+        break;
+      }
+    }
+  }
+}
+
+bool Parser::json() {
+  return atomic_leaf(Rule::json, PIECE(json_object()));
+}
+
+bool Parser::string() {
+  return atomic_leaf(Rule::string, PIECE(json_string()));
+}
+
+bool Parser::keyword() {
+  return leaf(Rule::keyword, [&] {
+    if (pos_ >= n_) return false;
+    for (std::string_view k : kKeywords) {
+      if (k[0] == s_[pos_] && match(k)) return true;
+    }
+    return false;
+  });
+}
+
+bool Parser::identifier() {
+  return leaf(Rule::identifier, [&] {
+    if (atomicity_ != Atomicity::NonAtomic) {
+      if (!match_class(is_cased)) return false;
+      while (name_char()) {
+      }
+      return true;
+    }
+    return seq(PIECE(match_class(is_cased)), PIECE(star(PIECE(name_char()))));
+  });
+}
+
+bool Parser::variable() {
+  return compound_atomic(Rule::variable, [&] {
+    auto reserved = PIECE(seq(PIECE(keyword()), PIECE(neg(PIECE(name_char())))));
+    return seq(PIECE(neg(reserved)), PIECE(identifier()));
+  });
+}
+
+bool Parser::constant() {
+  return leaf(Rule::constant, PIECE(seq(PIECE(match('@')), PIECE(plus(PIECE(match_class(is_upper)))))));
+}
+
+bool Parser::query_variable() {
+  return atomic_leaf(Rule::query_variable, PIECE(seq(PIECE(match('?')), PIECE(identifier()))));
+}
+
+bool Parser::parameter() {
+  return atomic_leaf(Rule::parameter, PIECE(seq(PIECE(match('$')), PIECE(identifier()))));
+}
+
+bool Parser::bare_role() {
+  return atomic_leaf(Rule::bare_role, [&] {
+    if (!match_class(is_cased_or_mark)) return false;
+    while (match_class(is_cased_or_mark) || match_digit() || match('_')) {
+    }
+    return true;
+  });
+}
+
+bool Parser::quoted_role() {
+  return atomic_leaf(Rule::quoted_role, [&] {
+    if (pos_ >= n_ || s_[pos_] != '`') return false;
+    const void* close = std::memchr(s_ + pos_ + 1, '`', n_ - pos_ - 1);
+    if (close == nullptr) return false;
+    pos_ = static_cast<size_t>(static_cast<const char*>(close) - s_) + 1;
+    return true;
+  });
+}
+
+bool Parser::role() {
+  return normal(Rule::role, PIECE(quoted_role() || bare_role()));
+}
+
+bool Parser::wildcard() {
+  return leaf(Rule::wildcard, PIECE(match('*')));
+}
+
+bool Parser::ellipsis() {
+  return leaf(Rule::ellipsis, PIECE(match("...")));
+}
+
+bool Parser::comparator() {
+  return leaf(Rule::comparator, PIECE(match("===") || match("?=") || match("<=") || match(">=") || match('<') ||
+                                        match('>') || match('=')));
+}
+
+#undef PIECE
+
+}  // namespace brackwater::velquin::grammar
