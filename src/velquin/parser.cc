@@ -10,8 +10,8 @@ namespace brackwater::velquin {
 
 namespace grammar {
 
-// A piece of a rule body.
-#define PIECE(expr) [&]() -> bool { return expr; }
+// One term of a rule body, as a callable.
+#define TERM(expr) [&]() -> bool { return expr; }
 
 void Parser::track(const Entry& e) {
   const size_t before = e.expected_size + e.unexpected_size;
@@ -60,11 +60,11 @@ void Parser::skip_blanks_and_comments() {
 }
 
 bool Parser::velquin() {
-  return seq(PIECE(pos_ == 0), PIECE(star(PIECE(add_role() || add_posit() || search()))), PIECE(eoi()));
+  return seq(TERM(pos_ == 0), TERM(star(TERM(add_role() || add_posit() || search()))), TERM(eoi()));
 }
 
 bool Parser::eoi() {
-  return leaf(Rule::EOI, PIECE(pos_ == n_));
+  return leaf(Rule::EOI, TERM(pos_ == n_));
 }
 
 bool Parser::comment() {
@@ -163,7 +163,7 @@ bool Parser::run(Rule start) {
   return false;
 }
 
-#undef PIECE
+#undef TERM
 
 }  // namespace grammar
 

@@ -3,163 +3,163 @@
 
 namespace brackwater::velquin::grammar {
 
-// A piece of a rule body.
-#define PIECE(expr) [&]() -> bool { return expr; }
+// One term of a rule body, as a callable.
+#define TERM(expr) [&]() -> bool { return expr; }
 
 bool Parser::query_union() {
   return normal(Rule::query_union,
-                PIECE(seq(PIECE(query_variable()), PIECE(plus(PIECE(seq(PIECE(match('|')), PIECE(query_variable()))))))));
+                TERM(seq(TERM(query_variable()), TERM(plus(TERM(seq(TERM(match('|')), TERM(query_variable()))))))));
 }
 
 bool Parser::appearance_search() {
   return normal(Rule::appearance_search,
-                PIECE(seq(PIECE(match('(')), PIECE(wildcard() || query_union() || query_variable()), PIECE(match(',')),
-                          PIECE(wildcard() || query_variable() || role()), PIECE(match(')')))));
+                TERM(seq(TERM(match('(')), TERM(wildcard() || query_union() || query_variable()), TERM(match(',')),
+                          TERM(wildcard() || query_variable() || role()), TERM(match(')')))));
 }
 
 bool Parser::appearance_list() {
-  auto patterns = PIECE(seq(PIECE(appearance_search()),
-                            PIECE(star(PIECE(seq(PIECE(match(',')), PIECE(appearance_search()))))),
-                            PIECE(opt(PIECE(seq(PIECE(match(',')), PIECE(ellipsis())))))));
-  return normal(Rule::appearance_list, PIECE(patterns() || ellipsis()));
+  auto patterns = TERM(seq(TERM(appearance_search()),
+                            TERM(star(TERM(seq(TERM(match(',')), TERM(appearance_search()))))),
+                            TERM(opt(TERM(seq(TERM(match(',')), TERM(ellipsis())))))));
+  return normal(Rule::appearance_list, TERM(patterns() || ellipsis()));
 }
 
 bool Parser::appearance_set_binding() {
-  return normal(Rule::appearance_set_binding, PIECE(seq(PIECE(query_variable()), PIECE(match('=')))));
+  return normal(Rule::appearance_set_binding, TERM(seq(TERM(query_variable()), TERM(match('=')))));
 }
 
 bool Parser::appearance_set_search() {
-  auto braces = PIECE(seq(PIECE(match('{')), PIECE(opt(PIECE(appearance_list()))), PIECE(match('}'))));
+  auto braces = TERM(seq(TERM(match('{')), TERM(opt(TERM(appearance_list()))), TERM(match('}'))));
   return normal(Rule::appearance_set_search,
-                PIECE(seq(PIECE(opt(PIECE(appearance_set_binding()))), PIECE(wildcard() || braces()))));
+                TERM(seq(TERM(opt(TERM(appearance_set_binding()))), TERM(wildcard() || braces()))));
 }
 
 bool Parser::appearing_value_search() {
   return normal(Rule::appearing_value_search,
-                PIECE(wildcard() || query_variable() || parameter() || constant() || json() || string() || time() ||
+                TERM(wildcard() || query_variable() || parameter() || constant() || json() || string() || time() ||
                       certainty() || decimal() || int_()));
 }
 
 bool Parser::appearance_time_search() {
   return normal(Rule::appearance_time_search,
-                PIECE(wildcard() || query_variable() || parameter() || constant() || time()));
+                TERM(wildcard() || query_variable() || parameter() || constant() || time()));
 }
 
 bool Parser::posit_binding() {
-  return normal(Rule::posit_binding, PIECE(seq(PIECE(query_variable()), PIECE(match('=')))));
+  return normal(Rule::posit_binding, TERM(seq(TERM(query_variable()), TERM(match('=')))));
 }
 
 bool Parser::latest_marker() {
-  return leaf(Rule::latest_marker, PIECE(match_folded("latest")));
+  return leaf(Rule::latest_marker, TERM(match_folded("latest")));
 }
 
 bool Parser::pattern_slots() {
-  return seq(PIECE(match('[')), PIECE(appearance_set_search()), PIECE(match(',')), PIECE(appearing_value_search()),
-             PIECE(match(',')), PIECE(appearance_time_search()), PIECE(match(']')));
+  return seq(TERM(match('[')), TERM(appearance_set_search()), TERM(match(',')), TERM(appearing_value_search()),
+             TERM(match(',')), TERM(appearance_time_search()), TERM(match(']')));
 }
 
 bool Parser::posit_search() {
   return normal(Rule::posit_search,
-                PIECE(seq(PIECE(opt(PIECE(latest_marker()))), PIECE(opt(PIECE(posit_binding()))), PIECE(pattern_slots()),
-                          PIECE(opt(PIECE(as_of_clause() || in_effect_clause()))), PIECE(opt(PIECE(via_clause()))))));
+                TERM(seq(TERM(opt(TERM(latest_marker()))), TERM(opt(TERM(posit_binding()))), TERM(pattern_slots()),
+                          TERM(opt(TERM(as_of_clause() || in_effect_clause()))), TERM(opt(TERM(via_clause()))))));
 }
 
 bool Parser::via_posit() {
-  return normal(Rule::via_posit, PIECE(seq(PIECE(opt(PIECE(posit_binding()))), PIECE(pattern_slots()))));
+  return normal(Rule::via_posit, TERM(seq(TERM(opt(TERM(posit_binding()))), TERM(pattern_slots()))));
 }
 
 bool Parser::effect_cut_operand() {
-  return normal(Rule::effect_cut_operand, PIECE(parameter() || constant() || time() || query_variable()));
+  return normal(Rule::effect_cut_operand, TERM(parameter() || constant() || time() || query_variable()));
 }
 
 bool Parser::in_effect_clause() {
-  return normal(Rule::in_effect_clause, PIECE(seq(PIECE(match_folded("in effect")), PIECE(effect_cut_operand()),
-                                                  PIECE(match(',')), PIECE(effect_cut_operand()))));
+  return normal(Rule::in_effect_clause, TERM(seq(TERM(match_folded("in effect")), TERM(effect_cut_operand()),
+                                                  TERM(match(',')), TERM(effect_cut_operand()))));
 }
 
 bool Parser::via_clause() {
-  return normal(Rule::via_clause, PIECE(seq(PIECE(match_folded("via")), PIECE(via_posit()))));
+  return normal(Rule::via_clause, TERM(seq(TERM(match_folded("via")), TERM(via_posit()))));
 }
 
 bool Parser::as_of_clause() {
-  return normal(Rule::as_of_clause, PIECE(seq(PIECE(match("as of")),
-                                              PIECE(parameter() || constant() || time() || query_variable()))));
+  return normal(Rule::as_of_clause, TERM(seq(TERM(match("as of")),
+                                              TERM(parameter() || constant() || time() || query_variable()))));
 }
 
 // Search statement and clauses
 
 bool Parser::variable_reference() {
-  return normal(Rule::variable_reference, PIECE(query_variable()));
+  return normal(Rule::variable_reference, TERM(query_variable()));
 }
 
 bool Parser::distinct() {
-  return leaf(Rule::distinct, PIECE(match_folded("distinct")));
+  return leaf(Rule::distinct, TERM(match_folded("distinct")));
 }
 
 bool Parser::return_clause() {
-  return normal(Rule::return_clause, PIECE(seq(PIECE(match_folded("return")), PIECE(opt(PIECE(distinct()))),
-                                               PIECE(comma_list(PIECE(variable_reference()))))));
+  return normal(Rule::return_clause, TERM(seq(TERM(match_folded("return")), TERM(opt(TERM(distinct()))),
+                                               TERM(comma_list(TERM(variable_reference()))))));
 }
 
 bool Parser::search_clause() {
   return normal(Rule::search_clause,
-                PIECE(seq(PIECE(match_folded("search")), PIECE(comma_list(PIECE(posit_search()))))));
+                TERM(seq(TERM(match_folded("search")), TERM(comma_list(TERM(posit_search()))))));
 }
 
 bool Parser::union_clause() {
-  return normal(Rule::union_clause, PIECE(seq(PIECE(match_folded("union")), PIECE(comma_list(PIECE(posit_search()))))));
+  return normal(Rule::union_clause, TERM(seq(TERM(match_folded("union")), TERM(comma_list(TERM(posit_search()))))));
 }
 
 bool Parser::not_exists_clause() {
-  return normal(Rule::not_exists_clause, PIECE(seq(PIECE(match_folded("not exists")), PIECE(match('{')),
-                                                   PIECE(comma_list(PIECE(posit_search()))), PIECE(match('}')))));
+  return normal(Rule::not_exists_clause, TERM(seq(TERM(match_folded("not exists")), TERM(match('{')),
+                                                   TERM(comma_list(TERM(posit_search()))), TERM(match('}')))));
 }
 
 bool Parser::rhs_value() {
-  return normal(Rule::rhs_value, PIECE(parameter() || constant() || time() || certainty() || decimal() || int_() ||
+  return normal(Rule::rhs_value, TERM(parameter() || constant() || time() || certainty() || decimal() || int_() ||
                                        string() || json()));
 }
 
 bool Parser::condition() {
-  return normal(Rule::condition, PIECE(seq(PIECE(variable_reference()), PIECE(comparator()),
-                                           PIECE(rhs_value() || variable_reference()))));
+  return normal(Rule::condition, TERM(seq(TERM(variable_reference()), TERM(comparator()),
+                                           TERM(rhs_value() || variable_reference()))));
 }
 
 bool Parser::where_clause() {
-  return normal(Rule::where_clause, PIECE(seq(PIECE(match_folded("where")), PIECE(condition()),
-                                              PIECE(star(PIECE(seq(PIECE(match("and")), PIECE(condition()))))))));
+  return normal(Rule::where_clause, TERM(seq(TERM(match_folded("where")), TERM(condition()),
+                                              TERM(star(TERM(seq(TERM(match("and")), TERM(condition()))))))));
 }
 
 bool Parser::limit_clause() {
-  return normal(Rule::limit_clause, PIECE(seq(PIECE(match_folded("limit")), PIECE(int_()))));
+  return normal(Rule::limit_clause, TERM(seq(TERM(match_folded("limit")), TERM(int_()))));
 }
 
 bool Parser::direction() {
-  return leaf(Rule::direction, PIECE(match_folded("asc") || match_folded("desc")));
+  return leaf(Rule::direction, TERM(match_folded("asc") || match_folded("desc")));
 }
 
 bool Parser::order_item() {
-  return normal(Rule::order_item, PIECE(seq(PIECE(variable_reference()), PIECE(opt(PIECE(direction()))))));
+  return normal(Rule::order_item, TERM(seq(TERM(variable_reference()), TERM(opt(TERM(direction()))))));
 }
 
 bool Parser::order_by_clause() {
-  return normal(Rule::order_by_clause, PIECE(seq(PIECE(match_folded("order by")), PIECE(order_item()),
-                                                 PIECE(star(PIECE(seq(PIECE(match(',')), PIECE(order_item()))))))));
+  return normal(Rule::order_by_clause, TERM(seq(TERM(match_folded("order by")), TERM(order_item()),
+                                                 TERM(star(TERM(seq(TERM(match(',')), TERM(order_item()))))))));
 }
 
 bool Parser::or_add_clause() {
   return normal(Rule::or_add_clause,
-                PIECE(seq(PIECE(match_folded("or add posit")), PIECE(comma_list(PIECE(posit_addition()))))));
+                TERM(seq(TERM(match_folded("or add posit")), TERM(comma_list(TERM(posit_addition()))))));
 }
 
 bool Parser::search() {
   return normal(Rule::search,
-                PIECE(seq(PIECE(search_clause()), PIECE(star(PIECE(union_clause()))),
-                          PIECE(star(PIECE(not_exists_clause()))), PIECE(opt(PIECE(where_clause()))),
-                          PIECE(opt(PIECE(return_clause()))), PIECE(opt(PIECE(order_by_clause()))),
-                          PIECE(opt(PIECE(limit_clause()))), PIECE(opt(PIECE(or_add_clause()))), PIECE(match(';')))));
+                TERM(seq(TERM(search_clause()), TERM(star(TERM(union_clause()))),
+                          TERM(star(TERM(not_exists_clause()))), TERM(opt(TERM(where_clause()))),
+                          TERM(opt(TERM(return_clause()))), TERM(opt(TERM(order_by_clause()))),
+                          TERM(opt(TERM(limit_clause()))), TERM(opt(TERM(or_add_clause()))), TERM(match(';')))));
 }
 
-#undef PIECE
+#undef TERM
 
 }  // namespace brackwater::velquin::grammar

@@ -3,84 +3,84 @@
 
 namespace brackwater::velquin::grammar {
 
-// A piece of a rule body.
-#define PIECE(expr) [&]() -> bool { return expr; }
+// One term of a rule body, as a callable.
+#define TERM(expr) [&]() -> bool { return expr; }
 
 bool Parser::add_role() {
   return normal(Rule::add_role,
-                PIECE(seq(PIECE(match_folded("add role")), PIECE(comma_list(PIECE(role()))), PIECE(match(';')))));
+                TERM(seq(TERM(match_folded("add role")), TERM(comma_list(TERM(role()))), TERM(match(';')))));
 }
 
 bool Parser::insert() {
-  return normal(Rule::insert, PIECE(seq(PIECE(match('+')), PIECE(variable()))));
+  return normal(Rule::insert, TERM(seq(TERM(match('+')), TERM(variable()))));
 }
 
 bool Parser::recall() {
-  return normal(Rule::recall, PIECE(variable()));
+  return normal(Rule::recall, TERM(variable()));
 }
 
 bool Parser::appearance() {
-  return normal(Rule::appearance, PIECE(seq(PIECE(match('(')), PIECE(insert() || recall()), PIECE(match(',')),
-                                            PIECE(role()), PIECE(match(')')))));
+  return normal(Rule::appearance, TERM(seq(TERM(match('(')), TERM(insert() || recall()), TERM(match(',')),
+                                            TERM(role()), TERM(match(')')))));
 }
 
 bool Parser::appearance_set() {
   return normal(Rule::appearance_set,
-                PIECE(seq(PIECE(match('{')), PIECE(comma_list(PIECE(appearance()))), PIECE(match('}')))));
+                TERM(seq(TERM(match('{')), TERM(comma_list(TERM(appearance()))), TERM(match('}')))));
 }
 
 bool Parser::appearing_value() {
-  return normal(Rule::appearing_value, PIECE(parameter() || constant() || json() || string() || time() ||
+  return normal(Rule::appearing_value, TERM(parameter() || constant() || json() || string() || time() ||
                                              certainty() || decimal() || int_()));
 }
 
 bool Parser::appearance_time() {
-  return normal(Rule::appearance_time, PIECE(parameter() || constant() || time()));
+  return normal(Rule::appearance_time, TERM(parameter() || constant() || time()));
 }
 
 bool Parser::posit() {
   return normal(Rule::posit,
-                PIECE(seq(PIECE(opt(PIECE(insert()))), PIECE(match('[')), PIECE(appearance_set()), PIECE(match(',')),
-                          PIECE(appearing_value()), PIECE(match(',')), PIECE(appearance_time()), PIECE(match(']')))));
+                TERM(seq(TERM(opt(TERM(insert()))), TERM(match('[')), TERM(appearance_set()), TERM(match(',')),
+                          TERM(appearing_value()), TERM(match(',')), TERM(appearance_time()), TERM(match(']')))));
 }
 
 bool Parser::assertion_binding() {
-  return normal(Rule::assertion_binding, PIECE(insert()));
+  return normal(Rule::assertion_binding, TERM(insert()));
 }
 
 bool Parser::assertion_source() {
-  return normal(Rule::assertion_source, PIECE(insert() || recall()));
+  return normal(Rule::assertion_source, TERM(insert() || recall()));
 }
 
 bool Parser::assertion_certainty() {
-  return normal(Rule::assertion_certainty, PIECE(parameter() || certainty()));
+  return normal(Rule::assertion_certainty, TERM(parameter() || certainty()));
 }
 
 bool Parser::assertion_time() {
-  return normal(Rule::assertion_time, PIECE(parameter() || constant() || time()));
+  return normal(Rule::assertion_time, TERM(parameter() || constant() || time()));
 }
 
 bool Parser::and_assert_clause() {
   return normal(Rule::and_assert_clause,
-                PIECE(seq(PIECE(match_folded("and assert")), PIECE(opt(PIECE(assertion_binding()))),
-                          PIECE(match_folded("by")), PIECE(assertion_source()), PIECE(match_folded("with")),
-                          PIECE(assertion_certainty()), PIECE(match_folded("at")), PIECE(assertion_time()))));
+                TERM(seq(TERM(match_folded("and assert")), TERM(opt(TERM(assertion_binding()))),
+                          TERM(match_folded("by")), TERM(assertion_source()), TERM(match_folded("with")),
+                          TERM(assertion_certainty()), TERM(match_folded("at")), TERM(assertion_time()))));
 }
 
 bool Parser::posit_addition() {
-  return seq(PIECE(posit()), PIECE(opt(PIECE(and_assert_clause()))));
+  return seq(TERM(posit()), TERM(opt(TERM(and_assert_clause()))));
 }
 
 bool Parser::add_posit() {
-  return normal(Rule::add_posit, PIECE(seq(PIECE(match_folded("add posit")), PIECE(comma_list(PIECE(posit_addition()))),
-                                           PIECE(match(';')))));
+  return normal(Rule::add_posit, TERM(seq(TERM(match_folded("add posit")), TERM(comma_list(TERM(posit_addition()))),
+                                           TERM(match(';')))));
 }
 
 bool Parser::recall_union() {
   return normal(Rule::recall_union,
-                PIECE(seq(PIECE(recall()), PIECE(plus(PIECE(seq(PIECE(match('|')), PIECE(recall()))))))));
+                TERM(seq(TERM(recall()), TERM(plus(TERM(seq(TERM(match('|')), TERM(recall()))))))));
 }
 
-#undef PIECE
+#undef TERM
 
 }  // namespace brackwater::velquin::grammar

@@ -6,8 +6,8 @@
 
 namespace brackwater::velquin::grammar {
 
-// A piece of a rule body.
-#define PIECE(expr) [&]() -> bool { return expr; }
+// One term of a rule body, as a callable.
+#define TERM(expr) [&]() -> bool { return expr; }
 
 // The words a plain variable may not be, tried in this order.
 constexpr std::string_view kKeywords[] = {
@@ -18,22 +18,22 @@ constexpr std::string_view kKeywords[] = {
 
 
 bool Parser::int_() {
-  return leaf(Rule::int_, PIECE(seq(PIECE(opt(PIECE(sign()))), PIECE(plus(PIECE(digit()))))));
+  return leaf(Rule::int_, TERM(seq(TERM(opt(TERM(sign()))), TERM(plus(TERM(digit()))))));
 }
 
 bool Parser::decimal() {
-  return leaf(Rule::decimal, PIECE(seq(PIECE(opt(PIECE(sign()))), PIECE(plus(PIECE(digit()))), PIECE(match('.')),
-                                         PIECE(plus(PIECE(digit()))))));
+  return leaf(Rule::decimal, TERM(seq(TERM(opt(TERM(sign()))), TERM(plus(TERM(digit()))), TERM(match('.')),
+                                         TERM(plus(TERM(digit()))))));
 }
 
 bool Parser::certainty() {
-  return leaf(Rule::certainty, PIECE(seq(PIECE(opt(PIECE(sign()))), PIECE(digit()), PIECE(opt(PIECE(digit()))),
-                                           PIECE(opt(PIECE(digit()))), PIECE(match('%')))));
+  return leaf(Rule::certainty, TERM(seq(TERM(opt(TERM(sign()))), TERM(digit()), TERM(opt(TERM(digit()))),
+                                           TERM(opt(TERM(digit()))), TERM(match('%')))));
 }
 
 bool Parser::time() {
-  auto time_char = PIECE(digit() || match('-') || match(':') || match('.') || match('T') || match(' '));
-  return leaf(Rule::time, PIECE(seq(PIECE(match('\'')), PIECE(plus(time_char)), PIECE(match('\'')))));
+  auto time_char = TERM(digit() || match('-') || match(':') || match('.') || match('T') || match(' '));
+  return leaf(Rule::time, TERM(seq(TERM(match('\'')), TERM(plus(time_char)), TERM(match('\'')))));
 }
 
 size_t Parser::scan_string(size_t p) const {
@@ -93,15 +93,15 @@ bool Parser::json_string() {
     pos_ = end;
     return true;
   }
-  auto escaped = PIECE(seq(PIECE(match('\\')), PIECE(match_any())));
-  auto plain = PIECE(seq(PIECE(neg(PIECE(match('"')))), PIECE(match_any())));
+  auto escaped = TERM(seq(TERM(match('\\')), TERM(match_any())));
+  auto plain = TERM(seq(TERM(neg(TERM(match('"')))), TERM(match_any())));
   return normal(Rule::json_string,
-                PIECE(seq(PIECE(match('"')), PIECE(star(PIECE(escaped() || plain()))), PIECE(match('"')))));
+                TERM(seq(TERM(match('"')), TERM(star(TERM(escaped() || plain()))), TERM(match('"')))));
 }
 
 bool Parser::json_plain_char() {
-  auto delimiter = PIECE(match('{') || match('}') || match('[') || match(']') || match('"'));
-  return seq(PIECE(neg(delimiter)), PIECE(match_any()));
+  auto delimiter = TERM(match('{') || match('}') || match('[') || match(']') || match('"'));
+  return seq(TERM(neg(delimiter)), TERM(match_any()));
 }
 
 bool Parser::json_object() {
@@ -181,11 +181,11 @@ bool Parser::json_nested_rules(Rule first) {
 }
 
 bool Parser::json() {
-  return atomic_leaf(Rule::json, PIECE(json_object()));
+  return atomic_leaf(Rule::json, TERM(json_object()));
 }
 
 bool Parser::string() {
-  return atomic_leaf(Rule::string, PIECE(json_string()));
+  return atomic_leaf(Rule::string, TERM(json_string()));
 }
 
 bool Parser::keyword() {
@@ -206,27 +206,27 @@ bool Parser::identifier() {
       }
       return true;
     }
-    return seq(PIECE(match_class(is_cased)), PIECE(star(PIECE(name_char()))));
+    return seq(TERM(match_class(is_cased)), TERM(star(TERM(name_char()))));
   });
 }
 
 bool Parser::variable() {
   return compound_atomic(Rule::variable, [&] {
-    auto reserved = PIECE(seq(PIECE(keyword()), PIECE(neg(PIECE(name_char())))));
-    return seq(PIECE(neg(reserved)), PIECE(identifier()));
+    auto reserved = TERM(seq(TERM(keyword()), TERM(neg(TERM(name_char())))));
+    return seq(TERM(neg(reserved)), TERM(identifier()));
   });
 }
 
 bool Parser::constant() {
-  return leaf(Rule::constant, PIECE(seq(PIECE(match('@')), PIECE(plus(PIECE(match_class(is_upper)))))));
+  return leaf(Rule::constant, TERM(seq(TERM(match('@')), TERM(plus(TERM(match_class(is_upper)))))));
 }
 
 bool Parser::query_variable() {
-  return atomic_leaf(Rule::query_variable, PIECE(seq(PIECE(match('?')), PIECE(identifier()))));
+  return atomic_leaf(Rule::query_variable, TERM(seq(TERM(match('?')), TERM(identifier()))));
 }
 
 bool Parser::parameter() {
-  return atomic_leaf(Rule::parameter, PIECE(seq(PIECE(match('$')), PIECE(identifier()))));
+  return atomic_leaf(Rule::parameter, TERM(seq(TERM(match('$')), TERM(identifier()))));
 }
 
 bool Parser::bare_role() {
@@ -249,22 +249,22 @@ bool Parser::quoted_role() {
 }
 
 bool Parser::role() {
-  return normal(Rule::role, PIECE(quoted_role() || bare_role()));
+  return normal(Rule::role, TERM(quoted_role() || bare_role()));
 }
 
 bool Parser::wildcard() {
-  return leaf(Rule::wildcard, PIECE(match('*')));
+  return leaf(Rule::wildcard, TERM(match('*')));
 }
 
 bool Parser::ellipsis() {
-  return leaf(Rule::ellipsis, PIECE(match("...")));
+  return leaf(Rule::ellipsis, TERM(match("...")));
 }
 
 bool Parser::comparator() {
-  return leaf(Rule::comparator, PIECE(match("===") || match("?=") || match("<=") || match(">=") || match('<') ||
+  return leaf(Rule::comparator, TERM(match("===") || match("?=") || match("<=") || match(">=") || match('<') ||
                                         match('>') || match('=')));
 }
 
-#undef PIECE
+#undef TERM
 
 }  // namespace brackwater::velquin::grammar
