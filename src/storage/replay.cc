@@ -1,6 +1,8 @@
 #include "storage/replay.h"
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 #include <limits>
 #include <string_view>
 #include <unordered_map>
@@ -67,31 +69,59 @@ uint64_t random_key() {
   return h.finish();
 }
 
-// The set of applied propositions (members, value text, time), as indices into the Posit list.
-class PropositionSet {
+// The applied propositions (members, value text, time). Duplicates are found in one pass after the
+// records were applied: sorting the keyed hashes keeps the work sequential, where a hash table probe
+// per Posit would miss the cache at every insert. The earliest repeating Posit is reported; it
+// precedes any failure the replay met later, so checking at the end gives the same first error.
+class PropositionLog {
  public:
-  PropositionSet(const std::vector<ReplayedPosit>& posits, uint64_t key) : posits_(posits), key_(key) {}
+  PropositionLog(const std::vector<ReplayedPosit>& posits, uint64_t key) : posits_(posits), key_(key) {}
 
-  // Inserts the Posit at `index`; false when an equal proposition is already present.
-  bool insert(size_t index) {
-    if ((size_ + 1) * 2 > slots_.size()) grow();
-    const uint64_t h = hash(posits_[index]);
-    size_t mask = slots_.size() - 1;
-    for (size_t i = h & mask;; i = (i + 1) & mask) {
-      Slot& s = slots_[i];
-      if (s.index_plus_one == 0) {
-        s = Slot{h, index + 1};
-        ++size_;
-        return true;
+  void add(size_t index, uint64_t sequence) {
+    entries_.push_back(Entry{hash(posits_[index]), index});
+    sequences_.push_back(sequence);
+  }
+
+  // The record sequence of the first Posit whose proposition an earlier Posit already holds.
+  std::optional<uint64_t> first_duplicate() {
+    // Partition by the top hash bits into cache-sized buckets, then sort each bucket.
+    unsigned bits = 0;
+    while (bits < 20 && (entries_.size() >> bits) > 512) ++bits;
+    std::vector<Entry> sorted(entries_.size());
+    std::vector<size_t> starts((size_t(1) << bits) + 1, 0);
+    auto bucket = [bits](uint64_t h) { return bits == 0 ? 0 : static_cast<size_t>(h >> (64 - bits)); };
+    for (const Entry& e : entries_) ++starts[bucket(e.hash) + 1];
+    for (size_t b = 1; b < starts.size(); ++b) starts[b] += starts[b - 1];
+    std::vector<size_t> next(starts.begin(), starts.end() - 1);
+    for (const Entry& e : entries_) sorted[next[bucket(e.hash)]++] = e;
+
+    std::optional<size_t> first;
+    for (size_t b = 0; b + 1 < starts.size(); ++b) {
+      auto begin = sorted.begin() + starts[b], end = sorted.begin() + starts[b + 1];
+      std::sort(begin, end, [](const Entry& x, const Entry& y) { return x.hash != y.hash ? x.hash < y.hash : x.index < y.index; });
+      for (auto run = begin; run != end;) {
+        auto run_end = run + 1;
+        while (run_end != end && run_end->hash == run->hash) ++run_end;
+        for (auto j = run + 1; j != run_end && (!first || j->index < *first); ++j) {
+          for (auto i = run; i != j; ++i) {
+            if (same(posits_[i->index], posits_[j->index])) {
+              first = j->index;
+              break;
+            }
+          }
+          if (first && *first == j->index) break;
+        }
+        run = run_end;
       }
-      if (s.hash == h && same(posits_[s.index_plus_one - 1], posits_[index])) return false;
     }
+    if (!first) return std::nullopt;
+    return sequences_[*first];
   }
 
  private:
-  struct Slot {
-    uint64_t hash = 0;
-    size_t index_plus_one = 0;
+  struct Entry {
+    uint64_t hash;
+    size_t index;
   };
 
   uint64_t hash(const ReplayedPosit& p) const {
@@ -110,29 +140,28 @@ class PropositionSet {
     return a.members == b.members && a.value.text == b.value.text && a.time.identical(b.time);
   }
 
-  void grow() {
-    std::vector<Slot> old = std::move(slots_);
-    slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{});
-    const size_t mask = slots_.size() - 1;
-    for (const Slot& s : old) {
-      if (s.index_plus_one == 0) continue;
-      size_t i = s.hash & mask;
-      while (slots_[i].index_plus_one != 0) i = (i + 1) & mask;
-      slots_[i] = s;
-    }
-  }
-
   const std::vector<ReplayedPosit>& posits_;
   uint64_t key_;
-  std::vector<Slot> slots_;
-  size_t size_ = 0;
+  std::vector<Entry> entries_;
+  std::vector<uint64_t> sequences_;  // record sequence by Posit index
 };
 
 class Replayer {
  public:
   Replayer() : propositions_(out_.posits, random_key()) {}
 
+  // Replays the log; a repeated proposition among the applied Posits is the first failure.
   Result<ReplayedLog> run(Fs& fs, Fd log, uint64_t committed) {
+    auto result = scan(fs, log, committed);
+    if (auto duplicate = propositions_.first_duplicate()) {
+      return fail(record_error(*duplicate, "duplicate Posit proposition"));
+    }
+    if (!result) return fail(std::move(result.error()));
+    return std::move(out_);
+  }
+
+ private:
+  Result<void> scan(Fs& fs, Fd log, uint64_t committed) {
     FrameReader reader(fs, log, committed);
     uint64_t expected = 1;
     while (!reader.at_end()) {
@@ -174,10 +203,9 @@ class Replayer {
     }
     out_.codec_registry_complete = declared_ == kAllCodecs;
     out_.next_record_seq = expected;
-    return std::move(out_);
+    return {};
   }
 
- private:
   Bytes payload(const FrameInfo& f) const { return Bytes(arena_.data() + f.payload_offset, f.payload_size); }
 
   Result<void> commit(const FrameInfo& f) {
@@ -238,12 +266,9 @@ class Replayer {
     for (auto [role, thing] : posit->members) {
       if (!role_ids_.contains(role)) return fail(record_error(f.sequence, "Posit references an unknown Role"));
     }
+    used_.add(posit->identity);
     out_.posits.push_back(std::move(*posit));
-    if (!propositions_.insert(out_.posits.size() - 1)) {
-      out_.posits.pop_back();
-      return fail(record_error(f.sequence, "duplicate Posit proposition"));
-    }
-    used_.add(out_.posits.back().identity);
+    propositions_.add(out_.posits.size() - 1, f.sequence);
     applied_any_ = true;
     return {};
   }
@@ -256,7 +281,7 @@ class Replayer {
   Roaring64Map used_;      // Role and Posit identities
   Roaring64Map role_ids_;  // Role identities
   std::unordered_map<std::string, size_t> role_by_name_;
-  PropositionSet propositions_;
+  PropositionLog propositions_;
 };
 
 }  // namespace

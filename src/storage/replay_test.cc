@@ -221,6 +221,21 @@ TEST(Replay, RecordChecksNameTheRecordSequence) {
   }
 }
 
+TEST(Replay, TheEarliestRepeatedPropositionIsReportedBeforeLaterFailures) {
+  testing::PositFactory posits;
+  auto posit = [&](Identity id, int value) {
+    return posits.make(id, {{3, 7}}, std::to_string(value), literal::LiteralKind::Integer);
+  };
+  LogBuilder log;
+  log.batch(genesis_records());
+  std::vector<PendingRecord> many;
+  for (int i = 0; i < 3000; ++i) many.push_back(posit(100 + i, i));
+  log.batch(many);                                // sequences 10 .. 3009, Commit 3010
+  log.batch({posit(5000, 2999), posit(5001, 5)});  // 3011 repeats the last, 3012 an earlier one
+  log.batch({role_record(0, "corrupt")});          // a later failure
+  EXPECT_EQ(error_of(log.bytes()), "Data corruption: record sequence 3011: duplicate Posit proposition");
+}
+
 TEST(Replay, BuiltInRolesAndCodecsAreRequiredOnceAnythingWasApplied) {
   {
     LogBuilder log;
