@@ -45,6 +45,7 @@ struct Slot {
 // Buffers of one posit clause, reused by every clause of the statement.
 struct ClauseScratch {
   std::vector<std::string_view> variables;  // one per appearance, written order
+  std::vector<const ResultBinding*> inserted;  // the binding an insert made, else null
   std::vector<std::string> roles;           // normalised, one per appearance
   std::vector<std::string_view> list_names;  // distinct variable names
   std::vector<std::vector<construct::Identity>> lists;
@@ -72,7 +73,7 @@ class AddPositRun {
   Result<void> enumerate();
   Result<RoleRef> role_for_slot(size_t slot);
   Result<void> and_assert(NodeView clause);
-  Result<construct::Identity> draw_into(std::string_view name);
+  Result<const ResultBinding*> draw_into(std::string_view name);
   Result<void> bind_ranges(const std::vector<BindingRange>& ranges, const std::vector<construct::PositRef>& posits);
 
   Engine& engine_;
@@ -89,6 +90,10 @@ class AddPositRun {
   uint64_t preceding_end_ = 0;
   ClauseScratch scratch_;
   StringMap<RoleRef> role_cache_;  // Roles cannot change while the statement runs
+  // The last appearance-time token and what it parsed to (clauses often repeat one time).
+  bool time_cache_valid_ = false;
+  std::string_view time_cache_text_;
+  std::optional<TimeValue> time_cache_;
 };
 
 // The name a binder or operand node writes: the text of its first child (a `variable`).
@@ -98,11 +103,12 @@ std::optional<std::string_view> child_variable(NodeView node) {
   return var->text();
 }
 
-Result<construct::Identity> AddPositRun::draw_into(std::string_view name) {
+Result<const ResultBinding*> AddPositRun::draw_into(std::string_view name) {
   auto id = engine_.draw_identity();
   if (!id) return fail(std::move(id.error()));
-  bind_identity(variables_, name, *id);
-  return *id;
+  ResultBinding& binding = variables_.entry(name);
+  binding.insert(*id);
+  return &binding;
 }
 
 Result<void> AddPositRun::run(NodeView statement) {
@@ -145,6 +151,7 @@ Result<void> AddPositRun::bind_ranges(const std::vector<BindingRange>& ranges,
 Result<void> AddPositRun::posit_clause(NodeView posit) {
   ClauseScratch& s = scratch_;
   s.variables.clear();
+  s.inserted.clear();
   s.roles.clear();
   std::optional<std::string_view> binding;
   std::optional<Literal> value_literal;
@@ -178,7 +185,6 @@ Result<void> AddPositRun::posit_clause(NodeView posit) {
   if (!value_literal) return fail(EngineError::execution("add posit requires a valid appearing value"));
 
   const uint64_t start = posits_.size();
-  posits_.reserve(posits_.size() + s.sets.size());
   for (AppearanceSetRef set : s.sets) {
     if (auto stop = ctx_.check_stop(); !stop) return stop;
     posits_.push_back(PendingPosit{*value_literal, set, *appearance_time});
@@ -211,13 +217,16 @@ Result<void> AddPositRun::appearances(NodeView appearance_set) {
           auto name = child_variable(part);
           if (!name) return fail(EngineError::internal("appearance recall has no variable"));
           s.variables.push_back(*name);
+          s.inserted.push_back(nullptr);
           break;
         }
         case Rule::insert: {
           auto name = child_variable(part);
           if (!name) return fail(EngineError::internal("appearance insert has no variable"));
           s.variables.push_back(*name);
-          if (auto id = draw_into(*name); !id) return fail(std::move(id.error()));
+          auto binding = draw_into(*name);
+          if (!binding) return fail(std::move(binding.error()));
+          s.inserted.push_back(*binding);
           break;
         }
         case Rule::role:
@@ -251,7 +260,12 @@ Result<void> AddPositRun::time(NodeView appearance_time, std::optional<TimeValue
   if (!token) return {};
   switch (token->rule()) {
     case Rule::time:
-      out = parse_time_token(token->text(), now_);
+      if (!time_cache_valid_ || token->text() != time_cache_text_) {
+        time_cache_text_ = token->text();
+        time_cache_ = parse_time_token(time_cache_text_, now_);
+        time_cache_valid_ = true;
+      }
+      out = time_cache_;
       return {};
     case Rule::constant:
       out = parse_time_at_form(token->text(), now_);
@@ -273,7 +287,8 @@ Result<void> AddPositRun::candidate_lists() {
   s.list_names.clear();
   s.slots.clear();
   size_t used_lists = 0;
-  for (std::string_view name : s.variables) {
+  for (size_t entry = 0; entry < s.variables.size(); ++entry) {
+    const std::string_view name = s.variables[entry];
     auto known = std::find(s.list_names.begin(), s.list_names.end(), name);
     size_t list = static_cast<size_t>(known - s.list_names.begin());
     if (known == s.list_names.end()) {
@@ -282,12 +297,12 @@ Result<void> AddPositRun::candidate_lists() {
       s.lists[used_lists].clear();
       ++used_lists;
     }
-    auto var = variables_.find(name);
-    if (var == variables_.end()) {
+    const ResultBinding* var = s.inserted[entry] != nullptr ? s.inserted[entry] : variables_.find(name);
+    if (var == nullptr) {
       return fail(EngineError::invalid_query_recall("variable '" + std::string(name) +
                                                     "' is not bound in a prior command"));
     }
-    var->second.append_identities(s.lists[list]);
+    var->append_identities(s.lists[list]);
     s.slots.push_back(Slot{static_cast<uint32_t>(list), static_cast<uint32_t>(s.slots.size())});
   }
   if (s.roles.size() != s.slots.size()) {
@@ -427,12 +442,12 @@ Result<void> AddPositRun::and_assert(NodeView clause) {
   if (source_is_insert) {
     if (auto id = draw_into(*source); !id) return fail(std::move(id.error()));
   }
-  auto var = variables_.find(*source);
-  if (var == variables_.end()) {
+  const ResultBinding* var = variables_.find(*source);
+  if (var == nullptr) {
     return fail(EngineError::invalid_query_recall("assertion source '" + std::string(*source) + "' is not bound"));
   }
   std::vector<construct::Identity> sources;
-  var->second.append_identities(sources);
+  var->append_identities(sources);
   if (sources.empty()) {
     return fail(EngineError::invalid_query_recall("assertion source '" + std::string(*source) + "' is empty"));
   }
@@ -443,7 +458,6 @@ Result<void> AddPositRun::and_assert(NodeView clause) {
   if (!assertion_time) return fail(EngineError::internal("and assert has no assertion time"));
 
   const uint64_t start = assertions_.size();
-  assertions_.reserve(assertions_.size() + (preceding_end_ - preceding_start_) * sources.size());
   for (uint64_t target = preceding_start_; target < preceding_end_; ++target) {
     for (construct::Identity id : sources) {
       assertions_.push_back(PendingAssertion{*certainty, *assertion_time, target, id});

@@ -2,33 +2,107 @@
 
 namespace brackwater::velquin {
 
+ResultBinding::ResultBinding(const ResultBinding& other)
+    : state_(other.state_),
+      single_(other.single_),
+      multi_(other.multi_ ? std::make_unique<Roaring64Map>(*other.multi_) : nullptr) {}
+
+ResultBinding& ResultBinding::operator=(const ResultBinding& other) {
+  if (this != &other) *this = ResultBinding(other);
+  return *this;
+}
+
 void ResultBinding::insert(Identity id) {
-  if (empty()) {
-    state_ = id;
-  } else if (auto* single = std::get_if<Identity>(&state_)) {
-    if (*single == id) return;
-    Roaring64Map set;
-    set.add(*single);
-    set.add(id);
-    state_ = std::move(set);
-  } else {
-    std::get<Roaring64Map>(state_).add(id);
+  switch (state_) {
+    case State::Empty:
+      state_ = State::Single;
+      single_ = id;
+      return;
+    case State::Single:
+      if (single_ == id) return;
+      multi_ = std::make_unique<Roaring64Map>();
+      multi_->add(single_);
+      multi_->add(id);
+      state_ = State::Multi;
+      single_ = 0;
+      return;
+    case State::Multi:
+      multi_->add(id);
+      return;
   }
 }
 
 uint64_t ResultBinding::size() const {
-  if (empty()) return 0;
-  if (std::holds_alternative<Identity>(state_)) return 1;
-  return std::get<Roaring64Map>(state_).cardinality();
+  switch (state_) {
+    case State::Empty: return 0;
+    case State::Single: return 1;
+    case State::Multi: return multi_->cardinality();
+  }
+  return 0;
 }
 
 void ResultBinding::append_identities(std::vector<Identity>& out) const {
-  if (auto* single = std::get_if<Identity>(&state_)) {
-    out.push_back(*single);
-  } else if (auto* set = std::get_if<Roaring64Map>(&state_)) {
+  if (state_ == State::Single) {
+    out.push_back(single_);
+  } else if (state_ == State::Multi) {
     size_t base = out.size();
-    out.resize(base + set->cardinality());
-    set->toUint64Array(out.data() + base);
+    out.resize(base + multi_->cardinality());
+    multi_->toUint64Array(out.data() + base);
+  }
+}
+
+bool ResultBinding::operator==(const ResultBinding& other) const {
+  if (state_ != other.state_) return false;
+  if (state_ == State::Single) return single_ == other.single_;
+  if (state_ == State::Multi) return *multi_ == *other.multi_;
+  return true;
+}
+
+namespace {
+uint64_t name_hash(std::string_view name) { return std::hash<std::string_view>{}(name); }
+constexpr uint64_t kTagMask = 0xFFFF'FFFF'0000'0000ULL;
+}  // namespace
+
+size_t ScriptVariables::probe(std::string_view name, uint64_t hash) const {
+  const size_t mask = slots_.size() - 1;
+  const uint64_t tag = hash & kTagMask;
+  for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
+    const uint64_t slot = slots_[i];
+    if (slot == 0) return i;
+    if ((slot & kTagMask) == tag && entries_[(slot & 0xFFFF'FFFF) - 1].name == name) return i;
+  }
+}
+
+const ResultBinding* ScriptVariables::find(std::string_view name) const {
+  if (slots_.empty()) return nullptr;
+  const uint64_t slot = slots_[probe(name, name_hash(name))];
+  return slot == 0 ? nullptr : &entries_[(slot & 0xFFFF'FFFF) - 1].binding;
+}
+
+ResultBinding* ScriptVariables::find(std::string_view name) {
+  return const_cast<ResultBinding*>(static_cast<const ScriptVariables&>(*this).find(name));
+}
+
+ResultBinding& ScriptVariables::entry(std::string_view name) {
+  if ((entries_.size() + 1) * 2 > slots_.size()) grow();
+  const uint64_t hash = name_hash(name);
+  const size_t i = probe(name, hash);
+  if (slots_[i] != 0) return entries_[(slots_[i] & 0xFFFF'FFFF) - 1].binding;
+  entries_.push_back(Entry{std::string(name), hash, ResultBinding{}});
+  slots_[i] = (hash & kTagMask) | entries_.size();
+  return entries_.back().binding;
+}
+
+void ScriptVariables::grow() {
+  std::vector<uint64_t> old = std::move(slots_);
+  slots_.assign(old.empty() ? 16 : old.size() * 2, 0);
+  const size_t mask = slots_.size() - 1;
+  for (uint64_t slot : old) {
+    if (slot == 0) continue;
+    const uint64_t hash = entries_[(slot & 0xFFFF'FFFF) - 1].hash;
+    size_t i = static_cast<size_t>(hash) & mask;
+    while (slots_[i] != 0) i = (i + 1) & mask;
+    slots_[i] = slot;
   }
 }
 
@@ -38,11 +112,7 @@ construct::Result<std::vector<Identity>> result_set_binding(const ResultBinding&
   return out;
 }
 
-void bind_identity(ScriptVariables& variables, std::string_view name, Identity id) {
-  auto it = variables.find(name);
-  if (it == variables.end()) it = variables.emplace(std::string(name), ResultBinding{}).first;
-  it->second.insert(id);
-}
+void bind_identity(ScriptVariables& variables, std::string_view name, Identity id) { variables.entry(name).insert(id); }
 
 std::string_view binder_kind_name(BinderKind kind) { return kind == BinderKind::Posit ? "Posit" : "Thing"; }
 

@@ -9,10 +9,11 @@
 #include <roaring/roaring64map.hh>
 
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "construct/error.h"
@@ -25,20 +26,57 @@ using construct::Identity;
 
 class ResultBinding {
  public:
+  ResultBinding() = default;
+  ResultBinding(const ResultBinding& other);
+  ResultBinding& operator=(const ResultBinding& other);
+  ResultBinding(ResultBinding&&) noexcept = default;
+  ResultBinding& operator=(ResultBinding&&) noexcept = default;
+
   // Empty -> Single; Single(same) unchanged; Single(other) -> Multi of both; Multi inserts.
   void insert(Identity id);
 
-  bool empty() const { return std::holds_alternative<std::monostate>(state_); }
+  bool empty() const { return state_ == State::Empty; }
   uint64_t size() const;
   // Appends the identities in ascending order.
   void append_identities(std::vector<Identity>& out) const;
-  bool operator==(const ResultBinding&) const = default;
+  bool operator==(const ResultBinding& other) const;
 
  private:
-  std::variant<std::monostate, Identity, Roaring64Map> state_;
+  enum class State : uint8_t { Empty, Single, Multi };
+  State state_ = State::Empty;
+  Identity single_ = 0;
+  std::unique_ptr<Roaring64Map> multi_;  // present exactly in the Multi state
 };
 
-using ScriptVariables = StringMap<ResultBinding>;
+// The script variables: name (without its sigil) to binding. Entries are only ever added, and an
+// entry keeps its address for the life of the table.
+class ScriptVariables {
+ public:
+  ScriptVariables() = default;
+  ScriptVariables(const ScriptVariables&) = delete;
+  ScriptVariables& operator=(const ScriptVariables&) = delete;
+  ScriptVariables(ScriptVariables&&) noexcept = default;
+  ScriptVariables& operator=(ScriptVariables&&) noexcept = default;
+
+  ResultBinding* find(std::string_view name);
+  const ResultBinding* find(std::string_view name) const;
+  // The binding of `name`, created empty when absent.
+  ResultBinding& entry(std::string_view name);
+  size_t size() const { return entries_.size(); }
+
+ private:
+  struct Entry {
+    std::string name;
+    uint64_t hash;
+    ResultBinding binding;
+  };
+  // Slot of `name` in `slots_`: its entry or the empty slot where it belongs.
+  size_t probe(std::string_view name, uint64_t hash) const;
+  void grow();
+
+  std::deque<Entry> entries_;
+  std::vector<uint64_t> slots_;  // 0 empty; else (hash high half << 32) | (entry index + 1)
+};
 
 // The identities of a binding: none, the one, or every member ascending.
 construct::Result<std::vector<Identity>> result_set_binding(const ResultBinding& binding);

@@ -38,7 +38,34 @@ TEST(ScriptVariables, BindIdentityCreatesAndAdds) {
   bind_identity(vars, "x", 8);
   bind_identity(vars, "y", 1);
   ASSERT_EQ(vars.size(), 2u);
-  EXPECT_EQ(ids(vars.find(std::string_view("x"))->second), (std::vector<Identity>{6, 8}));
+  EXPECT_EQ(ids(*vars.find("x")), (std::vector<Identity>{6, 8}));
+  EXPECT_EQ(vars.find("z"), nullptr);
+}
+
+TEST(ScriptVariables, ManyNamesKeepTheirEntries) {
+  ScriptVariables vars;
+  ResultBinding* first = &vars.entry("v0");
+  for (Identity i = 0; i < 5000; ++i) bind_identity(vars, "v" + std::to_string(i), i + 1);
+  EXPECT_EQ(vars.size(), 5000u);
+  EXPECT_EQ(first, vars.find("v0"));  // addresses are stable while the table grows
+  for (Identity i = 0; i < 5000; i += 97) EXPECT_EQ(ids(*vars.find("v" + std::to_string(i))), std::vector<Identity>{i + 1});
+  EXPECT_EQ(vars.find("v5000"), nullptr);
+  EXPECT_EQ(vars.find(""), nullptr);
+  bind_identity(vars, "", 3);
+  EXPECT_EQ(ids(*vars.find("")), std::vector<Identity>{3});
+}
+
+TEST(ResultBinding, CopiesAreDeep) {
+  ResultBinding a;
+  a.insert(1);
+  a.insert(2);
+  ResultBinding b = a;
+  b.insert(3);
+  EXPECT_EQ(ids(a), (std::vector<Identity>{1, 2}));
+  EXPECT_EQ(ids(b), (std::vector<Identity>{1, 2, 3}));
+  EXPECT_FALSE(a == b);
+  a.insert(3);
+  EXPECT_TRUE(a == b);
 }
 
 TEST(VariableKinds, ConflictNamesRecordedKindFirst) {
