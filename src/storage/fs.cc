@@ -170,9 +170,16 @@ std::shared_ptr<Fs> posix_fs() {
 }
 
 std::string os_error_text(int error) {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
+  // The English description, whatever the process locale.
   const char* description = ::strerrordesc_np(error);
   if (description == nullptr) return str_cat("Unknown error ", error, " (os error ", error, ")");
   return str_cat(description, " (os error ", error, ")");
+#else
+  char buffer[256] = {};
+  if (::strerror_r(error, buffer, sizeof(buffer)) != 0) return str_cat("Unknown error ", error, " (os error ", error, ")");
+  return str_cat(buffer, " (os error ", error, ")");
+#endif
 }
 
 construct::EngineError os_error(int error) { return construct::EngineError::persistence(os_error_text(error)); }

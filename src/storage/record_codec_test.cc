@@ -285,6 +285,14 @@ TEST(RecordDecoding, PositRoundTripKeepsTextAndTime) {
   }
 }
 
+TEST(RecordDecoding, DeeplyNestedJsonIsRevalidatedWithoutDepthLimit) {
+  const size_t depth = 1'000'000;
+  std::string json = std::string(depth, '[') + std::string(depth, ']');
+  auto back = decode_posit(encoded_posit(json, LiteralKind::Json), kAllCodecs);
+  ASSERT_TRUE(back) << back.error().message();
+  EXPECT_EQ(back->value.text.size(), 2 * depth);
+}
+
 TEST(RecordDecoding, CommitFields) {
   B commit = encode_commit_payload(CommitPayload{1, 2, 9, 8});
   B expected;
