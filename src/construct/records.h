@@ -7,6 +7,7 @@
 
 #include <compare>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,8 @@ using PositRef = const Posit*;
 // Equalities (handle identity first, then fields).
 bool appearance_eq(const Appearance& a, const Appearance& b);
 bool appearance_list_eq(const AppearanceSet& a, const AppearanceSet& b);
+// Two member sequences of one length, equal position by position.
+bool appearance_slice_eq(std::span<const AppearanceRef> a, std::span<const AppearanceRef> b);
 // Proposition equality: same set, same value text bytes, identical time. Family and identity ignored.
 bool posit_key_eq(const Posit& a, const Posit& b);
 

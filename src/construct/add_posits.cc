@@ -1,0 +1,116 @@
+// `add posit`: one call interns the command's Posits and assertions, persists the new ones as one
+// committed batch, then files them.
+#include "construct/engine_ops.h"
+#include "storage/store.h"
+
+namespace brackwater::construct {
+
+void fail_close_store(EngineState& state) {
+  auto slot = state.store.lock();
+  // A poisoned store lock already refuses every later append.
+  if (slot && (*slot)->store) (*slot)->store->set_fail_closed();
+}
+
+namespace {
+
+PositRef resolve(const PositSlot& slot, const std::vector<PositRef>& filed) {
+  return slot.existing ? slot.existing : filed[slot.new_index];
+}
+
+// Persists the new Posits (store only) and files them; gives the filed handle per list position.
+Result<std::vector<PositRef>> persist_and_index(EngineState& state, NewPositList& new_posits) {
+  std::vector<PositRef> filed;
+  if (new_posits.empty()) return filed;
+  std::vector<storage::PendingRecord> records;
+  records.reserve(new_posits.size());
+  for (const Posit& p : new_posits.posits()) {
+    auto record = storage::encode_posit_payload(p.identity, *p.appearance_set, p.value, p.appearance_time);
+    if (!record) return fail(std::move(record.error()));
+    records.push_back(std::move(*record));
+  }
+  bool appended = false;
+  {
+    BW_LOCK(store, state.store);
+    if (store->store) {
+      auto written = store->store->append_batch(std::move(records));
+      if (!written) return fail(std::move(written.error()));
+      appended = true;
+    }
+  }
+  filed.reserve(new_posits.size());
+  for (Posit& p : new_posits.posits()) {
+    auto indexed = index_posit(state, std::move(p));
+    if (!indexed) {
+      if (appended) fail_close_store(state);
+      return fail(std::move(indexed.error()));
+    }
+    filed.push_back(indexed->first);
+  }
+  return filed;
+}
+
+}  // namespace
+
+Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit> posits,
+                                   std::vector<PendingAssertion> assertions) {
+  const uint64_t target_count = posits.size();
+  for (const PendingAssertion& a : assertions) {
+    if (a.target >= target_count) {
+      return fail(EngineError::internal("assertion target index " + std::to_string(a.target) + " is outside " +
+                                        std::to_string(target_count) + " targets"));
+    }
+  }
+  for (const PendingAssertion& a : assertions) {
+    if (a.certainty.kind != literal::LiteralKind::Certainty) {
+      return fail(EngineError::execution("assertion certainty must be a percent literal, found " + a.certainty.text));
+    }
+  }
+
+  NewPositList new_posits;
+  auto posit_slots = intern_posits(state, std::move(posits), new_posits);
+  if (!posit_slots) return fail(std::move(posit_slots.error()));
+
+  RoleRef posit_role;
+  RoleRef ascertains_role;
+  {
+    BW_LOCK(roles, state.roles);
+    auto p = roles->find_by_id(kPositRoleId);
+    if (!p) return fail(EngineError::internal("built-in posit role is missing"));
+    auto a = roles->find_by_id(kAscertainsRoleId);
+    if (!a) return fail(EngineError::internal("built-in ascertains role is missing"));
+    posit_role = *p;
+    ascertains_role = *a;
+  }
+
+  std::vector<PendingPosit> assertion_posits;
+  assertion_posits.reserve(assertions.size());
+  for (PendingAssertion& a : assertions) {
+    if (a.target >= posit_slots->size()) {
+      return fail(EngineError::internal("validated assertion target disappeared"));
+    }
+    const PositSlot& target_slot = (*posit_slots)[a.target];
+    const Identity target_id =
+        target_slot.existing ? target_slot.existing->identity : new_posits.posits()[target_slot.new_index].identity;
+    auto target = intern_appearance(state, posit_role, target_id);
+    if (!target) return fail(std::move(target.error()));
+    auto source = intern_appearance(state, ascertains_role, a.source);
+    if (!source) return fail(std::move(source.error()));
+    auto set = intern_appearance_set(state, {target->first, source->first});
+    if (!set) return fail(std::move(set.error()));
+    assertion_posits.push_back(PendingPosit{std::move(a.certainty), set->first, a.time});
+  }
+  auto assertion_slots = intern_posits(state, std::move(assertion_posits), new_posits);
+  if (!assertion_slots) return fail(std::move(assertion_slots.error()));
+
+  auto filed = persist_and_index(state, new_posits);
+  if (!filed) return fail(std::move(filed.error()));
+
+  AddPositsResult result;
+  result.posits.reserve(posit_slots->size());
+  for (const PositSlot& slot : *posit_slots) result.posits.push_back(resolve(slot, *filed));
+  result.assertions.reserve(assertion_slots->size());
+  for (const PositSlot& slot : *assertion_slots) result.assertions.push_back(resolve(slot, *filed));
+  return result;
+}
+
+}  // namespace brackwater::construct

@@ -1,0 +1,83 @@
+// The engine's operations over its state, one per model step; the Engine methods delegate here.
+//
+// All expect the caller to hold the engine-wide lock (or to own an engine not yet shared) and take
+// the component locks themselves, one at a time. Failures leave done what was done before them:
+// identities drawn stay drawn, interned Appearances and sets stay interned.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "construct/engine.h"
+#include "construct/engine_state.h"
+#include "construct/flat_table.h"
+
+namespace brackwater::construct {
+
+// Takes `mutex` or returns its poisoned-lock error from the enclosing function.
+#define BW_LOCK(guard, mutex)                                          \
+  auto guard##_result = (mutex).lock();                                \
+  if (!guard##_result) return fail(std::move(guard##_result.error())); \
+  auto& guard = *guard##_result
+
+// The built-in Roles in table order.
+struct BuiltinRole {
+  Identity identity;
+  std::string_view name;
+};
+inline constexpr BuiltinRole kBuiltinRoles[5] = {
+    {kPositRoleId, "posit"}, {kAscertainsRoleId, "ascertains"}, {kThingRoleId, "thing"},
+    {kClassRoleId, "class"}, {kSubclassRoleId, "subclass"},
+};
+
+Result<Identity> draw_identity(EngineState& state);
+Result<void> record_identity(EngineState& state, Identity id);
+
+// Role registration under an NFC name: (stored Role, existed).
+Result<std::pair<RoleRef, bool>> register_role(EngineState& state, std::string nfc_name, Identity id, bool reserved);
+// Checks that a built-in Role is present with its identity and reserved, registering it when absent.
+Result<void> ensure_builtin_role(EngineState& state, Identity id, std::string_view name);
+Result<std::vector<RoleResult>> add_roles(EngineState& state, std::vector<RoleRequest> requests);
+
+Result<std::pair<AppearanceRef, bool>> intern_appearance(EngineState& state, RoleRef role, Identity thing);
+Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(EngineState& state,
+                                                                std::vector<AppearanceRef> members);
+
+// The Posits one command creates, in order of creation, with a hash index by proposition so that a
+// repeated proposition is found in constant time.
+class NewPositList {
+ public:
+  const std::vector<Posit>& posits() const { return posits_; }
+  std::vector<Posit>& posits() { return posits_; }
+  // The position of a Posit of the same proposition, or -1.
+  int64_t find(const Posit& candidate) const;
+  size_t append(Posit posit);
+  bool empty() const { return posits_.empty(); }
+  size_t size() const { return posits_.size(); }
+
+ private:
+  std::vector<Posit> posits_;
+  FlatTable<uint32_t> index_;
+};
+
+// The outcome of interning one pending Posit: a stored Posit, or a position in the new-Posit list.
+struct PositSlot {
+  PositRef existing = nullptr;
+  size_t new_index = 0;
+};
+
+Result<std::vector<PositSlot>> intern_posits(EngineState& state, std::vector<PendingPosit> pending,
+                                             NewPositList& new_posits);
+
+// Files a Posit in the PositIndex and the posting indexes: (canonical Posit, existed).
+Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit);
+
+Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit> posits,
+                                   std::vector<PendingAssertion> assertions);
+
+// Marks the store fail-closed after a failure that follows a successful append (no-op in memory).
+void fail_close_store(EngineState& state);
+
+}  // namespace brackwater::construct

@@ -1,0 +1,56 @@
+// The state of an engine: the engine-wide lock and its thirteen components, each behind its own
+// poisoning mutex.
+//
+// Readers (search evaluation, the Terrain) lock one component at a time, read through the
+// component's const interface and release it; no two are held together, except that posit interning
+// takes `identities` while it holds `components`. Every record handle read from a component stays
+// valid for the engine's life. Writers are the engine's own operations, which the caller runs under
+// the engine-wide lock.
+#pragma once
+
+#include <memory>
+
+#include "construct/appearance_catalogs.h"
+#include "construct/identity_pool.h"
+#include "construct/poison_mutex.h"
+#include "construct/posit_index.h"
+#include "construct/posit_postings.h"
+#include "construct/role_catalog.h"
+#include "storage/store.h"
+
+namespace brackwater::construct {
+
+// The optional open store of a database in a directory (empty for a memory database).
+struct StoreSlot {
+  std::unique_ptr<storage::Store> store;
+};
+
+class EngineState {
+ public:
+  explicit EngineState(std::unique_ptr<storage::Store> store);
+  ~EngineState();
+
+  // Declared in the order of the engine's fields; the store is closed explicitly first on
+  // destruction, so its lock file is free as soon as the engine is gone.
+  PoisonMutex<Unit> database_lock;
+  PoisonMutex<IdentityPool> identities;
+  PoisonMutex<RoleCatalog> roles;
+  PoisonMutex<AppearanceCatalog> appearances;
+  PoisonMutex<AppearanceSetCatalog> appearance_sets;
+  PoisonMutex<ComponentRegistry> components;
+  PoisonMutex<ThingAppearanceIndex> thing_appearances;
+  PoisonMutex<RoleAppearanceIndex> role_appearances;
+  PoisonMutex<AppearanceMembershipIndex> appearance_memberships;
+  PoisonMutex<AppearanceSetPositIndex> appearance_set_posits;
+  PoisonMutex<RolePositIndex> role_posits;
+  PoisonMutex<PositAppearanceSetIndex> posit_appearance_sets;
+  PoisonMutex<PositTimeIndex> posit_times;
+  PoisonMutex<StoreSlot> store;
+
+  bool has_store() const { return has_store_; }
+
+ private:
+  bool has_store_;
+};
+
+}  // namespace brackwater::construct

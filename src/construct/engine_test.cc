@@ -1,0 +1,322 @@
+#include "construct/engine.h"
+
+#include <gtest/gtest.h>
+
+#include "construct/engine_ops.h"
+#include "construct/engine_state.h"
+
+namespace brackwater::construct {
+namespace {
+
+using literal::LiteralKind;
+
+Literal lit(std::string text, LiteralKind kind = LiteralKind::Integer) { return Literal{std::move(text), kind}; }
+
+struct MemoryEngine : ::testing::Test {
+  std::shared_ptr<Engine> engine = Engine::open(std::nullopt).value();
+  EngineState& state = engine->state();
+
+  uint64_t pool_size() { return (*state.identities.lock())->size(); }
+  Identity pool_last() { return (*state.identities.lock())->last(); }
+  uint64_t posit_count() { return (*state.components.lock())->posit_count; }
+
+  RoleRef role(const std::string& name) {
+    auto added = engine->add_roles({{name, false}});
+    return added.value().at(0).role;
+  }
+  AppearanceSetRef set_of(std::vector<std::pair<RoleRef, Identity>> members) {
+    std::vector<AppearanceRef> appearances;
+    for (auto [r, thing] : members) appearances.push_back(engine->intern_appearance(r, thing).value().first);
+    return engine->intern_appearance_set(appearances).value().first;
+  }
+  PendingPosit pending(AppearanceSetRef set, std::string value, TimeValue time = TimeValue::of_year(2001),
+                       LiteralKind kind = LiteralKind::Integer) {
+    return PendingPosit{lit(std::move(value), kind), set, time};
+  }
+};
+
+TEST_F(MemoryEngine, HoldsTheBuiltinRolesAndDrawsSix) {
+  EXPECT_FALSE(engine->has_store());
+  const char* names[] = {"posit", "ascertains", "thing", "class", "subclass"};
+  for (Identity id = 1; id <= 5; ++id) {
+    RoleRef r = engine->find_role_by_id(id).value().value();
+    EXPECT_EQ(r->name, names[id - 1]);
+    EXPECT_TRUE(r->reserved);
+    EXPECT_EQ(engine->find_role_by_name(names[id - 1]).value().value(), r);
+  }
+  EXPECT_EQ((*state.roles.lock())->size(), 5u);
+  EXPECT_EQ(pool_size(), 5u);
+  EXPECT_EQ(posit_count(), 0u);
+  EXPECT_EQ(engine->draw_identity().value(), 6u);
+}
+
+TEST_F(MemoryEngine, AddRolesNormalisesDedupesAndDraws) {
+  // "é" composed and decomposed name one Role.
+  auto first = engine->add_roles({{"caf\xC3\xA9", false}}).value();
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0].role->identity, 6u);
+  EXPECT_FALSE(first[0].existed);
+  EXPECT_EQ(engine->find_role_by_name("cafe\xCC\x81").value().value(), first[0].role);
+
+  auto mixed = engine->add_roles({{"cafe\xCC\x81", false}, {"n", false}, {"n", false}, {"posit", false}}).value();
+  EXPECT_TRUE(mixed[0].existed);
+  EXPECT_EQ(mixed[1].role, mixed[2].role);
+  EXPECT_EQ(mixed[1].role->identity, 7u);
+  EXPECT_FALSE(mixed[1].existed);
+  EXPECT_FALSE(mixed[2].existed);
+  EXPECT_TRUE(mixed[3].existed);
+  EXPECT_EQ(mixed[3].role->identity, kPositRoleId);
+
+  // An empty name alone draws nothing; after a new name, that name's identity stays drawn.
+  auto empty = engine->add_roles({{"", false}});
+  ASSERT_FALSE(empty);
+  EXPECT_EQ(empty.error().display(), "Execution error: role name cannot be empty");
+  EXPECT_EQ(pool_last(), 7u);
+  ASSERT_FALSE(engine->add_roles({{"a", false}, {"", false}}));
+  EXPECT_EQ(pool_last(), 8u);
+  EXPECT_FALSE(engine->find_role_by_name("a").value().has_value());
+  EXPECT_EQ(engine->draw_identity().value(), 9u);
+
+  auto conflict = engine->add_roles({{"z", false}, {"z", true}});
+  ASSERT_FALSE(conflict);
+  EXPECT_EQ(conflict.error().message(), "role 'z' has conflicting reserved status in one command");
+}
+
+TEST_F(MemoryEngine, InternsAppearancesAndSets) {
+  RoleRef thing = engine->find_role_by_id(kThingRoleId).value().value();
+  RoleRef declared = role("r");
+  auto a1 = engine->intern_appearance(thing, 10).value();
+  auto a2 = engine->intern_appearance(thing, 10).value();
+  EXPECT_FALSE(a1.second);
+  EXPECT_TRUE(a2.second);
+  EXPECT_EQ(a1.first, a2.first);
+  auto d = engine->intern_appearance(declared, 10).value();
+  EXPECT_EQ((*state.thing_appearances.lock())->appearances(10).size(), 2u);
+  EXPECT_EQ((*state.thing_appearances.lock())->appearances(10)[1], d.first);
+  auto by_role = state.role_appearances.lock();
+  EXPECT_EQ((*by_role)->appearances(kThingRoleId).size(), 1u);
+  EXPECT_TRUE((*by_role)->appearances(declared->identity).empty());
+}
+
+TEST_F(MemoryEngine, InternsSetsInCanonicalOrder) {
+  RoleRef r2 = engine->find_role_by_id(2).value().value();
+  RoleRef r5 = engine->find_role_by_id(5).value().value();
+  AppearanceRef x = engine->intern_appearance(r5, 1).value().first;
+  AppearanceRef y = engine->intern_appearance(r2, 9).value().first;
+  auto s1 = engine->intern_appearance_set({x, y}).value();
+  auto s2 = engine->intern_appearance_set({y, x}).value();
+  EXPECT_FALSE(s1.second);
+  EXPECT_TRUE(s2.second);
+  EXPECT_EQ(s1.first, s2.first);
+  EXPECT_EQ(format_appearance_set(*s1.first), "{(9, ascertains),(1, subclass)}");
+  EXPECT_EQ((*state.appearance_memberships.lock())->sets(*x).size(), 1u);
+
+  AppearanceRef other = engine->intern_appearance(r5, 2).value().first;
+  const size_t sets_before = (*state.appearance_sets.lock())->size();
+  for (auto members : {std::vector{x, other}, std::vector{x, x}}) {
+    auto bad = engine->intern_appearance_set(members);
+    ASSERT_FALSE(bad);
+    EXPECT_EQ(bad.error().display(),
+              "Invalid appearance set: an appearance set may contain at most one Thing for each Role");
+  }
+  EXPECT_EQ((*state.appearance_sets.lock())->size(), sets_before);
+}
+
+TEST_F(MemoryEngine, NumbersIdentitiesInDrawOrder) {
+  RoleRef r = role("r");  // 6
+  const Identity a = engine->draw_identity().value();
+  const Identity s = engine->draw_identity().value();
+  EXPECT_EQ(a, 7u);
+  EXPECT_EQ(s, 8u);
+  AppearanceSetRef set = set_of({{r, a}});
+  auto added = engine->add_posits({pending(set, "1")}, {{lit("100%", LiteralKind::Certainty), TimeValue::of_year(2002), 0, s}}).value();
+  EXPECT_EQ(added.posits.at(0)->identity, 9u);
+  EXPECT_EQ(added.assertions.at(0)->identity, 10u);
+  const Posit& assertion = *added.assertions[0];
+  EXPECT_EQ(format_appearance_set(*assertion.appearance_set), "{(9, posit),(8, ascertains)}");
+  EXPECT_EQ(posit_count(), 2u);
+}
+
+TEST_F(MemoryEngine, DedupesWithinAndAcrossCommandsSkippingIdentities) {
+  RoleRef r = role("r");  // 6
+  AppearanceSetRef set = set_of({{r, 100}});
+  auto first = engine->add_posits({pending(set, "1"), pending(set, "2"), pending(set, "1")}, {}).value();
+  // A = 7, B = 8, A' drew 9 and gave it back.
+  EXPECT_EQ(first.posits[0]->identity, 7u);
+  EXPECT_EQ(first.posits[1]->identity, 8u);
+  EXPECT_EQ(first.posits[2], first.posits[0]);
+  EXPECT_FALSE((*state.identities.lock())->contains(9));
+  EXPECT_EQ(posit_count(), 2u);
+  const uint64_t size_before = pool_size();
+
+  // The same command again finds every Posit; each drawn identity is skipped for good.
+  auto again = engine->add_posits({pending(set, "1"), pending(set, "2"), pending(set, "1")}, {}).value();
+  EXPECT_EQ(again.posits[0], first.posits[0]);
+  EXPECT_EQ(again.posits[1], first.posits[1]);
+  EXPECT_EQ(posit_count(), 2u);
+  EXPECT_EQ(pool_size(), size_before);
+  auto next = engine->add_posits({pending(set, "3")}, {}).value();
+  EXPECT_EQ(next.posits[0]->identity, 13u);
+
+  // The value's family takes no part: the first writer's family wins. The time's identity does.
+  auto as_time = engine->add_posits({pending(set, "1", TimeValue::of_year(2001), LiteralKind::Time),
+                                     pending(set, "1", TimeValue::of_date(2001, 1, 1))},
+                                    {})
+                     .value();
+  EXPECT_EQ(as_time.posits[0], first.posits[0]);
+  EXPECT_EQ(as_time.posits[0]->value.kind, LiteralKind::Integer);
+  EXPECT_NE(as_time.posits[1], first.posits[0]);
+
+  // Decimal texts that differ are different propositions.
+  auto decimals = engine->add_posits({pending(set, "1.0", TimeValue::bot(), LiteralKind::Decimal),
+                                      pending(set, "1.00", TimeValue::bot(), LiteralKind::Decimal)},
+                                     {})
+                      .value();
+  EXPECT_NE(decimals.posits[0], decimals.posits[1]);
+}
+
+TEST_F(MemoryEngine, AssertionsAreFoundNotRecreated) {
+  RoleRef r = role("r");
+  AppearanceSetRef set = set_of({{r, 50}});
+  const Identity source = engine->draw_identity().value();
+  const TimeValue t1 = TimeValue::of_year(2010), t2 = TimeValue::of_year(2011);
+  auto assert_at = [&](TimeValue t) {
+    return engine->add_posits({pending(set, "7")}, {{lit("-40%", LiteralKind::Certainty), t, 0, source}}).value();
+  };
+  auto one = assert_at(t1);
+  auto two = assert_at(t1);
+  EXPECT_EQ(one.assertions[0], two.assertions[0]);
+  auto three = assert_at(t2);
+  EXPECT_NE(three.assertions[0], one.assertions[0]);
+  EXPECT_EQ(three.posits[0], one.posits[0]);
+  auto role_posits = state.role_posits.lock();
+  EXPECT_EQ((*role_posits)->find(kPositRoleId)->cardinality(), 2u);
+  EXPECT_EQ((*role_posits)->find(kAscertainsRoleId)->cardinality(), 2u);
+}
+
+TEST_F(MemoryEngine, ValidatesAssertionsBeforeInterning) {
+  RoleRef r = role("r");
+  AppearanceSetRef set = set_of({{r, 1}});
+  const Identity last = pool_last();
+  auto bad_target = engine->add_posits({pending(set, "1"), pending(set, "2")},
+                                       {{lit("0.5", LiteralKind::Decimal), TimeValue::bot(), 0, 1},
+                                        {lit("5%", LiteralKind::Certainty), TimeValue::bot(), 3, 1}});
+  ASSERT_FALSE(bad_target);
+  EXPECT_EQ(bad_target.error().display(), "Internal invariant violated: assertion target index 3 is outside 2 targets");
+  auto bad_certainty = engine->add_posits({pending(set, "1")}, {{lit("0.5", LiteralKind::Decimal), TimeValue::bot(), 0, 1}});
+  ASSERT_FALSE(bad_certainty);
+  EXPECT_EQ(bad_certainty.error().display(), "Execution error: assertion certainty must be a percent literal, found 0.5");
+  EXPECT_EQ(pool_last(), last);
+  EXPECT_EQ(posit_count(), 0u);
+}
+
+TEST_F(MemoryEngine, FilesPostingsPerPosit) {
+  RoleRef r = role("r"), q = role("q");
+  RoleRef thing = engine->find_role_by_id(kThingRoleId).value().value();
+  AppearanceSetRef three = set_of({{r, 100}, {q, 101}, {thing, 102}});
+  auto added = engine->add_posits({pending(three, "1", TimeValue::of_year(2000)),
+                                   pending(three, "1", TimeValue::of_year(2001))},
+                                  {})
+                   .value();
+  const Identity p1 = added.posits[0]->identity, p2 = added.posits[1]->identity;
+  {
+    auto by_role = state.role_posits.lock();
+    for (Identity role_id : {r->identity, q->identity, kThingRoleId}) {
+      EXPECT_EQ((*by_role)->find(role_id)->cardinality(), 2u) << role_id;
+    }
+    EXPECT_EQ((*by_role)->find(kClassRoleId), nullptr);
+  }
+  {
+    auto by_set = state.appearance_set_posits.lock();
+    IdentitySet posits = (*by_set)->find(*three)->to_identity_set();
+    EXPECT_EQ(posits.cardinality(), 2u);
+    EXPECT_TRUE(posits.contains(p1) && posits.contains(p2));
+  }
+  EXPECT_EQ((*state.posit_appearance_sets.lock())->find(p2), three);
+  EXPECT_EQ((*state.posit_appearance_sets.lock())->keys().cardinality(), 2u);
+  EXPECT_TRUE((*state.posit_times.lock())->find(p1)->identical(TimeValue::of_year(2000)));
+  EXPECT_FALSE((*state.posit_times.lock())->find(r->identity).has_value());
+
+  auto registry = state.components.lock();
+  EXPECT_EQ(posit_by_identity(**registry, p2), added.posits[1]);
+  EXPECT_EQ(posit_by_identity(**registry, r->identity), nullptr);
+}
+
+TEST_F(MemoryEngine, CollectsPositsWithStopChecks) {
+  RoleRef r = role("r");
+  AppearanceSetRef set = set_of({{r, 1}});
+  auto added = engine->add_posits({pending(set, "1"), pending(set, "2")}, {}).value();
+  auto registry = state.components.lock();
+  int checks = 0;
+  auto count_checks = [&checks]() -> Result<void> {
+    ++checks;
+    return {};
+  };
+  EXPECT_TRUE(collect_posits_by_identity(**registry, std::vector<Identity>{}, count_checks).value().empty());
+  EXPECT_EQ(checks, 0);
+  IdentitySet ids;
+  ids.add(added.posits[1]->identity);
+  ids.add(added.posits[0]->identity);
+  auto both = collect_posits_by_identity(**registry, ids, count_checks).value();
+  EXPECT_EQ(both, (std::vector<PositRef>{added.posits[0], added.posits[1]}));
+  EXPECT_EQ(checks, 2);
+  auto cancelled = collect_posits_by_identity(**registry, ids, []() -> Result<void> {
+    return fail(EngineError::cancelled());
+  });
+  EXPECT_EQ(cancelled.error().kind(), ErrorKind::Cancelled);
+  auto missing = collect_posits_by_identity(**registry, std::vector<Identity>{r->identity}, count_checks);
+  EXPECT_EQ(missing.error().display(),
+            "Internal invariant violated: posit index contains identity 6 without a literal posit");
+}
+
+TEST_F(MemoryEngine, PoisonedLocksStopTheOperationAndStayPoisoned) {
+  RoleRef r = role("r");
+  AppearanceSetRef set = set_of({{r, 1}});
+  state.posit_times.poison_for_testing();
+  auto failed = engine->add_posits({pending(set, "1")}, {});
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error().display(), "Lock poisoned: poisoned lock: another task failed inside");
+  // Filing stopped at the time index: the steps before it stay done.
+  EXPECT_EQ(posit_count(), 1u);
+  EXPECT_EQ((*state.posit_appearance_sets.lock())->size(), 1u);
+  EXPECT_EQ((*state.role_posits.lock())->size(), 0u);
+  // The poisoned mutex was released: trying again fails the same way instead of blocking.
+  EXPECT_EQ(state.posit_times.lock().error().kind(), ErrorKind::LockPoisoned);
+  state.roles.poison_for_testing();
+  EXPECT_EQ(engine->find_role_by_name("r").error().kind(), ErrorKind::LockPoisoned);
+  EXPECT_EQ(engine->add_roles({{"x", false}}).error().kind(), ErrorKind::LockPoisoned);
+}
+
+TEST_F(MemoryEngine, PoolNeverWraps) {
+  (*state.identities.lock())->record(UINT64_MAX);  // allowed when recording
+  auto drawn = engine->draw_identity();
+  ASSERT_FALSE(drawn);
+  EXPECT_EQ(drawn.error().display(), "Internal invariant violated: identity pool is exhausted");
+  EXPECT_FALSE(engine->add_roles({{"late", false}}));
+  EXPECT_FALSE(engine->find_role_by_name("late").value().has_value());
+}
+
+TEST(BuiltinRoles, MismatchesAreDataCorruption) {
+  {
+    EngineState state(nullptr);
+    ASSERT_TRUE(register_role(state, "thing", 7, false));
+    auto e = ensure_builtin_role(state, 3, "thing");
+    EXPECT_EQ(e.error().display(),
+              "Data corruption: built-in role 'thing' must be reserved identity 3, found identity 7 (reserved=false)");
+  }
+  {
+    EngineState state(nullptr);
+    ASSERT_TRUE(register_role(state, "kind", 4, true));
+    auto e = ensure_builtin_role(state, 4, "class");
+    EXPECT_EQ(e.error().display(), "Data corruption: built-in role identity 4 belongs to 'kind', expected 'class'");
+  }
+  {
+    EngineState state(nullptr);
+    ASSERT_TRUE(ensure_builtin_role(state, 4, "class"));
+    ASSERT_TRUE(ensure_builtin_role(state, 4, "class"));
+    EXPECT_EQ((*state.identities.lock())->last(), 4u);
+  }
+}
+
+}  // namespace
+}  // namespace brackwater::construct
