@@ -38,8 +38,8 @@ Result<std::vector<PositRef>> persist_and_index(EngineState& state, NewPositList
     }
   }
   filed.reserve(new_posits.size());
-  for (Posit& p : new_posits.posits()) {
-    auto indexed = index_posit(state, std::move(p));
+  for (size_t i = 0; i < new_posits.size(); ++i) {
+    auto indexed = index_posit(state, std::move(new_posits.posits()[i]), new_posits.hash(i));
     if (!indexed) {
       if (appended) fail_close_store(state);
       return fail(std::move(indexed.error()));

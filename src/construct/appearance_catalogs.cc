@@ -4,29 +4,27 @@
 
 namespace brackwater::construct {
 
-AppearanceRef AppearanceCatalog::find(const Appearance& candidate) const {
-  const AppearanceRef* found = table_.find(
-      appearance_hash(candidate), [&candidate](AppearanceRef stored) { return appearance_eq(*stored, candidate); });
+AppearanceRef AppearanceCatalog::find(const Appearance& candidate, uint64_t h) const {
+  const AppearanceRef* found =
+      table_.find(h, [&candidate](AppearanceRef stored) { return appearance_eq(*stored, candidate); });
   return found ? *found : nullptr;
 }
 
-AppearanceRef AppearanceCatalog::insert_new(const Appearance& candidate) {
+AppearanceRef AppearanceCatalog::insert_new(const Appearance& candidate, uint64_t h) {
   const Appearance& stored = records_.emplace_back(candidate);
-  table_.insert_new(appearance_hash(stored), &stored, [](AppearanceRef a) { return appearance_hash(*a); });
+  table_.insert_new(h, &stored);
   return &stored;
 }
 
-AppearanceSetRef AppearanceSetCatalog::find(const AppearanceSet& candidate) const {
+AppearanceSetRef AppearanceSetCatalog::find(const AppearanceSet& candidate, uint64_t h) const {
   const AppearanceSetRef* found =
-      table_.find(appearance_set_hash(candidate),
-                  [&candidate](AppearanceSetRef stored) { return appearance_list_eq(*stored, candidate); });
+      table_.find(h, [&candidate](AppearanceSetRef stored) { return appearance_list_eq(*stored, candidate); });
   return found ? *found : nullptr;
 }
 
-AppearanceSetRef AppearanceSetCatalog::insert_new(AppearanceSet candidate) {
+AppearanceSetRef AppearanceSetCatalog::insert_new(AppearanceSet candidate, uint64_t h) {
   const AppearanceSet& stored = records_.emplace_back(std::move(candidate));
-  table_.insert_new(appearance_set_hash(stored), &stored,
-                    [](AppearanceSetRef s) { return appearance_set_hash(*s); });
+  table_.insert_new(h, &stored);
   return &stored;
 }
 
@@ -58,7 +56,7 @@ void AppearanceMembershipIndex::add(AppearanceRef member, AppearanceSetRef set) 
   const uint64_t h = appearance_hash(*member);
   Entry* entry = table_.find(h, [member](const Entry& e) { return appearance_eq(*e.appearance, *member); });
   if (entry == nullptr) {
-    entry = &table_.insert_new(h, Entry{member, {}}, [](const Entry& e) { return appearance_hash(*e.appearance); });
+    entry = &table_.insert_new(h, Entry{member, {}});
   }
   entry->sets.push_back(set);
 }

@@ -22,9 +22,10 @@ namespace brackwater::construct {
 
 class AppearanceCatalog {
  public:
-  AppearanceRef find(const Appearance& candidate) const;
+  // `h` is appearance_hash(candidate).
+  AppearanceRef find(const Appearance& candidate, uint64_t h) const;
   // Stores a copy of `candidate`, known to be absent, and returns its handle.
-  AppearanceRef insert_new(const Appearance& candidate);
+  AppearanceRef insert_new(const Appearance& candidate, uint64_t h);
   size_t size() const { return table_.size(); }
 
  private:
@@ -34,8 +35,9 @@ class AppearanceCatalog {
 
 class AppearanceSetCatalog {
  public:
-  AppearanceSetRef find(const AppearanceSet& candidate) const;
-  AppearanceSetRef insert_new(AppearanceSet candidate);
+  // `h` is appearance_set_hash(candidate).
+  AppearanceSetRef find(const AppearanceSet& candidate, uint64_t h) const;
+  AppearanceSetRef insert_new(AppearanceSet candidate, uint64_t h);
   size_t size() const { return table_.size(); }
 
  private:

@@ -51,14 +51,16 @@ class NewPositList {
  public:
   const std::vector<Posit>& posits() const { return posits_; }
   std::vector<Posit>& posits() { return posits_; }
-  // The position of a Posit of the same proposition, or -1.
-  int64_t find(const Posit& candidate) const;
-  size_t append(Posit posit);
+  // The position of a Posit of the same proposition, or -1; `h` is posit_key_hash(candidate).
+  int64_t find(const Posit& candidate, uint64_t h) const;
+  size_t append(Posit posit, uint64_t h);
   bool empty() const { return posits_.empty(); }
   size_t size() const { return posits_.size(); }
+  uint64_t hash(size_t i) const { return hashes_[i]; }
 
  private:
   std::vector<Posit> posits_;
+  std::vector<uint64_t> hashes_;
   FlatTable<uint32_t> index_;
 };
 
@@ -72,6 +74,8 @@ Result<std::vector<PositSlot>> intern_posits(EngineState& state, std::vector<Pen
                                              NewPositList& new_posits);
 
 // Files a Posit in the PositIndex and the posting indexes: (canonical Posit, existed).
+// `h` is posit_key_hash(posit).
+Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit, uint64_t h);
 Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit);
 
 Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit> posits,

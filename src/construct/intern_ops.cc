@@ -8,11 +8,12 @@ namespace brackwater::construct {
 
 Result<std::pair<AppearanceRef, bool>> intern_appearance(EngineState& state, RoleRef role, Identity thing) {
   const Appearance candidate{role, thing};
+  const uint64_t h = appearance_hash(candidate);
   AppearanceRef stored;
   {
     BW_LOCK(catalog, state.appearances);
-    if (AppearanceRef found = catalog->find(candidate)) return std::pair{found, true};
-    stored = catalog->insert_new(candidate);
+    if (AppearanceRef found = catalog->find(candidate, h)) return std::pair{found, true};
+    stored = catalog->insert_new(candidate, h);
   }
   {
     BW_LOCK(by_thing, state.thing_appearances);
@@ -37,11 +38,12 @@ Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(EngineState& sta
     }
   }
   AppearanceSet candidate{std::move(members)};
+  const uint64_t h = appearance_set_hash(candidate);
   AppearanceSetRef stored;
   {
     BW_LOCK(catalog, state.appearance_sets);
-    if (AppearanceSetRef found = catalog->find(candidate)) return std::pair{found, true};
-    stored = catalog->insert_new(std::move(candidate));
+    if (AppearanceSetRef found = catalog->find(candidate, h)) return std::pair{found, true};
+    stored = catalog->insert_new(std::move(candidate), h);
   }
   for (const AppearanceRef member : stored->members) {
     BW_LOCK(memberships, state.appearance_memberships);
@@ -50,18 +52,17 @@ Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(EngineState& sta
   return std::pair{stored, false};
 }
 
-int64_t NewPositList::find(const Posit& candidate) const {
-  const uint32_t* found = index_.find(posit_key_hash(candidate), [this, &candidate](uint32_t i) {
-    return posit_key_eq(posits_[i], candidate);
-  });
+int64_t NewPositList::find(const Posit& candidate, uint64_t h) const {
+  const uint32_t* found =
+      index_.find(h, [this, &candidate](uint32_t i) { return posit_key_eq(posits_[i], candidate); });
   return found ? int64_t(*found) : -1;
 }
 
-size_t NewPositList::append(Posit posit) {
+size_t NewPositList::append(Posit posit, uint64_t h) {
   const uint32_t position = static_cast<uint32_t>(posits_.size());
   posits_.push_back(std::move(posit));
-  index_.insert_new(posit_key_hash(posits_.back()), position,
-                    [this](uint32_t i) { return posit_key_hash(posits_[i]); });
+  hashes_.push_back(h);
+  index_.insert_new(h, position);
   return position;
 }
 
@@ -73,35 +74,41 @@ Result<std::vector<PositSlot>> intern_posits(EngineState& state, std::vector<Pen
     auto drawn = draw_identity(state);
     if (!drawn) return fail(std::move(drawn.error()));
     Posit posit{*drawn, p.appearance_set, std::move(p.value), p.time};
+    const uint64_t h = posit_key_hash(posit);
     {
       BW_LOCK(registry, state.components);
       const PositIndex* index = registry->existing_posit_index();
-      if (PositRef found = index ? index->find_by_key(posit) : nullptr) {
+      if (PositRef found = index ? index->find_by_key(posit, h) : nullptr) {
         BW_LOCK(pool, state.identities);
         pool->release(*drawn);
         slots.push_back({found, 0});
         continue;
       }
     }
-    const int64_t earlier = new_posits.find(posit);
+    const int64_t earlier = new_posits.find(posit, h);
     if (earlier >= 0) {
       BW_LOCK(pool, state.identities);
       pool->release(*drawn);
       slots.push_back({nullptr, size_t(earlier)});
       continue;
     }
-    slots.push_back({nullptr, new_posits.append(std::move(posit))});
+    slots.push_back({nullptr, new_posits.append(std::move(posit), h)});
   }
   return slots;
 }
 
 Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit) {
+  const uint64_t h = posit_key_hash(posit);
+  return index_posit(state, std::move(posit), h);
+}
+
+Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit, uint64_t h) {
   PositRef stored;
   {
     BW_LOCK(registry, state.components);
     PositIndex& index = registry->posit_index();
-    if (PositRef found = index.find_by_key(posit)) return std::pair{found, true};
-    stored = index.insert_new(std::move(posit));
+    if (PositRef found = index.find_by_key(posit, h)) return std::pair{found, true};
+    stored = index.insert_new(std::move(posit), h);
     ++registry->posit_count;
   }
   const Identity id = stored->identity;

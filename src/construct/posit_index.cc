@@ -4,15 +4,14 @@
 
 namespace brackwater::construct {
 
-PositRef PositIndex::find_by_key(const Posit& candidate) const {
-  const PositRef* found =
-      by_key_.find(posit_key_hash(candidate), [&candidate](PositRef p) { return posit_key_eq(*p, candidate); });
+PositRef PositIndex::find_by_key(const Posit& candidate, uint64_t h) const {
+  const PositRef* found = by_key_.find(h, [&candidate](PositRef p) { return posit_key_eq(*p, candidate); });
   return found ? *found : nullptr;
 }
 
-PositRef PositIndex::insert_new(Posit posit) {
+PositRef PositIndex::insert_new(Posit posit, uint64_t h) {
   const Posit& stored = records_.emplace_back(std::move(posit));
-  by_key_.insert_new(posit_key_hash(stored), &stored, [](PositRef p) { return posit_key_hash(*p); });
+  by_key_.insert_new(h, &stored);
   by_id_.slot(stored.identity) = &stored;
   return &stored;
 }

@@ -20,13 +20,14 @@ namespace brackwater::construct {
 
 class PositIndex {
  public:
-  PositRef find_by_key(const Posit& candidate) const;
+  // `h` is posit_key_hash(candidate).
+  PositRef find_by_key(const Posit& candidate, uint64_t h) const;
   PositRef posit_by_identity(Identity id) const {
     const PositRef* found = by_id_.find(id);
     return found ? *found : nullptr;
   }
   // Stores `posit`, whose proposition and identity are both absent, and returns its handle.
-  PositRef insert_new(Posit posit);
+  PositRef insert_new(Posit posit, uint64_t h);
   size_t size() const { return by_key_.size(); }
 
  private:

@@ -14,7 +14,7 @@ void AppearanceSetPositIndex::add(AppearanceSetRef set, Identity posit) {
   const uint64_t h = appearance_set_hash(*set);
   Entry* entry = table_.find(h, [set](const Entry& e) { return appearance_list_eq(*e.set, *set); });
   if (entry == nullptr) {
-    entry = &table_.insert_new(h, Entry{set, {}}, [](const Entry& e) { return appearance_set_hash(*e.set); });
+    entry = &table_.insert_new(h, Entry{set, {}});
   }
   entry->posits.add(posit);
 }

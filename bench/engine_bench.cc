@@ -1,0 +1,152 @@
+// Engine benchmarks: add_posits throughput (memory and store), resident memory per Posit, and the
+// time and peak memory of opening (replaying) a store.
+#include <benchmark/benchmark.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "construct/engine.h"
+
+namespace {
+
+using namespace brackwater;
+using construct::Engine;
+using construct::PendingPosit;
+using literal::LiteralKind;
+using literal::TimeValue;
+
+// Resident and peak resident memory of this process in bytes (from /proc/self/status).
+uint64_t status_kb(const char* key) {
+  FILE* f = std::fopen("/proc/self/status", "r");
+  if (!f) return 0;
+  char line[256];
+  uint64_t kb = 0;
+  const size_t n = std::strlen(key);
+  while (std::fgets(line, sizeof line, f)) {
+    if (std::strncmp(line, key, n) == 0) {
+      for (const char* p = line + n; *p; ++p) {
+        if (*p >= '0' && *p <= '9') kb = kb * 10 + uint64_t(*p - '0');
+      }
+      break;
+    }
+  }
+  std::fclose(f);
+  return kb * 1024;
+}
+
+std::string temp_dir(const char* tag) {
+  std::string dir = std::filesystem::temp_directory_path() / ("bw-bench-" + std::string(tag) + "-" + std::to_string(getpid()));
+  std::filesystem::remove_all(dir);
+  return dir;
+}
+
+struct Feeder {
+  std::shared_ptr<Engine> engine;
+  construct::RoleRef role = nullptr;
+  construct::AppearanceSetRef shared_set = nullptr;
+  uint64_t next_value = 0;
+
+  explicit Feeder(std::optional<std::string> path) {
+    engine = Engine::open(std::move(path)).value();
+    role = engine->add_roles({{"measure", false}}).value().at(0).role;
+    auto thing = engine->draw_identity().value();
+    auto a = engine->intern_appearance(role, thing).value().first;
+    shared_set = engine->intern_appearance_set({a}).value().first;
+  }
+
+  // One command of `n` distinct Posits; each on a new Thing when `distinct_things`.
+  void add(size_t n, bool distinct_things) {
+    std::vector<PendingPosit> pending;
+    pending.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+      construct::AppearanceSetRef set = shared_set;
+      if (distinct_things) {
+        auto thing = engine->draw_identity().value();
+        auto a = engine->intern_appearance(role, thing).value().first;
+        set = engine->intern_appearance_set({a}).value().first;
+      }
+      pending.push_back(PendingPosit{{std::to_string(next_value++), LiteralKind::Integer}, set, TimeValue::of_year(2024)});
+    }
+    auto added = engine->add_posits(std::move(pending), {});
+    if (!added) std::abort();
+  }
+};
+
+void BM_AddPositsMemory(benchmark::State& state) {
+  Feeder feeder(std::nullopt);
+  const size_t n = size_t(state.range(0));
+  for (auto _ : state) feeder.add(n, true);
+  state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+}
+BENCHMARK(BM_AddPositsMemory)->Arg(1)->Arg(100)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+void BM_AddPositsStore(benchmark::State& state) {
+  const std::string dir = temp_dir("add");
+  {
+    Feeder feeder(dir);
+    const size_t n = size_t(state.range(0));
+    for (auto _ : state) feeder.add(n, true);
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+  }
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_AddPositsStore)->Arg(1)->Arg(100)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+// Resident bytes per single-appearance Posit at 1,000,000 Posits (value texts fit in the string).
+void BM_MemoryPerPosit(benchmark::State& state) {
+  const bool distinct_things = state.range(0) != 0;
+  const size_t total = 1000000;
+  for (auto _ : state) {
+    const uint64_t before = status_kb("VmRSS:");
+    Feeder feeder(std::nullopt);
+    for (size_t done = 0; done < total; done += 10000) feeder.add(10000, distinct_things);
+    const uint64_t after = status_kb("VmRSS:");
+    state.counters["bytes_per_posit"] = double(after - before) / double(total);
+  }
+}
+BENCHMARK(BM_MemoryPerPosit)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Opening a store of n Posits, in a child process so that its peak memory is its own.
+void BM_OpenReplay(benchmark::State& state) {
+  const size_t n = size_t(state.range(0));
+  const std::string dir = temp_dir("open");
+  {
+    Feeder feeder(dir);
+    for (size_t done = 0; done < n; done += 10000) feeder.add(std::min<size_t>(10000, n - done), true);
+  }
+  for (auto _ : state) {
+    int fds[2];
+    if (pipe(fds) != 0) std::abort();
+    const pid_t child = fork();
+    if (child == 0) {
+      close(fds[0]);
+      const uint64_t base = status_kb("VmHWM:");
+      const auto start = std::chrono::steady_clock::now();
+      auto engine = Engine::open(dir);
+      const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      double out[3] = {engine ? seconds : -1.0, double(status_kb("VmHWM:")), double(base)};
+      if (write(fds[1], out, sizeof out) != sizeof out) _exit(1);
+      _exit(0);
+    }
+    close(fds[1]);
+    double in[3] = {0, 0, 0};
+    if (read(fds[0], in, sizeof in) != sizeof in) std::abort();
+    close(fds[0]);
+    waitpid(child, nullptr, 0);
+    state.SetIterationTime(in[0]);
+    state.counters["open_seconds"] = in[0];
+    state.counters["peak_rss_MiB"] = in[1] / (1024.0 * 1024.0);
+    state.counters["peak_rss_before_MiB"] = in[2] / (1024.0 * 1024.0);
+  }
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_OpenReplay)->Arg(100000)->Arg(1000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
