@@ -1,0 +1,349 @@
+// Scripts run end to end against memory engines: identity numbering, error order, stop checks and
+// the texts that reach callers.
+#include "velquin/execute.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "construct/engine_state.h"
+#include "construct/posit_index.h"
+
+namespace brackwater::velquin {
+namespace {
+
+using construct::Engine;
+using construct::ErrorKind;
+using construct::Identity;
+using literal::TimeValue;
+
+const TimeValue kNow = TimeValue::of_date_time(2024, 3, 1, 10 * 3600 + 5, 0);
+constexpr std::string_view kNowText = "2024-03-01 10:00:05";
+
+ScriptParameter literal_param(std::string text) { return ScriptParameter{ParameterKind::Literal, std::move(text)}; }
+ScriptParameter time_param(std::string text) { return ScriptParameter{ParameterKind::Time, std::move(text)}; }
+
+class ExecuteTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto opened = Engine::open(std::nullopt);
+    ASSERT_TRUE(opened) << opened.error().display();
+    engine = std::move(*opened);
+  }
+
+  construct::Result<std::vector<ResultSet>> run(std::string_view script, ExecuteOptions options = {}) {
+    if (!options.now) options.now = kNow;
+    return execute_script(engine, script, std::move(options));
+  }
+
+  void ok(std::string_view script, ExecuteOptions options = {}) {
+    auto r = run(script, std::move(options));
+    ASSERT_TRUE(r) << script << "\n" << r.error().display();
+    EXPECT_TRUE(r->empty());
+  }
+
+  // The display text of the script's error, or "ok".
+  std::string error(std::string_view script, ExecuteOptions options = {}) {
+    auto r = run(script, std::move(options));
+    return r ? std::string("ok") : r.error().display();
+  }
+
+  ErrorKind error_kind(std::string_view script, ExecuteOptions options = {}) {
+    auto r = run(script, std::move(options));
+    EXPECT_FALSE(r) << script;
+    return r ? ErrorKind::Config : r.error().kind();
+  }
+
+  Identity role_id(std::string_view name) {
+    auto role = engine->find_role_by_name(name);
+    return role && *role ? (**role)->identity : 0;
+  }
+
+  // "{(8, r)} | 1 | 2024-03-01 10:00:05", or "none".
+  std::string posit(Identity id) {
+    auto registry = engine->state().components.lock();
+    if (!registry) return "poisoned";
+    construct::PositRef p = construct::posit_by_identity(**registry, id);
+    if (p == nullptr) return "none";
+    return construct::format_appearance_set(*p->appearance_set) + " | " + p->value.text + " | " +
+           p->appearance_time.display();
+  }
+
+  // Draws (and so uses up) the next identity: shows how many a script drew.
+  Identity next_identity() { return *engine->draw_identity(); }
+
+  std::shared_ptr<Engine> engine;
+};
+
+TEST_F(ExecuteTest, EmptyScriptsYieldNothing) {
+  ok("");
+  ok("  \n\t/* only a comment */ \xc2\xa0");  // U+00A0 is trimmed from the ends
+  ok("add role r;");
+  EXPECT_EQ(next_identity(), 7u);
+}
+
+TEST_F(ExecuteTest, IdentityNumberingAcrossStatements) {
+  ok("add role r, s, r; ADD ROLE s, `t`;");
+  EXPECT_EQ(role_id("r"), 6u);
+  EXPECT_EQ(role_id("s"), 7u);
+  EXPECT_EQ(role_id("t"), 8u);
+  // Inserts and the source insert are drawn during the walk; then the Posit; then the assertion.
+  ok("add posit +p [{(+a, r), (+b, s)}, 1, @NOW] and assert +q by +src with 80% at '2001-02-03';"
+     "add posit [{(p, r), (q, s)}, \"x\", '2020'];");
+  EXPECT_EQ(posit(12), "{(9, r),(10, s)} | 1 | 2024-03-01 10:00:05");
+  EXPECT_EQ(posit(13), "{(12, posit),(11, ascertains)} | 80% | 2001-02-03");
+  EXPECT_EQ(posit(14), "{(12, r),(13, s)} | \"x\" | 2020");
+  EXPECT_EQ(next_identity(), 15u);
+}
+
+TEST_F(ExecuteTest, FailedStatementsKeepTheirDrawsAndEarlierEffects) {
+  ok("add role r;");
+  // x is drawn (7) and its Appearance interned before the time check fails.
+  EXPECT_EQ(error("add posit [{(+ok, r)}, 1, @NOW]; add posit [{(+x, r)}, 1, '2021-13-01'];"),
+            "Execution error: add posit requires a valid appearance time");
+  EXPECT_EQ(posit(8), "{(7, r)} | 1 | 2024-03-01 10:00:05");  // the first statement stays committed
+  EXPECT_EQ(next_identity(), 10u);                            // ok 7, posit 8, x 9: never reused
+  EXPECT_EQ(error("add role a; add role ``;"), "Execution error: role name cannot be empty");
+  EXPECT_NE(role_id("a"), 0u);
+}
+
+TEST_F(ExecuteTest, EnumerationOrderShortestListSlowest) {
+  ok("add role r, s;");
+  // a holds the Posits 13, 14; b holds 15, 16, 17 (x, y, u, v, w are 8..12).
+  ok("add posit +a [{(+x, r)}, 1, @NOW], +a [{(+y, r)}, 2, @NOW], +b [{(+u, s)}, 3, @NOW],"
+     " +b [{(+v, s)}, 4, @NOW], +b [{(+w, s)}, 5, @NOW];"
+     "add posit [{(b, s), (a, r)}, 9, @NOW];");  // written longer list first; a's slot runs slowest
+  const char* expected[] = {"{(13, r),(15, s)}", "{(13, r),(16, s)}", "{(13, r),(17, s)}",
+                            "{(14, r),(15, s)}", "{(14, r),(16, s)}", "{(14, r),(17, s)}"};
+  for (Identity i = 0; i < 6; ++i) {
+    EXPECT_EQ(posit(18 + i), std::string(expected[i]) + " | 9 | 2024-03-01 10:00:05") << i;
+  }
+  EXPECT_EQ(next_identity(), 24u);
+}
+
+TEST_F(ExecuteTest, ReusedInsertNameEnumeratesEveryIdentity) {
+  ok("add role r;");
+  ok("add posit [{(+x, r)}, 1, @NOW], [{(+x, r)}, 2, @NOW];");
+  // x = {7, 8}: the first clause adds (7), the second (7) and (8).
+  EXPECT_EQ(posit(9), "{(7, r)} | 1 | 2024-03-01 10:00:05");
+  EXPECT_EQ(posit(10), "{(7, r)} | 2 | 2024-03-01 10:00:05");
+  EXPECT_EQ(posit(11), "{(8, r)} | 2 | 2024-03-01 10:00:05");
+}
+
+TEST_F(ExecuteTest, AddPositErrorOrder) {
+  ok("add role r;");
+  ExecuteOptions with_v;
+  with_v.parameters = {{"v", literal_param("5")}};
+  // Value errors fire while walking, before the candidate lists.
+  EXPECT_EQ(error("add posit [{(nobody, r)}, $w, @NOW];"), "Invalid parameter: missing parameter '$w'");
+  // An unbound recall beats an unknown Role.
+  EXPECT_EQ(error("add posit [{(nobody, zz)}, 1, @NOW];"),
+            "Invalid query recall: variable 'nobody' is not bound in a prior command");
+  // An unknown Role (found during enumeration) beats a bad time (checked after it).
+  EXPECT_EQ(error("add posit [{(+x, zz)}, 1, '2021-13-01'];"), "Unknown role: zz");
+  EXPECT_EQ(error("add posit [{(+x, ``)}, 1, @NOW];"), "Unknown role: ");
+  // A literal parameter as time fails at once, even before an unknown Role.
+  EXPECT_EQ(error("add posit [{(+x, zz)}, 1, $v];", with_v),
+            "Invalid parameter: $v is a literal parameter, not a time parameter");
+  EXPECT_EQ(error("add posit [{(+x, r)}, 1, @ NOW];"), "Execution error: add posit requires a valid appearance time");
+  EXPECT_EQ(error("add posit [{(+x, r), (+y, r)}, 1, @NOW];"),
+            "Invalid appearance set: an appearance set may contain at most one Thing for each Role");
+  EXPECT_EQ(error("add posit [{(+x, r)}, 1 2, @NOW];"), "Execution error: invalid integer literal '1 2'");
+  EXPECT_EQ(error("add posit [{(+x, r)}, @TODAY, @NOW];"), "Execution error: unknown value constant '@TODAY'");
+}
+
+TEST_F(ExecuteTest, NumericValuesAreCutAfterTheirLastDigit) {
+  ok("add role r;");
+  ok("add posit [{(+x, r)}, 5 , @NOW], [{(x, r)}, 1.5 /* c */, @NOW], [{(x, r)}, 12 , @NOW];");
+  EXPECT_EQ(posit(8), "{(7, r)} | 5 | 2024-03-01 10:00:05");
+  EXPECT_EQ(posit(9), "{(7, r)} | 1.5 | 2024-03-01 10:00:05");
+  EXPECT_EQ(posit(10), "{(7, r)} | 12 | 2024-03-01 10:00:05");
+}
+
+TEST_F(ExecuteTest, ThreeNowTexts) {
+  ok("add role r;");
+  ExecuteOptions options;
+  options.parameters = {{"lit", literal_param("@NOW")}, {"tm", time_param("NOW")}, {"tq", time_param("@NOW")}};
+  ok("add posit [{(+x, r)}, @NOW, @NOW], [{(x, r)}, $lit, $tm], [{(x, r)}, $tm, $tq], [{(x, r)}, $tq, @NOW];",
+     std::move(options));
+  const std::string when(kNowText);
+  EXPECT_EQ(posit(8), "{(7, r)} | '" + when + "' | " + when);  // script value: quoted display
+  EXPECT_EQ(posit(9), "{(7, r)} | " + when + " | " + when);    // literal parameter "@NOW": display
+  EXPECT_EQ(posit(10), "{(7, r)} | NOW | " + when);            // time parameter "NOW": as written
+  EXPECT_EQ(posit(11), "none");  // the fourth clause is the proposition of 9
+  EXPECT_EQ(next_identity(), 12u);  // 11 was drawn for a proposition that already existed
+}
+
+TEST_F(ExecuteTest, AndAssertTargetMajorBySourceIdentities) {
+  ok("add role r;");
+  // s accumulates 7, 8, 9; the clauses queue 1, 2 and 3 Posits (10 to 15).
+  ok("add posit [{(+s, r)}, 0, @BOT], [{(+s, r)}, 0, @EOT], [{(+s, r)}, 0, '2000'];"
+     "add posit +t [{(s, r)}, 1, '1999'] and assert +q by s with 50% at @NOW;");
+  // t = three Posits 16, 17, 18 (one per source Thing); 9 assertions, target-major, sources ascending.
+  const char* expected[] = {"{(16, posit),(7, ascertains)}", "{(16, posit),(8, ascertains)}",
+                            "{(16, posit),(9, ascertains)}", "{(17, posit),(7, ascertains)}"};
+  for (Identity i = 0; i < 4; ++i) {
+    EXPECT_EQ(posit(19 + i), std::string(expected[i]) + " | 50% | 2024-03-01 10:00:05") << i;
+  }
+  EXPECT_EQ(next_identity(), 28u);
+}
+
+TEST_F(ExecuteTest, AndAssertErrorOrder) {
+  ok("add role r;");
+  ExecuteOptions with_c;
+  with_c.parameters = {{"c", literal_param("5")}};
+  // Walk errors (an invalid time) beat an unbound source.
+  EXPECT_EQ(error("add posit [{(+x, r)}, 1, @NOW] and assert by nobody with 80% at '2021-13-01';"),
+            "Execution error: invalid assertion time '2021-13-01'");
+  EXPECT_EQ(error("add posit [{(+x, r)}, 1, @NOW] and assert by nobody with 101% at @NOW;").substr(0, 16),
+            "Execution error:");
+  // An unbound source beats a certainty of the wrong family.
+  EXPECT_EQ(error("add posit [{(+x, r)}, 1, @NOW] and assert by nobody with $c at @NOW;", with_c),
+            "Invalid query recall: assertion source 'nobody' is not bound");
+  EXPECT_EQ(error("add posit [{(+x, r)}, 1, @NOW] and assert by +s with $c at @NOW;", with_c),
+            "Execution error: and assert requires a percent certainty, found 5");
+  EXPECT_EQ(error("add posit [{(+x, r)}, 1, @NOW] and assert by +s with 5% at $c;", with_c),
+            "Invalid parameter: $c is a literal parameter, not a time parameter");
+  EXPECT_EQ(posit(8), "none");  // nothing of those statements was committed
+}
+
+TEST_F(ExecuteTest, SourceInsertIsDrawnDuringTheWalk) {
+  ok("add role r;");
+  ok("add posit [{(+x, r)}, 1, @NOW] and assert by +s with 10% at @NOW;");
+  EXPECT_EQ(posit(9), "{(7, r)} | 1 | 2024-03-01 10:00:05");
+  EXPECT_EQ(posit(10), "{(9, posit),(8, ascertains)} | 10% | 2024-03-01 10:00:05");
+}
+
+TEST_F(ExecuteTest, ParametersAreCheckedBeforeTheScriptParses) {
+  ExecuteOptions bad;
+  bad.parameters = {{"$x", literal_param("5")}};
+  EXPECT_EQ(error("this does not parse", bad), "Invalid parameter: '$x' is not a valid parameter name");
+  ExecuteOptions bad_token;
+  bad_token.parameters = {{"x", time_param("soon")}};
+  EXPECT_EQ(error("add role r;", bad_token), "Invalid parameter: invalid time parameter 'soon'");
+  EXPECT_EQ(role_id("r"), 0u);
+}
+
+TEST_F(ExecuteTest, ParseErrorsCarryTheExpectedList) {
+  auto r = run("\n\n  add role ;");
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().kind(), ErrorKind::Parse);
+  EXPECT_EQ(r.error().line(), std::nullopt);
+  EXPECT_EQ(r.error().column(), std::nullopt);
+  const std::string& message = r.error().message();
+  EXPECT_EQ(message.rfind(" --> 1:", 0), 0u) << message;  // positions count from the trimmed script
+  EXPECT_NE(message.find("\nExpected one of: "), std::string::npos) << message;
+}
+
+TEST_F(ExecuteTest, SearchStatementsAreNotAvailableYet) {
+  EXPECT_EQ(error("add role r; search [*, *, *] return ?x;"),
+            "Internal invariant violated: search statements are not available");
+  EXPECT_NE(role_id("r"), 0u);
+}
+
+TEST_F(ExecuteTest, StopChecks) {
+  ExecuteOptions too_large;
+  too_large.timeout = Duration{UINT64_MAX, 999'999'999};
+  EXPECT_EQ(error("", too_large), "Execution error: execution timeout is too large");
+
+  ExecuteOptions zero;
+  zero.timeout = Duration{0, 0};
+  EXPECT_EQ(error_kind("", zero), ErrorKind::TimedOut);  // the check after the lock
+
+  ExecuteOptions cancelled;
+  cancelled.cancel = make_cancel_flag();
+  cancelled.cancel->store(true);
+  cancelled.timeout = Duration{0, 0};
+  EXPECT_EQ(error_kind("add role r;", cancelled), ErrorKind::Cancelled);  // cancel before deadline
+  EXPECT_EQ(role_id("r"), 0u);
+
+  ExecuteOptions roomy;
+  roomy.timeout = Duration{3600, 0};
+  ok("add role r;", std::move(roomy));
+}
+
+TEST_F(ExecuteTest, WaitingForTheLockHonoursCancelAndDeadline) {
+  auto held = engine->database_lock().lock();
+  ASSERT_TRUE(held);
+
+  ExecuteOptions with_deadline;
+  with_deadline.timeout = Duration{0, 20'000'000};
+  EXPECT_EQ(error_kind("add role r;", with_deadline), ErrorKind::TimedOut);
+
+  ExecuteOptions with_cancel;
+  with_cancel.cancel = make_cancel_flag();
+  CancelFlag flag = with_cancel.cancel;
+  std::thread canceller([flag] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    flag->store(true);
+  });
+  EXPECT_EQ(error_kind("add role r;", std::move(with_cancel)), ErrorKind::Cancelled);
+  canceller.join();
+}
+
+TEST_F(ExecuteTest, PoisonedEngineLock) {
+  engine->database_lock().poison_for_testing();
+  EXPECT_EQ(error("add role r;"), "Lock poisoned: poisoned lock: another task failed inside");
+  EXPECT_EQ(error("add role r;"), "Lock poisoned: poisoned lock: another task failed inside");  // released
+}
+
+TEST_F(ExecuteTest, ConcurrentScriptsSerialise) {
+  ok("add role r;");
+  constexpr int kThreads = 4;
+  constexpr int kScripts = 25;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([this, t] {
+      for (int i = 0; i < kScripts; ++i) {
+        auto r = run("add posit [{(+x, r)}, " + std::to_string(t * 100 + i) + ", @NOW];");
+        ASSERT_TRUE(r) << r.error().display();
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  // Each script draws one Thing and one Posit, in pairs that never interleave.
+  for (Identity id = 8; id < 7 + 2 * kThreads * kScripts; id += 2) {
+    std::string p = posit(id);
+    EXPECT_EQ(p.rfind("{(" + std::to_string(id - 1) + ", r)}", 0), 0u) << p;
+  }
+}
+
+TEST(ExecuteStoreTest, CommittedStatementsSurviveReopen) {
+  const std::string dir =
+      std::filesystem::temp_directory_path() / ("bw-execute-test-" + std::to_string(getpid()));
+  std::filesystem::remove_all(dir);
+  ExecuteOptions options;
+  options.now = kNow;
+  {
+    auto engine = Engine::open(dir);
+    ASSERT_TRUE(engine) << engine.error().display();
+    auto r = execute_script(*engine, "add role r; add posit [{(+x, r)}, 1, @NOW] and assert by +s with 90% at @NOW;"
+                                     "add posit [{(x, zz)}, 2, @NOW];", options);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().display(), "Unknown role: zz");
+  }
+  auto engine = Engine::open(dir);
+  ASSERT_TRUE(engine) << engine.error().display();
+  // r 6, x 7, s 8, the Posit 9 and the assertion 10 were committed; the next identity follows them.
+  auto r = execute_script(*engine, "add posit [{(+y, r)}, 3, '2020'];", options);
+  ASSERT_TRUE(r) << r.error().display();
+  {
+    auto registry = (*engine)->state().components.lock();
+    ASSERT_TRUE(registry);
+    construct::PositRef assertion = construct::posit_by_identity(**registry, 10);
+    ASSERT_NE(assertion, nullptr);
+    EXPECT_EQ(construct::format_appearance_set(*assertion->appearance_set), "{(9, posit),(8, ascertains)}");
+    construct::PositRef added = construct::posit_by_identity(**registry, 12);
+    ASSERT_NE(added, nullptr);
+    EXPECT_EQ(construct::format_appearance_set(*added->appearance_set), "{(11, r)}");
+  }
+  engine->reset();
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace brackwater::velquin
