@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -95,7 +96,7 @@ void BM_AddPositsStore(benchmark::State& state) {
   }
   std::filesystem::remove_all(dir);
 }
-BENCHMARK(BM_AddPositsStore)->Arg(1)->Arg(100)->Arg(100000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_AddPositsStore)->Arg(1)->Arg(100)->Arg(100000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 // Resident bytes per single-appearance Posit at 1,000,000 Posits (value texts fit in the string).
 void BM_MemoryPerPosit(benchmark::State& state) {
@@ -111,7 +112,8 @@ void BM_MemoryPerPosit(benchmark::State& state) {
 }
 BENCHMARK(BM_MemoryPerPosit)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// Opening a store of n Posits, in a child process so that its peak memory is its own.
+// Opening a store of n Posits, in a fresh process (this program run with "--open-child DIR") so that
+// the peak resident memory is the open's own.
 void BM_OpenReplay(benchmark::State& state) {
   const size_t n = size_t(state.range(0));
   const std::string dir = temp_dir("open");
@@ -125,28 +127,45 @@ void BM_OpenReplay(benchmark::State& state) {
     const pid_t child = fork();
     if (child == 0) {
       close(fds[0]);
-      const uint64_t base = status_kb("VmHWM:");
-      const auto start = std::chrono::steady_clock::now();
-      auto engine = Engine::open(dir);
-      const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      double out[3] = {engine ? seconds : -1.0, double(status_kb("VmHWM:")), double(base)};
-      if (write(fds[1], out, sizeof out) != sizeof out) _exit(1);
-      _exit(0);
+      dup2(fds[1], 1);
+      execl("/proc/self/exe", "engine_bench", "--open-child", dir.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
     }
     close(fds[1]);
     double in[3] = {0, 0, 0};
-    if (read(fds[0], in, sizeof in) != sizeof in) std::abort();
+    const bool got = read(fds[0], in, sizeof in) == sizeof in;
     close(fds[0]);
     waitpid(child, nullptr, 0);
+    if (!got) std::abort();
     state.SetIterationTime(in[0]);
     state.counters["open_seconds"] = in[0];
     state.counters["peak_rss_MiB"] = in[1] / (1024.0 * 1024.0);
-    state.counters["peak_rss_before_MiB"] = in[2] / (1024.0 * 1024.0);
+    state.counters["rss_after_MiB"] = in[2] / (1024.0 * 1024.0);
   }
   std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_OpenReplay)->Arg(100000)->Arg(1000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+int open_child(const char* dir) {
+  const auto start = std::chrono::steady_clock::now();
+  auto engine = Engine::open(std::string(dir));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double out[3] = {engine ? seconds : -1.0, double(status_kb("VmHWM:")), double(status_kb("VmRSS:"))};
+  return write(1, out, sizeof out) == sizeof out ? 0 : 1;
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--open-child") == 0) return open_child(argv[2]);
+  if (argc == 4 && std::strcmp(argv[1], "--build-store") == 0) {  // for profiling the open by hand
+    Feeder feeder{std::string(argv[2])};
+    const size_t n = std::strtoull(argv[3], nullptr, 10);
+    for (size_t done = 0; done < n; done += 10000) feeder.add(std::min<size_t>(10000, n - done), true);
+    return 0;
+  }
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
