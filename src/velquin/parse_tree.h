@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -15,20 +16,42 @@
 #include <string_view>
 #include <vector>
 
+#include "velquin/node_allocator.h"
 #include "velquin/rule.h"
 
 namespace brackwater::velquin {
 
-struct Node {
-  size_t start = 0;      // byte offset of the first byte of the pair's text
-  size_t end = 0;        // byte offset just past the pair's text
-  size_t end_index = 0;  // index just past the last descendant of this node
-  Rule rule = Rule::EOI;
+// One pair: its span and the index just past its last descendant, packed into 16 bytes. Offsets
+// and indices take 40 bits each, so a tree covers texts and node counts below 2^40 (one TiB).
+class Node {
+ public:
+  static constexpr uint64_t kLimit = uint64_t{1} << 40;
+
+  Node() = default;
+  Node(size_t start, size_t end, size_t end_index, Rule rule)
+      : lo_(start | (uint64_t{end_index} << 40)),
+        hi_(end | ((uint64_t{end_index} >> 24) << 40) | (uint64_t{static_cast<uint8_t>(rule)} << 56)) {}
+
+  size_t start() const { return lo_ & kMask; }  // byte offset of the first byte of the pair's text
+  size_t end() const { return hi_ & kMask; }    // byte offset just past the pair's text
+  size_t end_index() const { return (lo_ >> 40) | (((hi_ >> 40) & 0xFFFF) << 24); }
+  Rule rule() const { return static_cast<Rule>(hi_ >> 56); }
+
+  // Closes a node that was opened before its descendants were made.
+  void finish(size_t end, size_t end_index) { *this = Node(start(), end, end_index, rule()); }
+
+ private:
+  static constexpr uint64_t kMask = kLimit - 1;
+  uint64_t lo_ = 0;  // start | low 24 bits of end_index
+  uint64_t hi_ = 0;  // end | high 16 bits of end_index | rule
 };
+static_assert(sizeof(Node) == 16);
+
+using NodeArray = std::vector<Node, NodeAllocator<Node>>;
 
 struct ParseTree {
   std::string text;
-  std::vector<Node> nodes;
+  NodeArray nodes;
 };
 
 class Pairs;
@@ -38,13 +61,13 @@ class Pair {
  public:
   Pair(std::shared_ptr<const ParseTree> tree, size_t index) : tree_(std::move(tree)), index_(index) {}
 
-  Rule rule() const { return node().rule; }
-  size_t start() const { return node().start; }
-  size_t end() const { return node().end; }
+  Rule rule() const { return node().rule(); }
+  size_t start() const { return node().start(); }
+  size_t end() const { return node().end(); }
   // The exact bytes of the span, blanks and comments inside it included.
   std::string_view text() const {
     const Node& n = node();
-    return std::string_view(tree_->text).substr(n.start, n.end - n.start);
+    return std::string_view(tree_->text.data() + n.start(), n.end() - n.start());
   }
   // The pairs made while this pair's rule ran, in input order.
   Pairs children() const;
@@ -75,9 +98,9 @@ class Pairs {
 
     iterator() = default;
     Pair operator*() const { return Pair(tree_, index_); }
-    Rule rule() const { return tree_->nodes[index_].rule; }
+    Rule rule() const { return tree_->nodes[index_].rule(); }
     iterator& operator++() {
-      index_ = tree_->nodes[index_].end_index;
+      index_ = tree_->nodes[index_].end_index();
       return *this;
     }
     iterator operator++(int) {
@@ -115,16 +138,16 @@ class Pairs {
   size_t end_ = 0;
 };
 
-inline Pairs Pair::children() const { return Pairs(tree_, index_ + 1, node().end_index); }
+inline Pairs Pair::children() const { return Pairs(tree_, index_ + 1, node().end_index()); }
 
 inline std::optional<Pair> Pair::first_child() const {
-  if (node().end_index == index_ + 1) return std::nullopt;
+  if (node().end_index() == index_ + 1) return std::nullopt;
   return Pair(tree_, index_ + 1);
 }
 
 inline size_t Pairs::size() const {
   size_t count = 0;
-  for (size_t i = begin_; i != end_; i = tree_->nodes[i].end_index) ++count;
+  for (size_t i = begin_; i != end_; i = tree_->nodes[i].end_index()) ++count;
   return count;
 }
 

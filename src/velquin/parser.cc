@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 
 #include "velquin/parser_state.h"
 
@@ -168,6 +169,9 @@ bool Parser::run(Rule start) {
 }  // namespace grammar
 
 std::expected<Pairs, ParsingError> VelquinParser::parse(Rule start, std::string_view input) {
+  // Offsets are packed into 40 bits: a larger text is beyond the tree, as a container beyond its
+  // max_size (no machine holds such a script together with its tree).
+  if (input.size() >= Node::kLimit) throw std::length_error("script is too large to parse");
   auto tree = std::make_shared<ParseTree>();
   tree->text.assign(input.data(), input.size());
   // Dense scripts make about one pair per three bytes; beyond the cap the vector grows by itself.

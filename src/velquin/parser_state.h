@@ -41,7 +41,7 @@ inline bool is_cased_or_mark(char32_t c) { return is_cased(c) || is_mark(c); }
 
 class Parser {
  public:
-  Parser(std::string_view text, std::vector<Node>& nodes) : s_(text.data()), n_(text.size()), nodes_(nodes) {}
+  Parser(std::string_view text, NodeArray& nodes) : s_(text.data()), n_(text.size()), nodes_(nodes) {}
 
   bool run(Rule start);
 
@@ -213,9 +213,7 @@ class Parser {
     if (!ok) {
       truncate(e.node);
     } else if (e.make_pair) {
-      Node& node = nodes_[e.node];
-      node.end = pos_;
-      node.end_index = nodes_.size();
+      nodes_[e.node].finish(pos_, nodes_.size());
     }
     return ok;
   }
@@ -358,7 +356,7 @@ class Parser {
   const char* s_;
   size_t n_;
   size_t pos_ = 0;
-  std::vector<Node>& nodes_;
+  NodeArray& nodes_;
   Atomicity atomicity_ = Atomicity::NonAtomic;
   Lookahead lookahead_ = Lookahead::None;
 
