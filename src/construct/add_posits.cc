@@ -37,15 +37,12 @@ Result<std::vector<PositRef>> persist_and_index(EngineState& state, NewPositList
       appended = true;
     }
   }
-  filed.reserve(new_posits.size());
-  for (size_t i = 0; i < new_posits.size(); ++i) {
-    auto indexed = index_posit(state, std::move(new_posits.posits()[i]), new_posits.hash(i));
-    if (!indexed) {
-      if (appended) fail_close_store(state);
-      return fail(std::move(indexed.error()));
-    }
-    filed.push_back(indexed->first);
+  auto indexed = index_new_posits(state, new_posits.posits(), new_posits.hashes());
+  if (!indexed) {
+    if (appended) fail_close_store(state);
+    return fail(std::move(indexed.error()));
   }
+  filed = std::move(*indexed);
   return filed;
 }
 

@@ -5,36 +5,72 @@
 namespace brackwater::construct {
 
 AppearanceRef AppearanceCatalog::find(const Appearance& candidate, uint64_t h) const {
-  const AppearanceRef* found =
-      table_.find(h, [&candidate](AppearanceRef stored) { return appearance_eq(*stored, candidate); });
-  return found ? *found : nullptr;
+  const uint32_t t = things_.find(candidate.thing);
+  if (t == kNoOrdinal) return nullptr;  // no Appearance of this Thing yet
+  const auto& arena = records_->appearances;
+  const Appearance& first = arena[first_[t]];
+  if (appearance_eq(first, candidate)) return &first;
+  const uint32_t* found =
+      others_.find(h, [&](uint32_t ordinal) { return appearance_eq(arena[ordinal], candidate); });
+  return found ? &arena[*found] : nullptr;
 }
 
 AppearanceRef AppearanceCatalog::insert_new(const Appearance& candidate, uint64_t h) {
-  const Appearance& stored = records_.emplace_back(candidate);
-  table_.insert_new(h, &stored);
-  return &stored;
+  auto& arena = records_->appearances;
+  if (arena.full()) return nullptr;
+  const auto [stored, ordinal] = arena.emplace_back(candidate);
+  if (things_.find(candidate.thing) == kNoOrdinal) {
+    things_.insert(candidate.thing, static_cast<uint32_t>(first_.size()));
+    first_.push_back(ordinal);
+  } else {
+    others_.insert_new(h, ordinal);
+  }
+  return stored;
 }
 
 AppearanceSetRef AppearanceSetCatalog::find(const AppearanceSet& candidate, uint64_t h) const {
-  const AppearanceSetRef* found =
-      table_.find(h, [&candidate](AppearanceSetRef stored) { return appearance_list_eq(*stored, candidate); });
-  return found ? *found : nullptr;
+  const auto& arena = records_->sets;
+  if (!candidate.members.empty()) {
+    const uint32_t a = records_->appearances.ordinal_of(candidate.members[0]);
+    if (a < first_.size() && first_[a] != 0) {
+      const AppearanceSet& first = arena[first_[a] - 1];
+      if (appearance_list_eq(first, candidate)) return &first;
+    }
+  }
+  const uint32_t* found =
+      others_.find(h, [&](uint32_t ordinal) { return appearance_list_eq(arena[ordinal], candidate); });
+  return found ? &arena[*found] : nullptr;
 }
 
-AppearanceSetRef AppearanceSetCatalog::insert_new(AppearanceSet candidate, uint64_t h) {
-  const AppearanceSet& stored = records_.emplace_back(std::move(candidate));
-  table_.insert_new(h, &stored);
-  return &stored;
+AppearanceSetRef AppearanceSetCatalog::insert_new(std::span<const AppearanceRef> members, uint64_t h) {
+  auto& arena = records_->sets;
+  if (arena.full()) return nullptr;
+  const auto [stored, ordinal] = arena.emplace_back(AppearanceSet{MemberList::view(records_->members.store(members))});
+  const uint32_t a = members.empty() ? kNoOrdinal : records_->appearances.ordinal_of(members[0]);
+  if (a != kNoOrdinal && (a >= first_.size() || first_[a] == 0)) {
+    if (a >= first_.size()) first_.resize(size_t(a) + 1, 0);
+    first_[a] = ordinal + 1;
+  } else {
+    others_.insert_new(h, ordinal);
+  }
+  return stored;
 }
 
 std::span<const AppearanceRef> ThingAppearanceIndex::appearances(Identity thing) const {
-  const RefList<Appearance>* list = by_thing_.find(thing);
-  if (list == nullptr) return {};
-  return list->items();
+  const uint32_t t = things_.find(thing);
+  if (t == kNoOrdinal) return {};
+  return lists_[t].items();
 }
 
-void ThingAppearanceIndex::add(AppearanceRef appearance) { by_thing_.slot(appearance->thing).push_back(appearance); }
+void ThingAppearanceIndex::add(AppearanceRef appearance) {
+  uint32_t t = things_.find(appearance->thing);
+  if (t == kNoOrdinal) {
+    t = static_cast<uint32_t>(lists_.size());
+    things_.insert(appearance->thing, t);
+    lists_.emplace_back();
+  }
+  lists_[t].push_back(appearance);
+}
 
 std::span<const AppearanceRef> RoleAppearanceIndex::appearances(Identity role) const {
   auto it = by_role_.find(role);
@@ -45,20 +81,21 @@ std::span<const AppearanceRef> RoleAppearanceIndex::appearances(Identity role) c
 void RoleAppearanceIndex::add(AppearanceRef appearance) { by_role_[appearance->role->identity].push_back(appearance); }
 
 std::span<const AppearanceSetRef> AppearanceMembershipIndex::sets(const Appearance& appearance) const {
-  const Entry* entry = table_.find(appearance_hash(appearance), [&appearance](const Entry& e) {
-    return appearance_eq(*e.appearance, appearance);
-  });
-  if (entry == nullptr) return {};
-  return entry->sets.items();
+  const uint32_t a = stored_ordinal(records_->appearances, by_appearance_, copies_, appearance, appearance_hash,
+                                    appearance_eq);
+  if (a >= by_appearance_.size()) return {};
+  return by_appearance_[a].items();
 }
 
 void AppearanceMembershipIndex::add(AppearanceRef member, AppearanceSetRef set) {
-  const uint64_t h = appearance_hash(*member);
-  Entry* entry = table_.find(h, [member](const Entry& e) { return appearance_eq(*e.appearance, *member); });
-  if (entry == nullptr) {
-    entry = &table_.insert_new(h, Entry{member, {}});
+  const uint32_t a = records_->appearances.ordinal_of(member);
+  if (a == kNoOrdinal) return;  // only catalog Appearances are members of stored sets
+  if (a >= by_appearance_.size()) by_appearance_.resize(size_t(a) + 1);
+  if (!by_appearance_[a]) {
+    ++count_;
+    if (copies_.built()) copies_.add(appearance_hash(*member), a);
   }
-  entry->sets.push_back(set);
+  by_appearance_[a].push_back(set);
 }
 
 }  // namespace brackwater::construct

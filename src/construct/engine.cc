@@ -9,6 +9,13 @@ namespace brackwater::construct {
 
 EngineState::EngineState(std::unique_ptr<storage::Store> s) : store(StoreSlot{std::move(s)}) {
   has_store_ = (*store.lock())->store != nullptr;
+  (*appearances.lock())->attach(&records);
+  (*appearance_sets.lock())->attach(&records);
+  (*components.lock())->attach(&records);
+  (*appearance_memberships.lock())->attach(&records);
+  (*appearance_set_posits.lock())->attach(&records);
+  (*posit_appearance_sets.lock())->attach(&records);
+  (*posit_times.lock())->attach(&records);
 }
 
 EngineState::~EngineState() {

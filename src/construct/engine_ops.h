@@ -5,6 +5,7 @@
 // identities drawn stay drawn, interned Appearances and sets stay interned.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -54,6 +55,8 @@ class NewPositList {
   // The position of a Posit of the same proposition, or -1; `h` is posit_key_hash(candidate).
   int64_t find(const Posit& candidate, uint64_t h) const;
   size_t append(Posit posit, uint64_t h);
+  void reserve(size_t n);
+  std::span<const uint64_t> hashes() const { return hashes_; }
   bool empty() const { return posits_.empty(); }
   size_t size() const { return posits_.size(); }
   uint64_t hash(size_t i) const { return hashes_[i]; }
@@ -77,6 +80,10 @@ Result<std::vector<PositSlot>> intern_posits(EngineState& state, std::vector<Pen
 // `h` is posit_key_hash(posit).
 Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit, uint64_t h);
 Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit);
+// Files the new Posits of one command (distinct propositions, in creation order): the same steps
+// as index_posit for each, taking each lock once for the whole list. Gives the filed handles.
+Result<std::vector<PositRef>> index_new_posits(EngineState& state, std::vector<Posit>& posits,
+                                               std::span<const uint64_t> hashes);
 
 Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit> posits,
                                    std::vector<PendingAssertion> assertions);

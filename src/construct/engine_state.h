@@ -15,6 +15,7 @@
 #include "construct/poison_mutex.h"
 #include "construct/posit_index.h"
 #include "construct/posit_postings.h"
+#include "construct/record_storage.h"
 #include "construct/role_catalog.h"
 #include "storage/store.h"
 
@@ -29,6 +30,9 @@ class EngineState {
  public:
   explicit EngineState(std::unique_ptr<storage::Store> store);
   ~EngineState();
+
+  // The records themselves, outliving every component that points into them.
+  RecordStorage records;
 
   // Declared in the order of the engine's fields; the store is closed explicitly first on
   // destruction, so its lock file is free as soon as the engine is gone.

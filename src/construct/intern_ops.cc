@@ -6,6 +6,14 @@
 
 namespace brackwater::construct {
 
+namespace {
+
+EngineError storage_exhausted(const char* what) {
+  return EngineError::internal(std::string(what) + " storage is exhausted");
+}
+
+}  // namespace
+
 Result<std::pair<AppearanceRef, bool>> intern_appearance(EngineState& state, RoleRef role, Identity thing) {
   const Appearance candidate{role, thing};
   const uint64_t h = appearance_hash(candidate);
@@ -14,6 +22,7 @@ Result<std::pair<AppearanceRef, bool>> intern_appearance(EngineState& state, Rol
     BW_LOCK(catalog, state.appearances);
     if (AppearanceRef found = catalog->find(candidate, h)) return std::pair{found, true};
     stored = catalog->insert_new(candidate, h);
+    if (stored == nullptr) return fail(storage_exhausted("Appearance"));
   }
   {
     BW_LOCK(by_thing, state.thing_appearances);
@@ -37,13 +46,22 @@ Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(EngineState& sta
       return fail(EngineError::invalid_appearance_set("an appearance set may contain at most one Thing for each Role"));
     }
   }
-  AppearanceSet candidate{std::move(members)};
+  // Members are kept as catalog handles: an equal Appearance from elsewhere is replaced by the stored one.
+  for (AppearanceRef& member : members) {
+    if (state.records.appearances.ordinal_of(member) == kNoOrdinal) {
+      auto stored = intern_appearance(state, member->role, member->thing);
+      if (!stored) return fail(std::move(stored.error()));
+      member = stored->first;
+    }
+  }
+  const AppearanceSet candidate{MemberList::view(members)};
   const uint64_t h = appearance_set_hash(candidate);
   AppearanceSetRef stored;
   {
     BW_LOCK(catalog, state.appearance_sets);
     if (AppearanceSetRef found = catalog->find(candidate, h)) return std::pair{found, true};
-    stored = catalog->insert_new(std::move(candidate), h);
+    stored = catalog->insert_new(members, h);
+    if (stored == nullptr) return fail(storage_exhausted("Appearance set"));
   }
   for (const AppearanceRef member : stored->members) {
     BW_LOCK(memberships, state.appearance_memberships);
@@ -66,8 +84,29 @@ size_t NewPositList::append(Posit posit, uint64_t h) {
   return position;
 }
 
-Result<std::vector<PositSlot>> intern_posits(EngineState& state, std::vector<PendingPosit> pending,
-                                             NewPositList& new_posits) {
+void NewPositList::reserve(size_t n) {
+  posits_.reserve(posits_.size() + n);
+  hashes_.reserve(hashes_.size() + n);
+}
+
+namespace {
+
+// Replaces a set that is not a catalog handle by the catalog's equal set.
+Result<void> use_catalog_sets(EngineState& state, std::vector<PendingPosit>& pending) {
+  for (PendingPosit& p : pending) {
+    if (p.appearance_set == nullptr || state.records.sets.ordinal_of(p.appearance_set) != kNoOrdinal) continue;
+    const MemberList& members = p.appearance_set->members;
+    auto stored = intern_appearance_set(state, std::vector<AppearanceRef>(members.begin(), members.end()));
+    if (!stored) return fail(std::move(stored.error()));
+    p.appearance_set = stored->first;
+  }
+  return {};
+}
+
+// One Posit at a time, each step under its own lock (the order of the model, kept exactly when a
+// lock is poisoned).
+Result<std::vector<PositSlot>> intern_posits_stepwise(EngineState& state, std::vector<PendingPosit>& pending,
+                                                      NewPositList& new_posits) {
   std::vector<PositSlot> slots;
   slots.reserve(pending.size());
   for (PendingPosit& p : pending) {
@@ -97,6 +136,43 @@ Result<std::vector<PositSlot>> intern_posits(EngineState& state, std::vector<Pen
   return slots;
 }
 
+}  // namespace
+
+Result<std::vector<PositSlot>> intern_posits(EngineState& state, std::vector<PendingPosit> pending,
+                                             NewPositList& new_posits) {
+  if (auto canonical = use_catalog_sets(state, pending); !canonical) return fail(std::move(canonical.error()));
+  new_posits.reserve(pending.size());
+  if (state.components.is_poisoned() || state.identities.is_poisoned()) {
+    return intern_posits_stepwise(state, pending, new_posits);
+  }
+  // The same steps with the registry and the pool held for the whole command (the pool nests
+  // inside the registry, the one nesting the lock order allows).
+  std::vector<PositSlot> slots;
+  slots.reserve(pending.size());
+  BW_LOCK(registry, state.components);
+  BW_LOCK(pool, state.identities);
+  const PositIndex* index = registry->existing_posit_index();
+  for (PendingPosit& p : pending) {
+    auto drawn = pool->draw();
+    if (!drawn) return fail(std::move(drawn.error()));
+    Posit posit{*drawn, p.appearance_set, std::move(p.value), p.time};
+    const uint64_t h = posit_key_hash(posit);
+    if (PositRef found = index ? index->find_by_key(posit, h) : nullptr) {
+      pool->release(*drawn);
+      slots.push_back({found, 0});
+      continue;
+    }
+    const int64_t earlier = new_posits.find(posit, h);
+    if (earlier >= 0) {
+      pool->release(*drawn);
+      slots.push_back({nullptr, size_t(earlier)});
+      continue;
+    }
+    slots.push_back({nullptr, new_posits.append(std::move(posit), h)});
+  }
+  return slots;
+}
+
 Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit) {
   const uint64_t h = posit_key_hash(posit);
   return index_posit(state, std::move(posit), h);
@@ -104,11 +180,13 @@ Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit) {
 
 Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit, uint64_t h) {
   PositRef stored;
+  uint32_t ordinal;
   {
     BW_LOCK(registry, state.components);
     PositIndex& index = registry->posit_index();
     if (PositRef found = index.find_by_key(posit, h)) return std::pair{found, true};
-    stored = index.insert_new(std::move(posit), h);
+    std::tie(stored, ordinal) = index.insert_new(std::move(posit), h);
+    if (stored == nullptr) return fail(storage_exhausted("Posit"));
     ++registry->posit_count;
   }
   const Identity id = stored->identity;
@@ -118,17 +196,79 @@ Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit, u
   }
   {
     BW_LOCK(sets, state.posit_appearance_sets);
-    sets->set(id, stored->appearance_set);
+    sets->add(stored, ordinal);
   }
   {
     BW_LOCK(times, state.posit_times);
-    times->set(stored);
+    times->add(stored, ordinal);
   }
   for (const AppearanceRef member : stored->appearance_set->members) {
     BW_LOCK(by_role, state.role_posits);
     by_role->add(member->role->identity, id);
   }
   return std::pair{stored, false};
+}
+
+Result<std::vector<PositRef>> index_new_posits(EngineState& state, std::vector<Posit>& posits,
+                                               std::span<const uint64_t> hashes) {
+  std::vector<PositRef> filed;
+  filed.reserve(posits.size());
+  const bool any_poisoned = state.components.is_poisoned() || state.appearance_set_posits.is_poisoned() ||
+                            state.posit_appearance_sets.is_poisoned() || state.posit_times.is_poisoned() ||
+                            state.role_posits.is_poisoned();
+  if (any_poisoned) {
+    for (size_t i = 0; i < posits.size(); ++i) {
+      auto indexed = index_posit(state, std::move(posits[i]), hashes[i]);
+      if (!indexed) return fail(std::move(indexed.error()));
+      filed.push_back(indexed->first);
+    }
+    return filed;
+  }
+  // The filing steps of every Posit, one lock at a time in the order of the steps.
+  std::vector<uint32_t> ordinals(posits.size(), kNoOrdinal);  // kNoOrdinal: already indexed
+  {
+    BW_LOCK(registry, state.components);
+    PositIndex& index = registry->posit_index();
+    for (size_t i = 0; i < posits.size(); ++i) {
+      if (PositRef found = index.find_by_key(posits[i], hashes[i])) {
+        filed.push_back(found);
+        continue;
+      }
+      auto [stored, ordinal] = index.insert_new(std::move(posits[i]), hashes[i]);
+      if (stored == nullptr) return fail(storage_exhausted("Posit"));
+      ++registry->posit_count;
+      filed.push_back(stored);
+      ordinals[i] = ordinal;
+    }
+  }
+  {
+    BW_LOCK(by_set, state.appearance_set_posits);
+    for (size_t i = 0; i < filed.size(); ++i) {
+      if (ordinals[i] != kNoOrdinal) by_set->add(filed[i]->appearance_set, filed[i]->identity);
+    }
+  }
+  {
+    BW_LOCK(sets, state.posit_appearance_sets);
+    for (size_t i = 0; i < filed.size(); ++i) {
+      if (ordinals[i] != kNoOrdinal) sets->add(filed[i], ordinals[i]);
+    }
+  }
+  {
+    BW_LOCK(times, state.posit_times);
+    for (size_t i = 0; i < filed.size(); ++i) {
+      if (ordinals[i] != kNoOrdinal) times->add(filed[i], ordinals[i]);
+    }
+  }
+  {
+    BW_LOCK(by_role, state.role_posits);
+    for (size_t i = 0; i < filed.size(); ++i) {
+      if (ordinals[i] == kNoOrdinal) continue;
+      for (const AppearanceRef member : filed[i]->appearance_set->members) {
+        by_role->add(member->role->identity, filed[i]->identity);
+      }
+    }
+  }
+  return filed;
 }
 
 }  // namespace brackwater::construct

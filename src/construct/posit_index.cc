@@ -5,15 +5,31 @@
 namespace brackwater::construct {
 
 PositRef PositIndex::find_by_key(const Posit& candidate, uint64_t h) const {
-  const PositRef* found = by_key_.find(h, [&candidate](PositRef p) { return posit_key_eq(*p, candidate); });
-  return found ? *found : nullptr;
+  const auto& arena = records_->posits;
+  const uint32_t s = records_->sets.ordinal_of(candidate.appearance_set);
+  if (s < first_.size() && first_[s] != 0) {
+    const Posit& first = arena[first_[s] - 1];
+    if (posit_key_eq(first, candidate)) return &first;
+  }
+  if (others_.empty()) return nullptr;
+  const uint32_t* found = others_.find(h, [&](uint32_t ordinal) { return posit_key_eq(arena[ordinal], candidate); });
+  return found ? &arena[*found] : nullptr;
 }
 
-PositRef PositIndex::insert_new(Posit posit, uint64_t h) {
-  const Posit& stored = records_.emplace_back(std::move(posit));
-  by_key_.insert_new(h, &stored);
-  by_id_.slot(stored.identity) = &stored;
-  return &stored;
+std::pair<PositRef, uint32_t> PositIndex::insert_new(Posit posit, uint64_t h) {
+  auto& arena = records_->posits;
+  if (arena.full()) return {nullptr, kNoOrdinal};
+  const uint32_t s = records_->sets.ordinal_of(posit.appearance_set);
+  const auto [stored, ordinal] = arena.emplace_back(std::move(posit));
+  by_id_.insert(stored->identity, ordinal);
+  if (s != kNoOrdinal && (s >= first_.size() || first_[s] == 0)) {
+    if (s >= first_.size()) first_.resize(size_t(s) + 1, 0);
+    first_[s] = ordinal + 1;
+  } else {
+    others_.insert_new(h, ordinal);
+  }
+  ++size_;
+  return {stored, ordinal};
 }
 
 EngineError posit_index_missing_literal_posit(Identity id) {

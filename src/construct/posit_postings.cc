@@ -1,27 +1,35 @@
 #include "construct/posit_postings.h"
 
+#include <vector>
+
 #include "construct/record_keys.h"
 
 namespace brackwater::construct {
 
 const Posting* AppearanceSetPositIndex::find(const AppearanceSet& set) const {
-  const Entry* entry =
-      table_.find(appearance_set_hash(set), [&set](const Entry& e) { return appearance_list_eq(*e.set, set); });
-  return entry ? &entry->posits : nullptr;
+  const uint32_t s =
+      stored_ordinal(records_->sets, by_set_, copies_, set, appearance_set_hash, appearance_list_eq);
+  if (s >= by_set_.size() || !by_set_[s]) return nullptr;
+  return &by_set_[s];
 }
 
 void AppearanceSetPositIndex::add(AppearanceSetRef set, Identity posit) {
-  const uint64_t h = appearance_set_hash(*set);
-  Entry* entry = table_.find(h, [set](const Entry& e) { return appearance_list_eq(*e.set, *set); });
-  if (entry == nullptr) {
-    entry = &table_.insert_new(h, Entry{set, {}});
+  const uint32_t s = records_->sets.ordinal_of(set);
+  if (s == kNoOrdinal) return;  // only catalog sets carry Posits
+  if (s >= by_set_.size()) by_set_.resize(size_t(s) + 1);
+  if (!by_set_[s]) {
+    ++count_;
+    if (copies_.built()) copies_.add(appearance_set_hash(*set), s);
   }
-  entry->posits.add(posit);
+  by_set_[s].add(posit);
 }
 
 IdentitySet PositAppearanceSetIndex::keys() const {
   IdentitySet out;
-  by_posit_.for_each([&out](Identity id, AppearanceSetRef) { out.add(id); });
+  std::vector<uint64_t> ids;
+  ids.reserve(size());
+  for_each([&ids](Identity id, AppearanceSetRef) { ids.push_back(id); });
+  out.addMany(ids.size(), ids.data());
   return out;
 }
 

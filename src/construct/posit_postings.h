@@ -5,15 +5,18 @@
 // with no Posit has no entry.
 // PositAppearanceSetIndex: a Posit identity to its Appearance set (one entry per indexed Posit).
 // PositTimeIndex: a Posit identity to its appearance time (one entry per indexed Posit).
-// Lookups never create entries. Each sits behind its own lock in EngineState.
+// The last two map identities to ordinals of the stored Posits and read the set and the time from
+// the immutable records. Lookups never create entries. Each sits behind its own lock in EngineState
+// and is attached to the record storage when the engine is built.
 #pragma once
 
 #include <optional>
 #include <unordered_map>
 
-#include "construct/dense_id_map.h"
-#include "construct/flat_table.h"
+#include "construct/appearance_catalogs.h"
+#include "construct/id_ordinal_map.h"
 #include "construct/identity_set.h"
+#include "construct/record_storage.h"
 #include "construct/records.h"
 #include "construct/ref_list.h"
 
@@ -21,17 +24,18 @@ namespace brackwater::construct {
 
 class AppearanceSetPositIndex {
  public:
+  void attach(const RecordStorage* records) { records_ = records; }
   // The Posits of a set equal to `set`, or nullptr when it has none.
   const Posting* find(const AppearanceSet& set) const;
+  // `set` is a catalog set.
   void add(AppearanceSetRef set, Identity posit);
-  size_t size() const { return table_.size(); }
+  size_t size() const { return count_; }
 
  private:
-  struct Entry {
-    AppearanceSetRef set = nullptr;
-    Posting posits;
-  };
-  FlatTable<Entry> table_;
+  const RecordStorage* records_ = nullptr;
+  std::vector<Posting> by_set_;  // by set ordinal
+  size_t count_ = 0;             // sets with at least one Posit
+  mutable ContentLookup copies_;
 };
 
 class RolePositIndex {
@@ -47,39 +51,62 @@ class RolePositIndex {
   std::unordered_map<Identity, IdentitySet> by_role_;
 };
 
+// Identities of stored Posits to their ordinals in the Posit storage.
+class PositOrdinals {
+ public:
+  void attach(const RecordStorage* records) { records_ = records; }
+  PositRef find(Identity posit) const {
+    const uint32_t ordinal = by_posit_.find(posit);
+    return ordinal == kNoOrdinal ? nullptr : &records_->posits[ordinal];
+  }
+  // Files a stored Posit and its ordinal in the Posit storage.
+  void add(PositRef posit, uint32_t ordinal) { by_posit_.insert(posit->identity, ordinal); }
+  size_t size() const { return by_posit_.size(); }
+  // Visits (identity, Posit) in ascending identity order.
+  template <class F>
+  void for_each(F&& f) const {
+    by_posit_.for_each([&](Identity id, uint32_t ordinal) { f(id, &records_->posits[ordinal]); });
+  }
+
+ private:
+  const RecordStorage* records_ = nullptr;
+  IdOrdinalMap by_posit_;
+};
+
 class PositAppearanceSetIndex {
  public:
+  void attach(const RecordStorage* records) { posits_.attach(records); }
   AppearanceSetRef find(Identity posit) const {
-    const AppearanceSetRef* found = by_posit_.find(posit);
-    return found ? *found : nullptr;
+    PositRef p = posits_.find(posit);
+    return p ? p->appearance_set : nullptr;
   }
-  void set(Identity posit, AppearanceSetRef set) { by_posit_.slot(posit) = set; }
-  size_t size() const { return by_posit_.size(); }
+  void add(PositRef posit, uint32_t ordinal) { posits_.add(posit, ordinal); }
+  size_t size() const { return posits_.size(); }
   // Visits (identity, set) in ascending identity order.
   template <class F>
   void for_each(F&& f) const {
-    by_posit_.for_each(f);
+    posits_.for_each([&](Identity id, PositRef p) { f(id, p->appearance_set); });
   }
   // Every indexed Posit identity.
   IdentitySet keys() const;
 
  private:
-  DenseIdMap<AppearanceSetRef> by_posit_;
+  PositOrdinals posits_;
 };
 
 class PositTimeIndex {
  public:
+  void attach(const RecordStorage* records) { posits_.attach(records); }
   std::optional<TimeValue> find(Identity posit) const {
-    const PositRef* found = by_posit_.find(posit);
-    if (found == nullptr) return std::nullopt;
-    return (*found)->appearance_time;
+    PositRef p = posits_.find(posit);
+    if (p == nullptr) return std::nullopt;
+    return p->appearance_time;
   }
-  // Records the appearance time of `posit` (read from the immutable record).
-  void set(PositRef posit) { by_posit_.slot(posit->identity) = posit; }
-  size_t size() const { return by_posit_.size(); }
+  void add(PositRef posit, uint32_t ordinal) { posits_.add(posit, ordinal); }
+  size_t size() const { return posits_.size(); }
 
  private:
-  DenseIdMap<PositRef> by_posit_;
+  PositOrdinals posits_;
 };
 
 }  // namespace brackwater::construct

@@ -5,7 +5,9 @@
 // engine exists. Equality tries handle identity first, then compares identities and bytes.
 #pragma once
 
+#include <algorithm>
 #include <compare>
+#include <initializer_list>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -33,9 +35,93 @@ struct Appearance {
 };
 using AppearanceRef = const Appearance*;
 
+// The members of an Appearance set. A stored set views member storage owned by the engine (no
+// allocation of its own); a list built elsewhere (an initializer list, push_back, a vector) owns a
+// heap copy. Reads like a span of AppearanceRef and converts to one.
+class MemberList {
+ public:
+  MemberList() = default;
+  MemberList(std::initializer_list<AppearanceRef> refs) { assign(refs.begin(), refs.size()); }
+  explicit MemberList(const std::vector<AppearanceRef>& refs) { assign(refs.data(), refs.size()); }
+  MemberList(const MemberList& other) {
+    if (other.owned()) {
+      assign(other.data_, other.size_);
+    } else {
+      data_ = other.data_;
+      size_ = other.size_;
+    }
+  }
+  MemberList(MemberList&& other) noexcept : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
+    other.data_ = nullptr;
+    other.size_ = other.capacity_ = 0;
+  }
+  MemberList& operator=(MemberList other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+    return *this;
+  }
+  ~MemberList() { release(); }
+
+  // A list viewing `refs`, which must outlive it (engine-owned member storage).
+  static MemberList view(std::span<const AppearanceRef> refs) {
+    MemberList out;
+    out.data_ = refs.data();
+    out.size_ = static_cast<uint32_t>(refs.size());
+    return out;
+  }
+
+  const AppearanceRef* data() const { return data_; }
+  const AppearanceRef* begin() const { return data_; }
+  const AppearanceRef* end() const { return data_ + size_; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  AppearanceRef operator[](size_t i) const { return data_[i]; }
+  AppearanceRef front() const { return data_[0]; }
+  AppearanceRef back() const { return data_[size_ - 1]; }
+  operator std::span<const AppearanceRef>() const { return {data_, size_}; }
+
+  void push_back(AppearanceRef ref) {
+    if (!owned() || size_ == capacity_) grow(size_ == 0 ? 4 : size_ * 2);
+    const_cast<AppearanceRef*>(data_)[size_++] = ref;
+  }
+  void reserve(size_t n) {
+    if (n > capacity_) grow(n);
+  }
+
+ private:
+  bool owned() const { return capacity_ != 0; }
+  void assign(const AppearanceRef* refs, size_t n) {
+    if (n == 0) return;
+    grow(n);
+    std::copy(refs, refs + n, const_cast<AppearanceRef*>(data_));
+    size_ = static_cast<uint32_t>(n);
+  }
+  void grow(size_t capacity) {
+    auto* fresh = new AppearanceRef[capacity];
+    std::copy(data_, data_ + size_, fresh);
+    release_storage();
+    data_ = fresh;
+    capacity_ = static_cast<uint32_t>(capacity);
+  }
+  void release_storage() {
+    if (owned()) delete[] data_;
+    capacity_ = 0;
+  }
+  void release() {
+    release_storage();
+    data_ = nullptr;
+    size_ = 0;
+  }
+
+  const AppearanceRef* data_ = nullptr;
+  uint32_t size_ = 0;
+  uint32_t capacity_ = 0;  // non-zero: data_ is owned
+};
+
 // Members sorted ascending by (Role identity, Thing identity); at most one member per Role.
 struct AppearanceSet {
-  std::vector<AppearanceRef> members;
+  MemberList members;
 };
 using AppearanceSetRef = const AppearanceSet*;
 

@@ -1,0 +1,93 @@
+// Append-only storage of records at stable addresses, numbered in insertion order (ordinals).
+//
+// Chunk c holds kFirst << c records and starts at ordinal kFirst * (2^c - 1). Chunks never move and
+// their addresses are published atomically, so another component may read a record (and find its
+// ordinal from its address) while later records are appended, provided it learnt of the record
+// through a lock that the appender released after writing it. Only the owner appends. Records live
+// until the arena is destroyed. Ordinals are 32-bit: the arena refuses to grow past kMaxRecords.
+#pragma once
+
+#include <atomic>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <new>
+#include <utility>
+
+namespace brackwater::construct {
+
+inline constexpr uint32_t kNoOrdinal = UINT32_MAX;
+
+template <class T, unsigned kFirstLog = 6>
+class StableArena {
+ public:
+  static constexpr uint64_t kFirst = uint64_t(1) << kFirstLog;
+  static constexpr unsigned kChunks = 32 - kFirstLog;
+  static constexpr uint64_t kMaxRecords = UINT32_MAX - 1;
+
+  StableArena() = default;
+  StableArena(const StableArena&) = delete;
+  StableArena& operator=(const StableArena&) = delete;
+  ~StableArena() {
+    uint64_t left = size_;
+    for (unsigned c = 0; c < kChunks; ++c) {
+      T* chunk = chunks_[c].load(std::memory_order_relaxed);
+      if (chunk == nullptr) break;
+      const uint64_t n = std::min<uint64_t>(left, kFirst << c);
+      for (uint64_t i = 0; i < n; ++i) chunk[i].~T();
+      left -= n;
+      ::operator delete(chunk, std::align_val_t(alignof(T)));
+    }
+  }
+
+  size_t size() const { return size_; }
+  bool full() const { return size_ >= kMaxRecords; }
+
+  // Appends a record (the caller checks full() first) and returns it with its ordinal.
+  template <class... Args>
+  std::pair<T*, uint32_t> emplace_back(Args&&... args) {
+    const uint32_t ordinal = static_cast<uint32_t>(size_);
+    const auto [c, offset] = locate(ordinal);
+    T* chunk = chunks_[c].load(std::memory_order_relaxed);
+    if (chunk == nullptr) {
+      chunk = static_cast<T*>(::operator new(sizeof(T) * (kFirst << c), std::align_val_t(alignof(T))));
+      chunks_[c].store(chunk, std::memory_order_release);
+    }
+    T* slot = new (chunk + offset) T(std::forward<Args>(args)...);
+    ++size_;
+    return {slot, ordinal};
+  }
+
+  const T& operator[](uint32_t ordinal) const {
+    const auto [c, offset] = locate(ordinal);
+    return chunks_[c].load(std::memory_order_acquire)[offset];
+  }
+
+  // The ordinal of the record at `p`, or kNoOrdinal when `p` is not a record of this arena.
+  uint32_t ordinal_of(const T* p) const {
+    const auto address = reinterpret_cast<uintptr_t>(p);
+    for (unsigned c = kChunks; c-- > 0;) {
+      const T* chunk = chunks_[c].load(std::memory_order_acquire);
+      if (chunk == nullptr) continue;
+      const auto start = reinterpret_cast<uintptr_t>(chunk);
+      if (address >= start && address < start + sizeof(T) * (kFirst << c)) {
+        if ((address - start) % sizeof(T) != 0) return kNoOrdinal;
+        return static_cast<uint32_t>(kFirst * ((uint64_t(1) << c) - 1) + (address - start) / sizeof(T));
+      }
+    }
+    return kNoOrdinal;
+  }
+
+ private:
+  static std::pair<unsigned, uint64_t> locate(uint32_t ordinal) {
+    const uint64_t x = uint64_t(ordinal) + kFirst;
+    const unsigned c = static_cast<unsigned>(std::bit_width(x)) - 1 - kFirstLog;
+    return {c, x - (kFirst << c)};
+  }
+
+  std::atomic<T*> chunks_[kChunks] = {};
+  size_t size_ = 0;
+};
+
+}  // namespace brackwater::construct
