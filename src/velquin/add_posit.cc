@@ -6,7 +6,7 @@
 
 #include "velquin/lower_literal.h"
 #include "velquin/parameters.h"
-#include "velquin/string_map.h"
+#include "velquin/text_index.h"
 #include "velquin/time_token.h"
 #include "velquin/trace.h"
 
@@ -28,13 +28,14 @@ namespace {
 
 std::string rule_text(Rule rule) { return std::string(rule_name(rule)); }
 
-// A named or unnamed half-open range of positions in the statement's posit or assertion list.
+// A half-open range of positions in the statement's posit or assertion list that a name binds.
 struct BindingRange {
   std::string_view name;
-  bool named = false;
   uint64_t start = 0;
   uint64_t end = 0;
 };
+
+constexpr size_t kInsertionSortLimit = 16;
 
 // One appearance of a posit clause after its candidate lists are built.
 struct Slot {
@@ -42,16 +43,45 @@ struct Slot {
   uint32_t role = 0;  // index into the clause's role names
 };
 
+// The Role names a statement writes: each distinct role text is normalised once, and its Role
+// looked up once, when a combination first needs it (Roles cannot change while the statement runs).
+class StatementRoles {
+ public:
+  // The index of the role written as `text` (a view into the parse tree).
+  uint32_t index_of(std::string_view text) {
+    auto [index, added] = texts_.insert(text);
+    if (added) roles_.push_back(Entry{normalize_role_name(text), nullptr});
+    return index;
+  }
+  const std::string& name(uint32_t index) const { return roles_[index].name; }
+
+  Result<RoleRef> role(Engine& engine, uint32_t index) {
+    Entry& entry = roles_[index];
+    if (entry.role != nullptr) return entry.role;
+    auto found = engine.find_role_by_name(entry.name);
+    if (!found) return fail(std::move(found.error()));
+    if (!*found) return fail(EngineError::unknown_role(entry.name));
+    return entry.role = **found;
+  }
+
+ private:
+  struct Entry {
+    std::string name;  // normalised
+    RoleRef role = nullptr;
+  };
+  TextIndex texts_;
+  std::vector<Entry> roles_;
+};
+
 // Buffers of one posit clause, reused by every clause of the statement.
 struct ClauseScratch {
   std::vector<std::string_view> variables;  // one per appearance, written order
   std::vector<const ResultBinding*> inserted;  // the binding an insert made, else null
-  std::vector<std::string> roles;           // normalised, one per appearance
-  std::vector<std::string_view> list_names;  // distinct variable names
+  std::vector<uint32_t> roles;              // StatementRoles index, one per appearance
+  TextIndex list_names;                     // distinct variable names
   std::vector<std::vector<construct::Identity>> lists;
   std::vector<Slot> slots;
   std::vector<size_t> indices;
-  std::vector<RoleRef> slot_roles;
   std::vector<size_t> cache_offsets;
   std::vector<AppearanceRef> appearance_cache;
   std::vector<AppearanceSetRef> sets;
@@ -89,7 +119,7 @@ class AddPositRun {
   uint64_t preceding_start_ = 0;
   uint64_t preceding_end_ = 0;
   ClauseScratch scratch_;
-  StringMap<RoleRef> role_cache_;  // Roles cannot change while the statement runs
+  StatementRoles roles_;
   // The last appearance-time token and what it parsed to (clauses often repeat one time).
   bool time_cache_valid_ = false;
   std::string_view time_cache_text_;
@@ -113,6 +143,9 @@ Result<const ResultBinding*> AddPositRun::draw_into(std::string_view name) {
 
 Result<void> AddPositRun::run(NodeView statement) {
   if (auto stop = ctx_.check_stop(); !stop) return stop;
+  size_t clauses = 0;
+  for (NodeView child : statement.children()) clauses += child.rule() == Rule::posit;
+  posits_.reserve(clauses);  // one posit per clause is the common case
   for (NodeView child : statement.children()) {
     if (child.rule() == Rule::posit) {
       if (auto r = posit_clause(child); !r) return r;
@@ -139,7 +172,6 @@ Result<void> AddPositRun::run(NodeView statement) {
 Result<void> AddPositRun::bind_ranges(const std::vector<BindingRange>& ranges,
                                       const std::vector<construct::PositRef>& posits) {
   for (const BindingRange& range : ranges) {
-    if (!range.named) continue;
     for (uint64_t i = range.start; i < range.end; ++i) {
       if (i >= posits.size()) return fail(EngineError::internal("validated posit binding is out of range"));
       bind_identity(variables_, range.name, posits[i]->identity);
@@ -185,23 +217,25 @@ Result<void> AddPositRun::posit_clause(NodeView posit) {
   if (!value_literal) return fail(EngineError::execution("add posit requires a valid appearing value"));
 
   const uint64_t start = posits_.size();
-  for (AppearanceSetRef set : s.sets) {
+  for (size_t i = 0; i < s.sets.size(); ++i) {
     if (auto stop = ctx_.check_stop(); !stop) return stop;
-    posits_.push_back(PendingPosit{*value_literal, set, *appearance_time});
+    // The last posit of the clause takes the value; the others copy it.
+    posits_.push_back(PendingPosit{i + 1 == s.sets.size() ? std::move(*value_literal) : *value_literal, s.sets[i],
+                                   *appearance_time});
   }
   const uint64_t end = posits_.size();
   if (trace_enabled() && end > start) {
     std::string roles;
     for (const Slot& slot : s.slots) {
       if (!roles.empty()) roles.push_back(',');
-      roles += s.roles[slot.role];
+      roles += roles_.name(s.roles[slot.role]);
     }
     trace_event("posits queued for command commit", "add_posit_queued",
                 {{"count", std::to_string(end - start)},
                  {"roles", std::move(roles)},
                  {"value_family", std::string(literal::family_name(value_literal->kind))}});
   }
-  posit_bindings_.push_back(BindingRange{binding.value_or(std::string_view()), binding.has_value(), start, end});
+  if (binding) posit_bindings_.push_back(BindingRange{*binding, start, end});
   has_preceding_ = true;
   preceding_start_ = start;
   preceding_end_ = end;
@@ -230,7 +264,7 @@ Result<void> AddPositRun::appearances(NodeView appearance_set) {
           break;
         }
         case Rule::role:
-          s.roles.push_back(normalize_role_name(part.text()));
+          s.roles.push_back(roles_.index_of(part.text()));
           break;
         default:
           return fail(EngineError::internal("unexpected appearance rule " + rule_text(part.rule())));
@@ -286,16 +320,12 @@ Result<void> AddPositRun::candidate_lists() {
   ClauseScratch& s = scratch_;
   s.list_names.clear();
   s.slots.clear();
-  size_t used_lists = 0;
   for (size_t entry = 0; entry < s.variables.size(); ++entry) {
     const std::string_view name = s.variables[entry];
-    auto known = std::find(s.list_names.begin(), s.list_names.end(), name);
-    size_t list = static_cast<size_t>(known - s.list_names.begin());
-    if (known == s.list_names.end()) {
-      s.list_names.push_back(name);
-      if (s.lists.size() <= used_lists) s.lists.emplace_back();
-      s.lists[used_lists].clear();
-      ++used_lists;
+    const auto [list, added] = s.list_names.insert(name);
+    if (added) {
+      if (s.lists.size() <= list) s.lists.emplace_back();
+      s.lists[list].clear();
     }
     const ResultBinding* var = s.inserted[entry] != nullptr ? s.inserted[entry] : variables_.find(name);
     if (var == nullptr) {
@@ -303,28 +333,29 @@ Result<void> AddPositRun::candidate_lists() {
                                                     "' is not bound in a prior command"));
     }
     var->append_identities(s.lists[list]);
-    s.slots.push_back(Slot{static_cast<uint32_t>(list), static_cast<uint32_t>(s.slots.size())});
+    s.slots.push_back(Slot{list, static_cast<uint32_t>(s.slots.size())});
   }
   if (s.roles.size() != s.slots.size()) {
     return fail(EngineError::internal("appearance variables/roles mismatch: " + std::to_string(s.slots.size()) +
                                       " variables, " + std::to_string(s.roles.size()) + " roles"));
   }
-  std::stable_sort(s.slots.begin(), s.slots.end(),
-                   [&s](const Slot& a, const Slot& b) { return s.lists[a.list].size() < s.lists[b.list].size(); });
+  // Stable by list length. Clauses mostly have a few slots: an insertion sort needs no buffer.
+  auto shorter = [&s](const Slot& a, const Slot& b) { return s.lists[a.list].size() < s.lists[b.list].size(); };
+  if (s.slots.size() > kInsertionSortLimit) {
+    std::stable_sort(s.slots.begin(), s.slots.end(), shorter);
+    return {};
+  }
+  for (size_t i = 1; i < s.slots.size(); ++i) {
+    const Slot moving = s.slots[i];
+    size_t j = i;
+    for (; j > 0 && shorter(moving, s.slots[j - 1]); --j) s.slots[j] = s.slots[j - 1];
+    s.slots[j] = moving;
+  }
   return {};
 }
 
 Result<RoleRef> AddPositRun::role_for_slot(size_t slot) {
-  ClauseScratch& s = scratch_;
-  if (s.slot_roles[slot] != nullptr) return s.slot_roles[slot];
-  const std::string& name = s.roles[s.slots[slot].role];
-  auto cached = role_cache_.find(name);
-  if (cached != role_cache_.end()) return s.slot_roles[slot] = cached->second;
-  auto found = engine_.find_role_by_name(name);
-  if (!found) return fail(std::move(found.error()));
-  if (!*found) return fail(EngineError::unknown_role(name));
-  role_cache_.emplace(name, **found);
-  return s.slot_roles[slot] = **found;
+  return roles_.role(engine_, scratch_.roles[scratch_.slots[slot].role]);
 }
 
 Result<void> AddPositRun::enumerate() {
@@ -336,7 +367,6 @@ Result<void> AddPositRun::enumerate() {
     if (s.lists[slot.list].empty()) return {};
   }
   s.indices.assign(k, 0);
-  s.slot_roles.assign(k, nullptr);
   s.cache_offsets.resize(k);
   size_t cache_size = 0;
   for (size_t i = 0; i < k; ++i) {
@@ -463,8 +493,7 @@ Result<void> AddPositRun::and_assert(NodeView clause) {
       assertions_.push_back(PendingAssertion{*certainty, *assertion_time, target, id});
     }
   }
-  assertion_bindings_.push_back(
-      BindingRange{binding.value_or(std::string_view()), binding.has_value(), start, assertions_.size()});
+  if (binding) assertion_bindings_.push_back(BindingRange{*binding, start, assertions_.size()});
   has_preceding_ = false;
   return {};
 }

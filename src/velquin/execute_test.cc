@@ -312,6 +312,38 @@ TEST_F(ExecuteTest, ConcurrentScriptsSerialise) {
   }
 }
 
+// A clause of many slots, variables and roles (past the few that are searched by a scan and sorted
+// in place): the slots still sort stably by list length, and a quoted Role is the bare one.
+TEST_F(ExecuteTest, WideClauseSortsStablyAndSharesRoles) {
+  std::string roles = "add role ra, rb, rc";  // 6, 7, 8; s1..s16 are 9..24
+  for (int i = 1; i <= 16; ++i) roles += ", s" + std::to_string(i);
+  ok(roles + ";");
+  // x1..z3 are 25..31 (drawn while walking); a = {32, 33}, b = {34, 35}, c = {36, 37, 38}.
+  const std::string lists =
+      "add posit +a [{(+x1, ra)}, 1, @NOW], +a [{(+x2, `ra`)}, 2, @NOW], +b [{(+y1, rb)}, 1, @NOW],"
+      " +b [{(+y2, rb)}, 2, @NOW], +c [{(+z1, rc)}, 1, @NOW], +c [{(+z2, rc)}, 2, @NOW], +c [{(+z3, rc)}, 3, @NOW];";
+  // Written c, b, t1..t16, a: sorted t1..t16, b, a, c, so b runs slowest and c fastest. t1..t16 are
+  // 39..54 and the twelve Posits 55..66.
+  std::string clause = "add posit [{(c, rc), (b, rb)";
+  std::string singles;
+  for (int i = 1; i <= 16; ++i) {
+    clause += ", (+t" + std::to_string(i) + ", s" + std::to_string(i) + ")";
+    singles += ",(" + std::to_string(38 + i) + ", s" + std::to_string(i) + ")";
+  }
+  ok(lists + clause + ", (a, `ra`)}, 9, @NOW];");
+  EXPECT_EQ(posit(33), "{(26, ra)} | 2 | 2024-03-01 10:00:05");
+  Identity id = 55;
+  for (Identity b : {34, 35}) {
+    for (Identity a : {32, 33}) {
+      for (Identity c : {36, 37, 38}) {
+        EXPECT_EQ(posit(id++), "{(" + std::to_string(a) + ", ra),(" + std::to_string(b) + ", rb),(" +
+                                   std::to_string(c) + ", rc)" + singles + "} | 9 | 2024-03-01 10:00:05");
+      }
+    }
+  }
+  EXPECT_EQ(next_identity(), 67u);
+}
+
 TEST(ExecuteStoreTest, CommittedStatementsSurviveReopen) {
   const std::string dir =
       std::filesystem::temp_directory_path() / ("bw-execute-test-" + std::to_string(getpid()));

@@ -61,7 +61,22 @@ void Parser::skip_blanks_and_comments() {
 }
 
 bool Parser::velquin() {
-  return seq(TERM(pos_ == 0), TERM(star(TERM(add_role() || add_posit() || search()))), TERM(eoi()));
+  return seq(TERM(pos_ == 0), TERM(star(TERM(statement()))), TERM(eoi()));
+}
+
+bool Parser::statement() {
+  last_statement_ = pos_;
+  return add_role() || add_posit() || search();
+}
+
+// Statements are tried only where the one before ended, and every rule a statement tries starts
+// before its ";". So when `velquin` fails, the furthest failure lies at or after the last
+// statement attempt, and the attempts before it have no part in the record: trying that statement
+// and then EOI there, as `velquin` did, leaves the record a full parse would.
+bool Parser::velquin_failure(size_t last_statement) {
+  pos_ = last_statement;
+  if (statement()) return true;  // cannot happen: the statement failed there before
+  return eoi();
 }
 
 bool Parser::eoi() {
@@ -176,11 +191,18 @@ std::expected<Pairs, ParsingError> VelquinParser::parse(Rule start, std::string_
   tree->text.assign(input.data(), input.size());
   // Dense scripts make about one pair per three bytes; beyond the cap the vector grows by itself.
   tree->nodes.reserve(std::min<size_t>(input.size() / 3, size_t{1} << 24) + 4);
-  grammar::Parser parser(tree->text, tree->nodes);
-  if (parser.run(start)) {
+  const auto tree_pairs = [&] {
     const size_t count = tree->nodes.size();
     return Pairs(std::move(tree), 0, count);
-  }
+  };
+  grammar::Parser fast(tree->text, tree->nodes, grammar::Record::Off);
+  if (fast.run(start)) return tree_pairs();
+  // Parse again keeping the error record; a script only from its failing statement on.
+  tree->nodes.clear();
+  grammar::Parser parser(tree->text, tree->nodes, grammar::Record::On);
+  const bool matched =
+      start == Rule::velquin ? parser.velquin_failure(fast.last_statement()) : parser.run(start);
+  if (matched) return tree_pairs();
   return std::unexpected(ParsingError::make(tree->text, parser.furthest(), parser.take_expected(),
                                             parser.take_unexpected()));
 }

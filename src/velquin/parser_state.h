@@ -6,6 +6,10 @@
 // repetition, negative lookahead) and the rule frame that makes pairs and keeps the error record.
 // Every matching function either succeeds, having advanced the position and appended its pairs, or
 // fails and leaves the position and the pairs exactly as it found them.
+//
+// The error record never steers the parse, and only a failed parse reads it. So a parse first runs
+// without it (`Record::Off`), where a rule that cannot start at the current byte fails at once;
+// only when that parse fails is the text parsed again with the record kept (`Record::On`).
 #pragma once
 
 #include <cstddef>
@@ -39,11 +43,18 @@ inline bool is_upper(char32_t c) {
 inline bool is_mark(char32_t c) { return c >= 0x80 && c != kInvalid && literal::is_mark(c); }
 inline bool is_cased_or_mark(char32_t c) { return is_cased(c) || is_mark(c); }
 
+enum class Record : uint8_t { Off, On };
+
 class Parser {
  public:
-  Parser(std::string_view text, NodeArray& nodes) : s_(text.data()), n_(text.size()), nodes_(nodes) {}
+  Parser(std::string_view text, NodeArray& nodes, Record record)
+      : s_(text.data()), n_(text.size()), nodes_(nodes), record_(record == Record::On) {}
 
   bool run(Rule start);
+  // Where `velquin` last tried a statement.
+  size_t last_statement() const { return last_statement_; }
+  // Runs what a failed `velquin` parse last did: a statement and EOI at `last_statement`.
+  bool velquin_failure(size_t last_statement);
 
   size_t furthest() const { return furthest_; }
   std::vector<Rule> take_expected() { return std::move(expected_); }
@@ -59,6 +70,10 @@ class Parser {
     Rule rule;
     bool make_pair;
   };
+
+  // Without the record, a rule whose text must begin with `c` fails at once on another byte: it
+  // would fail leaving nothing behind anyway.
+  bool cannot_start_with(char c) const { return !record_ && (pos_ >= n_ || s_[pos_] != c); }
 
   // ---- Built-in terms: no pairs, never recorded.
 
@@ -192,7 +207,7 @@ class Parser {
   // whether it makes a pair (no lookahead running and the caller not atomic).
   [[gnu::always_inline]] Entry begin_rule(Rule r) const {
     Entry e{pos_, 0, 0, nodes_.size(), r, lookahead_ == Lookahead::None && atomicity_ != Atomicity::Atomic};
-    if (furthest_ == pos_) {
+    if (record_ && furthest_ == pos_) {
       e.expected_size = expected_.size();
       e.unexpected_size = unexpected_.size();
     }
@@ -200,7 +215,7 @@ class Parser {
   }
   // Records the rule when it counts; `atomicity_` is the caller's again when this runs.
   [[gnu::always_inline]] void end_rule(const Entry& e, bool ok) {
-    if (atomicity_ != Atomicity::Atomic && ok == (lookahead_ == Lookahead::Negative)) track(e);
+    if (record_ && atomicity_ != Atomicity::Atomic && ok == (lookahead_ == Lookahead::Negative)) track(e);
   }
   // A rule whose node comes before the nodes of the rules it calls.
   [[gnu::always_inline]] Entry enter(Rule r) {
@@ -259,6 +274,7 @@ class Parser {
 
   // ---- Frame rules.
   bool velquin();
+  bool statement();
   bool eoi();
   bool comment();
   bool whitespace();
@@ -361,6 +377,7 @@ class Parser {
   Lookahead lookahead_ = Lookahead::None;
 
   // Error record.
+  const bool record_;
   size_t furthest_ = 0;
   std::vector<Rule> expected_;
   std::vector<Rule> unexpected_;
@@ -371,6 +388,7 @@ class Parser {
   size_t no_close_from_ = kNone;
 
   std::string closers_;  // scratch stack of scan_nested
+  size_t last_statement_ = 0;
 };
 
 }  // namespace brackwater::velquin::grammar

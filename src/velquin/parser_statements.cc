@@ -12,6 +12,7 @@ bool Parser::add_role() {
 }
 
 bool Parser::insert() {
+  if (cannot_start_with('+')) return false;
   return normal(Rule::insert, TERM(seq(TERM(match('+')), TERM(variable()))));
 }
 
@@ -20,11 +21,13 @@ bool Parser::recall() {
 }
 
 bool Parser::appearance() {
+  if (cannot_start_with('(')) return false;
   return normal(Rule::appearance, TERM(seq(TERM(match('(')), TERM(insert() || recall()), TERM(match(',')),
                                             TERM(role()), TERM(match(')')))));
 }
 
 bool Parser::appearance_set() {
+  if (cannot_start_with('{')) return false;
   return normal(Rule::appearance_set,
                 TERM(seq(TERM(match('{')), TERM(comma_list(TERM(appearance()))), TERM(match('}')))));
 }

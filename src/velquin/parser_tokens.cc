@@ -1,5 +1,7 @@
 // Token rules: numbers, certainties, times, JSON objects and strings, names, roles, symbols.
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "velquin/parser_state.h"
@@ -16,6 +18,24 @@ constexpr std::string_view kKeywords[] = {
     "union", "not", "exists", "distinct", "order", "by", "asc", "desc",
 };
 
+// For each lower-case first letter, the keywords that begin with it, in the order above.
+struct KeywordsByFirst {
+  uint8_t count[26] = {};
+  uint8_t index[26][8] = {};
+};
+constexpr KeywordsByFirst kKeywordsByFirst = [] {
+  KeywordsByFirst t;
+  for (size_t i = 0; i < std::size(kKeywords); ++i) {
+    const size_t c = static_cast<size_t>(kKeywords[i][0] - 'a');
+    t.index[c][t.count[c]++] = static_cast<uint8_t>(i);
+  }
+  return t;
+}();
+
+// ASCII letters, digits and "_": the name characters that need no decoding.
+inline bool is_ascii_name_char(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
 
 bool Parser::int_() {
   return leaf(Rule::int_, TERM(seq(TERM(opt(TERM(sign()))), TERM(plus(TERM(digit()))))));
@@ -32,6 +52,7 @@ bool Parser::certainty() {
 }
 
 bool Parser::time() {
+  if (cannot_start_with('\'')) return false;
   auto time_char = TERM(digit() || match('-') || match(':') || match('.') || match('T') || match(' '));
   return leaf(Rule::time, TERM(seq(TERM(match('\'')), TERM(plus(time_char)), TERM(match('\'')))));
 }
@@ -181,18 +202,22 @@ bool Parser::json_nested_rules(Rule first) {
 }
 
 bool Parser::json() {
+  if (cannot_start_with('{')) return false;
   return atomic_leaf(Rule::json, TERM(json_object()));
 }
 
 bool Parser::string() {
+  if (cannot_start_with('"')) return false;
   return atomic_leaf(Rule::string, TERM(json_string()));
 }
 
 bool Parser::keyword() {
   return leaf(Rule::keyword, [&] {
     if (pos_ >= n_) return false;
-    for (std::string_view k : kKeywords) {
-      if (k[0] == s_[pos_] && match(k)) return true;
+    const auto c = static_cast<size_t>(static_cast<unsigned char>(s_[pos_]) - 'a');
+    if (c >= 26) return false;
+    for (size_t i = 0; i < kKeywordsByFirst.count[c]; ++i) {
+      if (match(kKeywords[kKeywordsByFirst.index[c][i]])) return true;
     }
     return false;
   });
@@ -202,9 +227,10 @@ bool Parser::identifier() {
   return leaf(Rule::identifier, [&] {
     if (atomicity_ != Atomicity::NonAtomic) {
       if (!match_class(is_cased)) return false;
-      while (name_char()) {
+      for (;;) {
+        while (pos_ < n_ && is_ascii_name_char(s_[pos_])) ++pos_;
+        if (pos_ >= n_ || static_cast<unsigned char>(s_[pos_]) < 0x80 || !match_class(is_cased)) return true;
       }
-      return true;
     }
     return seq(TERM(match_class(is_cased)), TERM(star(TERM(name_char()))));
   });
@@ -218,27 +244,32 @@ bool Parser::variable() {
 }
 
 bool Parser::constant() {
+  if (cannot_start_with('@')) return false;
   return leaf(Rule::constant, TERM(seq(TERM(match('@')), TERM(plus(TERM(match_class(is_upper)))))));
 }
 
 bool Parser::query_variable() {
+  if (cannot_start_with('?')) return false;
   return atomic_leaf(Rule::query_variable, TERM(seq(TERM(match('?')), TERM(identifier()))));
 }
 
 bool Parser::parameter() {
+  if (cannot_start_with('$')) return false;
   return atomic_leaf(Rule::parameter, TERM(seq(TERM(match('$')), TERM(identifier()))));
 }
 
 bool Parser::bare_role() {
   return atomic_leaf(Rule::bare_role, [&] {
     if (!match_class(is_cased_or_mark)) return false;
-    while (match_class(is_cased_or_mark) || match_digit() || match('_')) {
+    for (;;) {
+      while (pos_ < n_ && is_ascii_name_char(s_[pos_])) ++pos_;
+      if (pos_ >= n_ || static_cast<unsigned char>(s_[pos_]) < 0x80 || !match_class(is_cased_or_mark)) return true;
     }
-    return true;
   });
 }
 
 bool Parser::quoted_role() {
+  if (cannot_start_with('`')) return false;
   return atomic_leaf(Rule::quoted_role, [&] {
     if (pos_ >= n_ || s_[pos_] != '`') return false;
     const void* close = std::memchr(s_ + pos_ + 1, '`', n_ - pos_ - 1);
@@ -253,10 +284,12 @@ bool Parser::role() {
 }
 
 bool Parser::wildcard() {
+  if (cannot_start_with('*')) return false;
   return leaf(Rule::wildcard, TERM(match('*')));
 }
 
 bool Parser::ellipsis() {
+  if (cannot_start_with('.')) return false;
   return leaf(Rule::ellipsis, TERM(match("...")));
 }
 

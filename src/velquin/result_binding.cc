@@ -59,24 +59,23 @@ bool ResultBinding::operator==(const ResultBinding& other) const {
 }
 
 namespace {
-uint64_t name_hash(std::string_view name) { return std::hash<std::string_view>{}(name); }
-constexpr uint64_t kTagMask = 0xFFFF'FFFF'0000'0000ULL;
+uint64_t name_tag(std::string_view name) { return std::hash<std::string_view>{}(name) >> 32; }
+constexpr uint64_t kIndexMask = 0xFFFF'FFFF;
 }  // namespace
 
-size_t ScriptVariables::probe(std::string_view name, uint64_t hash) const {
+size_t ScriptVariables::probe(std::string_view name, uint64_t tag) const {
   const size_t mask = slots_.size() - 1;
-  const uint64_t tag = hash & kTagMask;
-  for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
+  for (size_t i = static_cast<size_t>(tag) & mask;; i = (i + 1) & mask) {
     const uint64_t slot = slots_[i];
     if (slot == 0) return i;
-    if ((slot & kTagMask) == tag && entries_[(slot & 0xFFFF'FFFF) - 1].name == name) return i;
+    if ((slot >> 32) == tag && at((slot & kIndexMask) - 1).name == name) return i;
   }
 }
 
 const ResultBinding* ScriptVariables::find(std::string_view name) const {
   if (slots_.empty()) return nullptr;
-  const uint64_t slot = slots_[probe(name, name_hash(name))];
-  return slot == 0 ? nullptr : &entries_[(slot & 0xFFFF'FFFF) - 1].binding;
+  const uint64_t slot = slots_[probe(name, name_tag(name))];
+  return slot == 0 ? nullptr : &at((slot & kIndexMask) - 1).binding;
 }
 
 ResultBinding* ScriptVariables::find(std::string_view name) {
@@ -84,13 +83,16 @@ ResultBinding* ScriptVariables::find(std::string_view name) {
 }
 
 ResultBinding& ScriptVariables::entry(std::string_view name) {
-  if ((entries_.size() + 1) * 2 > slots_.size()) grow();
-  const uint64_t hash = name_hash(name);
-  const size_t i = probe(name, hash);
-  if (slots_[i] != 0) return entries_[(slots_[i] & 0xFFFF'FFFF) - 1].binding;
-  entries_.push_back(Entry{std::string(name), hash, ResultBinding{}});
-  slots_[i] = (hash & kTagMask) | entries_.size();
-  return entries_.back().binding;
+  if ((count_ + 1) * 2 > slots_.size()) grow();
+  const uint64_t tag = name_tag(name);
+  const size_t i = probe(name, tag);
+  if (slots_[i] != 0) return at((slots_[i] & kIndexMask) - 1).binding;
+  if ((count_ >> kChunkBits) == chunks_.size()) chunks_.push_back(std::make_unique<Entry[]>(kChunkSize));
+  Entry& e = at(count_);
+  e.name.assign(name.data(), name.size());
+  ++count_;
+  slots_[i] = (tag << 32) | count_;
+  return e.binding;
 }
 
 void ScriptVariables::grow() {
@@ -99,8 +101,7 @@ void ScriptVariables::grow() {
   const size_t mask = slots_.size() - 1;
   for (uint64_t slot : old) {
     if (slot == 0) continue;
-    const uint64_t hash = entries_[(slot & 0xFFFF'FFFF) - 1].hash;
-    size_t i = static_cast<size_t>(hash) & mask;
+    size_t i = static_cast<size_t>(slot >> 32) & mask;
     while (slots_[i] != 0) i = (i + 1) & mask;
     slots_[i] = slot;
   }

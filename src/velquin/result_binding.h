@@ -9,7 +9,6 @@
 #include <roaring/roaring64map.hh>
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -62,20 +61,26 @@ class ScriptVariables {
   const ResultBinding* find(std::string_view name) const;
   // The binding of `name`, created empty when absent.
   ResultBinding& entry(std::string_view name);
-  size_t size() const { return entries_.size(); }
+  size_t size() const { return count_; }
 
  private:
   struct Entry {
     std::string name;
-    uint64_t hash;
     ResultBinding binding;
   };
+  static constexpr size_t kChunkBits = 8;  // entries live in fixed chunks of 256, never moved
+  static constexpr size_t kChunkSize = size_t{1} << kChunkBits;
+
+  Entry& at(size_t index) const { return chunks_[index >> kChunkBits][index & (kChunkSize - 1)]; }
   // Slot of `name` in `slots_`: its entry or the empty slot where it belongs.
-  size_t probe(std::string_view name, uint64_t hash) const;
+  size_t probe(std::string_view name, uint64_t tag) const;
   void grow();
 
-  std::deque<Entry> entries_;
-  std::vector<uint64_t> slots_;  // 0 empty; else (hash high half << 32) | (entry index + 1)
+  std::vector<std::unique_ptr<Entry[]>> chunks_;
+  size_t count_ = 0;
+  // 0 empty; else (tag << 32) | (entry index + 1), where the tag is the high half of the name's
+  // hash and also picks the home slot, so growing never reads the entries.
+  std::vector<uint64_t> slots_;
 };
 
 // The identities of a binding: none, the one, or every member ascending.
