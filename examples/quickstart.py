@@ -1,4 +1,7 @@
-"""A first look at Brackwater."""
+"""A first look at Brackwater: a database in a store directory, used, closed and reopened."""
+
+import json
+import tempfile
 
 import brackwater
 
@@ -6,3 +9,33 @@ print("brackwater", brackwater.ENGINE_PACKAGE_VERSION)
 print("python interface version", brackwater.PYTHON_INTERFACE_VERSION)
 print("velquin version", brackwater.VELQUIN_VERSION)
 print("terrain version", brackwater.TERRAIN_VERSION)
+
+with tempfile.TemporaryDirectory() as directory:
+    store = f"{directory}/store"
+
+    # Create the store, declare Roles, and record who lives where and a belief about it.
+    with brackwater.Database.open(store) as db:
+        db.execute_json("add role person, city, name;")
+        db.execute_json(
+            """
+            add posit
+              +ada [{(+a, person), (+london, city)}, "lives in", '1840-01-01']
+                and assert by +archivist with 90% at '2024-05-01',
+              [{(a, name)}, "Ada", @BOT],
+              [{(london, name)}, "London", @BOT];
+            """,
+            now="2024-05-01 12:00:00",
+        )
+        print("created", db)
+
+    # Reopen: the store replays its log; the Roles are still there.
+    with brackwater.Database.open(store) as db:
+        response = db.execute_json(
+            "add posit [{(+b, person), (+paris, city)}, \"lives in\", $when];",
+            parameters={"when": ("time", "2024-05-02")},
+            now="@NOW",
+        )
+        print("reopened", db)
+        print(response)
+        print("keys:", ", ".join(json.loads(response)))
+    print("closed", db)

@@ -3,6 +3,7 @@
 // The execution slot adds, in this order and stopping at the first failure, the class `_Database`,
 // the twelve exception classes and the four version constants; each name is appended to the
 // module's `__all__` before its attribute is set.
+#include "python/database.h"
 #include "python/exceptions.h"
 #include "python/host.h"
 #include "python/versions.h"
@@ -37,6 +38,7 @@ PyObject* new_reference(PyObject* borrowed) {
 }
 
 int module_init(PyObject* module) {
+  if (add_to_module(module, "_Database", new_reference(database_type())) != 0) return -1;
   for (int i = 0; i < kExceptionClassCount; ++i) {
     const auto cls = static_cast<ExceptionClass>(i);
     if (add_to_module(module, exception_class_name(cls), new_reference(exception_class(cls))) != 0) return -1;

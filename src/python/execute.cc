@@ -1,0 +1,133 @@
+// `_Database.execute_json`: argument conversion in signature order, the checks in their fixed
+// order, the script run with the interpreter lock released, and the response envelope.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "python/arguments.h"
+#include "python/boundary.h"
+#include "python/database.h"
+#include "python/envelope.h"
+#include "python/exceptions.h"
+#include "python/time_argument.h"
+#include "python/timeout.h"
+#include "velquin/execute.h"
+
+namespace brackwater::python {
+namespace {
+
+// The parameters as the executor takes them; raises ValueError for a kind other than exactly
+// "literal" or "time".
+bool build_parameter_map(std::vector<ParameterEntry>& entries, velquin::ScriptParameterMap& out) {
+  out.reserve(entries.size());
+  for (ParameterEntry& entry : entries) {
+    velquin::ParameterKind kind;
+    if (entry.kind == "literal") {
+      kind = velquin::ParameterKind::Literal;
+    } else if (entry.kind == "time") {
+      kind = velquin::ParameterKind::Time;
+    } else {
+      std::string message = "parameter '";
+      message.append(entry.name).append("' has unsupported kind '").append(entry.kind).append("'");
+      raise(PyExc_ValueError, message);
+      return false;
+    }
+    out.insert_or_assign(std::move(entry.name), velquin::ScriptParameter{kind, std::move(entry.token)});
+  }
+  return true;
+}
+
+// Runs the script with the interpreter lock released. The engine hold is moved in and dropped
+// before the lock is taken back.
+construct::Result<std::vector<velquin::ResultSet>> run_released(std::shared_ptr<construct::Engine> engine,
+                                                                std::string_view script,
+                                                                velquin::ExecuteOptions options) {
+  PyThreadState* thread = PyEval_SaveThread();
+  try {
+    auto result = velquin::execute_script(std::move(engine), script, std::move(options));
+    PyEval_RestoreThread(thread);
+    return result;
+  } catch (...) {
+    PyEval_RestoreThread(thread);
+    throw;
+  }
+}
+
+PyObject* execute_json(DatabaseObject* db, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"script", "parameters", "now", "timeout", "max_rows", nullptr};
+  PyObject* script_object = nullptr;
+  PyObject* parameters_object = nullptr;
+  PyObject* now_object = nullptr;
+  PyObject* timeout_object = nullptr;
+  PyObject* max_rows_object = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOOO:execute_json", const_cast<char**>(keywords),
+                                   &script_object, &parameters_object, &now_object, &timeout_object,
+                                   &max_rows_object)) {
+    return nullptr;
+  }
+  SharedBorrow borrow(db->borrow);
+  if (!borrow.held()) {
+    raise_already_mutably_borrowed();
+    return nullptr;
+  }
+
+  TextArgument script;
+  std::optional<std::vector<ParameterEntry>> parameters;
+  std::optional<std::string> now;
+  std::optional<double> timeout;
+  std::optional<uint64_t> max_rows;
+  if (!convert_text(script_object, "script", script) ||
+      !convert_optional_parameters(parameters_object, "parameters", parameters) ||
+      !convert_optional_text(now_object, "now", now) ||
+      !convert_optional_seconds(timeout_object, "timeout", timeout) ||
+      !convert_optional_u64(max_rows_object, "max_rows", max_rows)) {
+    return nullptr;
+  }
+
+  if (max_rows && *max_rows == 0) {
+    raise(PyExc_ValueError, "max_rows must be positive");
+    return nullptr;
+  }
+  if (db->engine == nullptr) {
+    raise_class(ExceptionClass::Closed, "database is closed");
+    return nullptr;
+  }
+  std::shared_ptr<construct::Engine> engine = db->engine;
+  const literal::TimeValue wall_clock = literal::wall_clock_now();
+  const std::optional<literal::TimeValue> resolved_now = parse_time_argument(now, wall_clock, "now");
+  if (!resolved_now) return nullptr;
+
+  velquin::ExecuteOptions options;
+  if (timeout) {
+    auto duration = seconds_to_duration(*timeout, "timeout");
+    if (!duration) {
+      raise(PyExc_ValueError, duration.error());
+      return nullptr;
+    }
+    options.timeout = *duration;
+  }
+  if (parameters && !build_parameter_map(*parameters, options.parameters)) return nullptr;
+  options.max_rows = max_rows;
+  options.now = *resolved_now;
+
+  auto result = run_released(std::move(engine), script.text, std::move(options));
+  if (!result) {
+    raise_engine_error(result.error());
+    return nullptr;
+  }
+  const std::string json = execute_response_json(resolved_now->display(), *result);
+  PyObject* text = PyUnicode_FromStringAndSize(json.data(), static_cast<Py_ssize_t>(json.size()));
+  if (text == nullptr) {
+    PyErr_Clear();
+    raise_class(ExceptionClass::Internal, "cannot serialize query result: the response is not valid UTF-8");
+  }
+  return text;
+}
+
+}  // namespace
+
+PyObject* database_execute_json(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded<PyObject*>(nullptr, [&] { return execute_json(reinterpret_cast<DatabaseObject*>(self), args, kwargs); });
+}
+
+}  // namespace brackwater::python

@@ -1,0 +1,211 @@
+"""The native class `_Database`: class facts, lifecycle and borrow rules."""
+
+import gc
+import pathlib
+import sys
+import threading
+import weakref
+
+import pytest
+
+import brackwater
+import brackwater._native as native
+from brackwater._native import _Database
+
+from conftest import notes
+
+
+def test_all_starts_with_the_class():
+    assert native.__all__[0] == "_Database"
+    assert len(native.__all__) == 17
+
+
+def test_class_facts():
+    assert _Database.__module__ == "brackwater._native"
+    assert _Database.__name__ == "_Database"
+    assert _Database.__qualname__ == "_Database"
+    assert _Database.__bases__ == (object,)
+    assert _Database.__doc__ == "Native database owner. Python users receive the facade in `brackwater._api`."
+
+
+@pytest.mark.parametrize("args", [(), (1,), ("x",)])
+def test_class_is_not_constructible(args):
+    with pytest.raises(TypeError) as exc:
+        _Database(*args)
+    assert str(exc.value) == "cannot create 'brackwater._native._Database' instances"
+
+
+def test_class_is_not_subclassable():
+    with pytest.raises(TypeError):
+        type("Derived", (_Database,), {})
+
+
+def test_instances_have_no_dict_and_no_weakrefs(db):
+    with pytest.raises(AttributeError):
+        db.anything = 1
+    assert not hasattr(db, "__dict__")
+    with pytest.raises(TypeError):
+        weakref.ref(db)
+
+
+def test_text_signatures():
+    assert _Database.memory.__text_signature__ == "()"
+    assert _Database.open.__text_signature__ == "(path)"
+    assert _Database.execute_json.__text_signature__ == (
+        "($self, script, parameters=None, now=None, timeout=None, max_rows=None)"
+    )
+    assert _Database.close.__text_signature__ == "($self)"
+    assert _Database.memory.__doc__ is None
+    assert _Database.closed.__doc__ is None
+
+
+def test_closed_is_read_only(db):
+    with pytest.raises(AttributeError):
+        db.closed = True
+
+
+def test_close_is_idempotent_and_repr_follows(db):
+    assert repr(db) == "<brackwater.Database open>"
+    assert db.closed is False
+    assert db.close() is None
+    assert db.closed is True
+    assert repr(db) == "<brackwater.Database closed>"
+    assert db.close() is None
+    assert db.closed is True
+
+
+def test_every_memory_database_is_new():
+    a = _Database.memory()
+    b = _Database.memory()
+    a.close()
+    assert b.closed is False
+    b.close()
+
+
+def test_open_creates_a_store_directory(store_dir):
+    db = _Database.open(store_dir)
+    files = sorted(p.name for p in pathlib.Path(store_dir).iterdir())
+    assert files == ["log-0000000000000001.btl", "manifest.bmf", "store.lock"]
+    assert pathlib.Path(store_dir, "manifest.bmf").stat().st_size == 95
+    db.close()
+
+
+def test_second_open_of_an_open_store_fails(store_dir):
+    first = _Database.open(store_dir)
+    with pytest.raises(native.PersistenceError) as exc:
+        _Database.open(store_dir)
+    assert type(exc.value) is native.PersistenceError
+    message = str(exc.value)
+    assert message.startswith("Persistence error: store '")
+    assert "is already owned" in message
+    assert len(exc.value.args) == 1
+    first.close()
+    again = _Database.open(store_dir)  # the lock went with close()
+    again.close()
+
+
+def test_dropping_an_open_instance_releases_the_store(store_dir):
+    db = _Database.open(store_dir)
+    del db
+    gc.collect()
+    _Database.open(store_dir).close()
+
+
+def test_open_by_keyword(store_dir):
+    _Database.open(path=store_dir).close()
+
+
+@pytest.mark.parametrize("path", [1, None, b"bytes", pathlib.Path("somewhere")])
+def test_open_refuses_anything_but_str(path):
+    with pytest.raises(TypeError) as exc:
+        _Database.open(path)
+    assert str(exc.value) == f"'{type(path).__name__}' object is not an instance of 'str'"
+    if sys.version_info >= (3, 11):
+        assert notes(exc) == ["while processing 'path'"]
+
+
+def test_open_argument_errors():
+    with pytest.raises(TypeError):
+        _Database.open()
+    with pytest.raises(TypeError):
+        _Database.open("a", "b")
+    with pytest.raises(TypeError):
+        _Database.open(where="a")
+    with pytest.raises(TypeError):
+        _Database.memory(1)
+
+
+def test_open_a_path_that_is_a_file(tmp_path):
+    blocker = tmp_path / "file"
+    blocker.write_text("not a store")
+    with pytest.raises(native.PersistenceError) as exc:
+        _Database.open(str(blocker))
+    assert str(exc.value).startswith("Persistence error: ")
+
+
+def test_open_a_path_with_a_nul_byte(tmp_path):
+    with pytest.raises(native.PersistenceError) as exc:
+        _Database.open(str(tmp_path / "a\x00b"))
+    assert str(exc.value) == "Persistence error: file name contained an unexpected NUL byte"
+    assert list(tmp_path.iterdir()) == []
+
+
+def test_open_a_corrupt_manifest(store_dir):
+    _Database.open(store_dir).close()
+    manifest = pathlib.Path(store_dir, "manifest.bmf")
+    data = bytearray(manifest.read_bytes())
+    data[0] ^= 0xFF
+    manifest.write_bytes(bytes(data))
+    with pytest.raises(native.DataCorruptionError) as exc:
+        _Database.open(store_dir)
+    assert str(exc.value).startswith("Data corruption: ")
+
+
+class BlockingSeconds:
+    """A timeout whose float conversion waits, holding a call on the database open."""
+
+    def __init__(self):
+        self.entered = threading.Event()
+        self.release = threading.Event()
+
+    def __float__(self):
+        self.entered.set()
+        self.release.wait(10)
+        return 5.0
+
+
+def test_close_during_a_call_is_refused_and_works_afterwards(db):
+    seconds = BlockingSeconds()
+    outcome = {}
+
+    def call():
+        try:
+            outcome["result"] = db.execute_json("", timeout=seconds)
+        except BaseException as exc:  # noqa: BLE001 - recorded for the assertion below
+            outcome["error"] = exc
+
+    worker = threading.Thread(target=call)
+    worker.start()
+    assert seconds.entered.wait(10)
+    with pytest.raises(RuntimeError) as exc:
+        db.close()
+    assert str(exc.value) == "Already borrowed"
+    assert db.closed is False  # shared reads still work beside the call
+    assert repr(db) == "<brackwater.Database open>"
+    seconds.release.set()
+    worker.join(10)
+    assert "error" not in outcome, outcome.get("error")
+    db.close()
+    assert db.closed is True
+
+
+def test_facade_wraps_the_native_class(tmp_path):
+    with brackwater.Database.memory() as db:
+        assert repr(db) == "<brackwater.Database open>"
+        assert db.closed is False
+    assert db.closed is True
+    with brackwater.Database.open(tmp_path / "facade") as db:
+        assert db.closed is False
+    with brackwater.Database.open(str(tmp_path / "facade")) as db:
+        db.close()
+        db.close()
