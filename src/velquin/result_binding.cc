@@ -87,9 +87,8 @@ ResultBinding& ScriptVariables::entry(std::string_view name) {
   const uint64_t tag = name_tag(name);
   const size_t i = probe(name, tag);
   if (slots_[i] != 0) return at((slots_[i] & kIndexMask) - 1).binding;
-  if ((count_ >> kChunkBits) == chunks_.size()) chunks_.push_back(std::make_unique<Entry[]>(kChunkSize));
-  Entry& e = at(count_);
-  e.name.assign(name.data(), name.size());
+  if ((count_ >> kChunkBits) == chunks_.size()) chunks_.emplace_back().reserve(kChunkSize);
+  Entry& e = chunks_.back().emplace_back(Entry{std::string(name), ResultBinding{}});
   ++count_;
   slots_[i] = (tag << 32) | count_;
   return e.binding;

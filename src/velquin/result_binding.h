@@ -68,15 +68,18 @@ class ScriptVariables {
     std::string name;
     ResultBinding binding;
   };
-  static constexpr size_t kChunkBits = 8;  // entries live in fixed chunks of 256, never moved
+  // Entries live in chunks of 16 reserved up front and filled in place, so they never move and
+  // only the entries made are ever built or destroyed; a chunk is a small allocation.
+  static constexpr size_t kChunkBits = 4;
   static constexpr size_t kChunkSize = size_t{1} << kChunkBits;
 
-  Entry& at(size_t index) const { return chunks_[index >> kChunkBits][index & (kChunkSize - 1)]; }
+  const Entry& at(size_t index) const { return chunks_[index >> kChunkBits][index & (kChunkSize - 1)]; }
+  Entry& at(size_t index) { return chunks_[index >> kChunkBits][index & (kChunkSize - 1)]; }
   // Slot of `name` in `slots_`: its entry or the empty slot where it belongs.
   size_t probe(std::string_view name, uint64_t tag) const;
   void grow();
 
-  std::vector<std::unique_ptr<Entry[]>> chunks_;
+  std::vector<std::vector<Entry>> chunks_;
   size_t count_ = 0;
   // 0 empty; else (tag << 32) | (entry index + 1), where the tag is the high half of the name's
   // hash and also picks the home slot, so growing never reads the entries.
