@@ -21,7 +21,7 @@ AppearanceRef AppearanceCatalog::insert_new(const Appearance& candidate, uint64_
   const auto [stored, ordinal] = arena.emplace_back(candidate);
   if (things_.find(candidate.thing) == kNoOrdinal) {
     things_.insert(candidate.thing, static_cast<uint32_t>(first_.size()));
-    first_.push_back(ordinal);
+    first_.emplace_back(ordinal);
   } else {
     others_.insert_new(h, ordinal);
   }
@@ -45,10 +45,12 @@ AppearanceSetRef AppearanceSetCatalog::find(const AppearanceSet& candidate, uint
 AppearanceSetRef AppearanceSetCatalog::insert_new(std::span<const AppearanceRef> members, uint64_t h) {
   auto& arena = records_->sets;
   if (arena.full()) return nullptr;
-  const auto [stored, ordinal] = arena.emplace_back(AppearanceSet{MemberList::view(records_->members.store(members))});
+  // One member is held inline by the record; more go to the member storage.
+  const std::span<const AppearanceRef> kept = members.size() > 1 ? records_->members.store(members) : members;
+  const auto [stored, ordinal] = arena.emplace_back(AppearanceSet{MemberList::view(kept)});
   const uint32_t a = members.empty() ? kNoOrdinal : records_->appearances.ordinal_of(members[0]);
   if (a != kNoOrdinal && (a >= first_.size() || first_[a] == 0)) {
-    if (a >= first_.size()) first_.resize(size_t(a) + 1, 0);
+    first_.extend_to(size_t(a) + 1);
     first_[a] = ordinal + 1;
   } else {
     others_.insert_new(h, ordinal);
@@ -90,7 +92,7 @@ std::span<const AppearanceSetRef> AppearanceMembershipIndex::sets(const Appearan
 void AppearanceMembershipIndex::add(AppearanceRef member, AppearanceSetRef set) {
   const uint32_t a = records_->appearances.ordinal_of(member);
   if (a == kNoOrdinal) return;  // only catalog Appearances are members of stored sets
-  if (a >= by_appearance_.size()) by_appearance_.resize(size_t(a) + 1);
+  by_appearance_.extend_to(size_t(a) + 1);
   if (!by_appearance_[a]) {
     ++count_;
     if (copies_.built()) copies_.add(appearance_hash(*member), a);

@@ -36,7 +36,7 @@ class AppearanceCatalog {
  private:
   RecordStorage* records_ = nullptr;
   IdOrdinalMap things_;          // Thing -> position in first_
-  std::vector<uint32_t> first_;  // the ordinal of each Thing's first Appearance
+  StableArena<uint32_t> first_;  // the ordinal of each Thing's first Appearance
   FlatTable<uint32_t> others_;   // ordinals of the other Appearances, by appearance_hash
 };
 
@@ -51,7 +51,7 @@ class AppearanceSetCatalog {
 
  private:
   RecordStorage* records_ = nullptr;
-  std::vector<uint32_t> first_;  // by the first member's ordinal: 1 + ordinal of its first set, or 0
+  StableArena<uint32_t> first_;  // by the first member's ordinal: 1 + ordinal of its first set, or 0
   FlatTable<uint32_t> others_;   // ordinals of the other sets, by appearance_set_hash
 };
 
@@ -64,7 +64,7 @@ class ThingAppearanceIndex {
 
  private:
   IdOrdinalMap things_;  // Thing -> position in lists_
-  std::vector<RefList<Appearance>> lists_;
+  StableArena<RefList<Appearance>> lists_;
 };
 
 // Appearances of reserved Roles only, keyed by the Role's identity.
@@ -129,7 +129,7 @@ class AppearanceMembershipIndex {
 
  private:
   const RecordStorage* records_ = nullptr;
-  std::vector<RefList<AppearanceSet>> by_appearance_;  // by Appearance ordinal
+  StableArena<RefList<AppearanceSet>> by_appearance_;  // by Appearance ordinal
   size_t count_ = 0;                                    // Appearances with at least one set
   mutable ContentLookup copies_;
 };

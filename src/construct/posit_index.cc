@@ -23,7 +23,7 @@ std::pair<PositRef, uint32_t> PositIndex::insert_new(Posit posit, uint64_t h) {
   const auto [stored, ordinal] = arena.emplace_back(std::move(posit));
   by_id_.insert(stored->identity, ordinal);
   if (s != kNoOrdinal && (s >= first_.size() || first_[s] == 0)) {
-    if (s >= first_.size()) first_.resize(size_t(s) + 1, 0);
+    first_.extend_to(size_t(s) + 1);
     first_[s] = ordinal + 1;
   } else {
     others_.insert_new(h, ordinal);

@@ -39,7 +39,7 @@ class PositIndex {
  private:
   RecordStorage* records_;
   IdOrdinalMap by_id_;
-  std::vector<uint32_t> first_;  // by set ordinal: 1 + ordinal of the set's first Posit, or 0
+  StableArena<uint32_t> first_;  // by set ordinal: 1 + ordinal of the set's first Posit, or 0
   FlatTable<uint32_t> others_;   // ordinals of the other Posits, by posit_key_hash
   size_t size_ = 0;
 };

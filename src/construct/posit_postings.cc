@@ -16,7 +16,7 @@ const Posting* AppearanceSetPositIndex::find(const AppearanceSet& set) const {
 void AppearanceSetPositIndex::add(AppearanceSetRef set, Identity posit) {
   const uint32_t s = records_->sets.ordinal_of(set);
   if (s == kNoOrdinal) return;  // only catalog sets carry Posits
-  if (s >= by_set_.size()) by_set_.resize(size_t(s) + 1);
+  by_set_.extend_to(size_t(s) + 1);
   if (!by_set_[s]) {
     ++count_;
     if (copies_.built()) copies_.add(appearance_set_hash(*set), s);

@@ -33,7 +33,7 @@ class AppearanceSetPositIndex {
 
  private:
   const RecordStorage* records_ = nullptr;
-  std::vector<Posting> by_set_;  // by set ordinal
+  StableArena<Posting> by_set_;  // by set ordinal
   size_t count_ = 0;             // sets with at least one Posit
   mutable ContentLookup copies_;
 };

@@ -36,6 +36,36 @@ TEST(MemberList, OwnedListsCopyDeeplyViewsShareStorage) {
   EXPECT_TRUE(owned.empty());
 }
 
+TEST(MemberList, OneMemberIsHeldInlineAndFollowsTheList) {
+  Role r{"r", 6, false};
+  Appearance a{&r, 1}, b{&r, 2};
+  const std::vector<AppearanceRef> one{&a};
+  MemberList single = MemberList::view(one);
+  EXPECT_NE(single.data(), one.data());  // copied, not viewed
+  ASSERT_EQ(single.size(), 1u);
+  EXPECT_EQ(single[0], &a);
+  MemberList copy = single;
+  EXPECT_NE(copy.data(), single.data());
+  EXPECT_EQ(copy.front(), &a);
+  MemberList moved = std::move(copy);
+  EXPECT_TRUE(copy.empty());
+  EXPECT_EQ(moved.size(), 1u);
+  EXPECT_EQ(moved.back(), &a);
+  moved.push_back(&b);
+  EXPECT_EQ(std::vector<AppearanceRef>(moved.begin(), moved.end()), (std::vector<AppearanceRef>{&a, &b}));
+  moved = single;
+  EXPECT_EQ(moved.size(), 1u);
+  EXPECT_EQ(moved[0], &a);
+  MemberList empty;
+  EXPECT_EQ(empty.size(), 0u);
+  EXPECT_EQ(empty.begin(), empty.end());
+  empty.push_back(&b);
+  EXPECT_EQ(empty.size(), 1u);
+  std::span<const AppearanceRef> as_span = empty;
+  EXPECT_EQ(as_span[0], &b);
+  EXPECT_EQ(sizeof(MemberList), 16u);
+}
+
 struct Engine1 : ::testing::Test {
   std::shared_ptr<Engine> engine = Engine::open(std::nullopt).value();
   EngineState& state = engine->state();

@@ -35,88 +35,123 @@ struct Appearance {
 };
 using AppearanceRef = const Appearance*;
 
-// The members of an Appearance set. A stored set views member storage owned by the engine (no
-// allocation of its own); a list built elsewhere (an initializer list, push_back, a vector) owns a
-// heap copy. Reads like a span of AppearanceRef and converts to one.
+// The members of an Appearance set, in 16 bytes. One member is held inline; more are either a view
+// of member storage owned by the engine (stored sets) or a heap copy the list owns (lists built
+// elsewhere: an initializer list, push_back, a vector). Reads like a span of AppearanceRef and
+// converts to one; a view or inline member stays valid as long as the list (or the storage) does.
 class MemberList {
  public:
   MemberList() = default;
   MemberList(std::initializer_list<AppearanceRef> refs) { assign(refs.begin(), refs.size()); }
   explicit MemberList(const std::vector<AppearanceRef>& refs) { assign(refs.data(), refs.size()); }
   MemberList(const MemberList& other) {
-    if (other.owned()) {
-      assign(other.data_, other.size_);
-    } else {
+    if (other.is_view()) {
       data_ = other.data_;
-      size_ = other.size_;
+      counts_ = other.counts_;
+    } else {
+      assign(other.data(), other.size());
     }
   }
-  MemberList(MemberList&& other) noexcept : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
-    other.data_ = nullptr;
-    other.size_ = other.capacity_ = 0;
+  MemberList(MemberList&& other) noexcept { take(other); }
+  MemberList& operator=(const MemberList& other) {
+    if (this != &other) *this = MemberList(other);
+    return *this;
   }
-  MemberList& operator=(MemberList other) noexcept {
-    std::swap(data_, other.data_);
-    std::swap(size_, other.size_);
-    std::swap(capacity_, other.capacity_);
+  MemberList& operator=(MemberList&& other) noexcept {
+    if (this != &other) {
+      release();
+      take(other);
+    }
     return *this;
   }
   ~MemberList() { release(); }
 
-  // A list viewing `refs`, which must outlive it (engine-owned member storage).
+  // The members `refs`: one is copied inline, more are viewed and must outlive the list.
   static MemberList view(std::span<const AppearanceRef> refs) {
     MemberList out;
-    out.data_ = refs.data();
-    out.size_ = static_cast<uint32_t>(refs.size());
+    if (refs.size() == 1) {
+      out.set_inline(refs[0]);
+    } else if (!refs.empty()) {
+      out.data_ = refs.data();
+      out.counts_ = Counts{static_cast<uint32_t>(refs.size()), 0};
+    }
     return out;
   }
 
   const AppearanceRef* data() const { return data_; }
   const AppearanceRef* begin() const { return data_; }
-  const AppearanceRef* end() const { return data_ + size_; }
-  size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
+  const AppearanceRef* end() const { return data_ + size(); }
+  size_t size() const { return is_inline() ? 1 : counts_.size; }
+  bool empty() const { return data_ == nullptr; }
   AppearanceRef operator[](size_t i) const { return data_[i]; }
   AppearanceRef front() const { return data_[0]; }
-  AppearanceRef back() const { return data_[size_ - 1]; }
-  operator std::span<const AppearanceRef>() const { return {data_, size_}; }
+  AppearanceRef back() const { return data_[size() - 1]; }
+  operator std::span<const AppearanceRef>() const { return {data_, size()}; }
 
   void push_back(AppearanceRef ref) {
-    if (!owned() || size_ == capacity_) grow(size_ == 0 ? 4 : size_ * 2);
-    const_cast<AppearanceRef*>(data_)[size_++] = ref;
+    if (empty()) {
+      set_inline(ref);
+      return;
+    }
+    const size_t n = size();
+    if (!is_owned() || n == counts_.capacity) grow(n < 2 ? 4 : n * 2);
+    const_cast<AppearanceRef*>(data_)[counts_.size++] = ref;
   }
-  void reserve(size_t n) {
-    if (n > capacity_) grow(n);
-  }
+  void reserve(size_t) {}
 
  private:
-  bool owned() const { return capacity_ != 0; }
+  struct Counts {
+    uint32_t size;
+    uint32_t capacity;  // non-zero: data_ is a heap array the list owns
+  };
+
+  bool is_inline() const { return data_ == &one_; }
+  bool is_owned() const { return !is_inline() && data_ != nullptr && counts_.capacity != 0; }
+  bool is_view() const { return !is_inline() && !is_owned(); }
+
+  void set_inline(AppearanceRef ref) {
+    one_ = ref;
+    data_ = &one_;
+  }
   void assign(const AppearanceRef* refs, size_t n) {
-    if (n == 0) return;
-    grow(n);
-    std::copy(refs, refs + n, const_cast<AppearanceRef*>(data_));
-    size_ = static_cast<uint32_t>(n);
+    if (n == 1) {
+      set_inline(refs[0]);
+    } else if (n > 1) {
+      auto* fresh = new AppearanceRef[n];
+      std::copy(refs, refs + n, fresh);
+      data_ = fresh;
+      counts_ = Counts{static_cast<uint32_t>(n), static_cast<uint32_t>(n)};
+    }
   }
   void grow(size_t capacity) {
+    const size_t n = size();
     auto* fresh = new AppearanceRef[capacity];
-    std::copy(data_, data_ + size_, fresh);
-    release_storage();
+    std::copy(data_, data_ + n, fresh);
+    if (is_owned()) delete[] data_;
     data_ = fresh;
-    capacity_ = static_cast<uint32_t>(capacity);
+    counts_ = Counts{static_cast<uint32_t>(n), static_cast<uint32_t>(capacity)};
   }
-  void release_storage() {
-    if (owned()) delete[] data_;
-    capacity_ = 0;
+  void take(MemberList& other) {
+    if (other.is_inline()) {
+      set_inline(other.one_);
+    } else {
+      data_ = other.data_;
+      counts_ = other.counts_;
+    }
+    other.data_ = nullptr;
+    other.counts_ = Counts{0, 0};
   }
   void release() {
-    release_storage();
+    if (is_owned()) delete[] data_;
     data_ = nullptr;
-    size_ = 0;
+    counts_ = Counts{0, 0};
   }
 
-  const AppearanceRef* data_ = nullptr;
-  uint32_t size_ = 0;
-  uint32_t capacity_ = 0;  // non-zero: data_ is owned
+  const AppearanceRef* data_ = nullptr;  // &one_ when the one member is inline
+  union {
+    Counts counts_ = {0, 0};
+    AppearanceRef one_;
+  };
 };
 
 // Members sorted ascending by (Role identity, Thing identity); at most one member per Role.

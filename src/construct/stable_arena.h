@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <new>
+#include <algorithm>
 #include <utility>
 
 namespace brackwater::construct {
@@ -62,6 +63,13 @@ class StableArena {
   const T& operator[](uint32_t ordinal) const {
     const auto [c, offset] = locate(ordinal);
     return chunks_[c].load(std::memory_order_acquire)[offset];
+  }
+  T& operator[](uint32_t ordinal) { return const_cast<T&>(std::as_const(*this)[ordinal]); }
+
+  // Appends default records until there are at least `n` (used as a growable table that never
+  // moves its entries).
+  void extend_to(size_t n) {
+    while (size_ < n) emplace_back();
   }
 
   // The ordinal of the record at `p`, or kNoOrdinal when `p` is not a record of this arena.

@@ -99,7 +99,9 @@ Result<PendingRecord> encode_posit_payload(Identity identity, const construct::A
     }
   }
 
-  ByteWriter w;
+  std::vector<uint8_t> buffer;
+  buffer.reserve(64 + 16 * pairs.size() + value.text.size());
+  ByteWriter w(std::move(buffer));
   w.put_u64(identity);
   w.put_uleb128(pairs.size());
   for (auto [role, thing] : pairs) {
