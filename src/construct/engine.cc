@@ -1,7 +1,9 @@
 // The Engine object: construction (memory, new store, replayed store) and its public operations.
 #include "construct/engine.h"
 
+#include "construct/component_access.h"
 #include "construct/engine_ops.h"
+#include "construct/record_keys.h"
 #include "literal/unicode.h"
 #include "storage/store.h"
 
@@ -47,6 +49,88 @@ Result<void> write_genesis(EngineState& state) {
   return {};
 }
 
+// The replayed Posits in log order, filed a chunk at a time with every component lock held once
+// (the engine is not shared yet, so neither is visible: the model ends up as if each Posit had been
+// added on its own).
+class PositReplay {
+ public:
+  PositReplay(EngineState& state, HeldLocks& access) : state_(state), access_(access) {}
+
+  Result<void> add(storage::ReplayedPosit& p) {
+    members_.clear();
+    for (const auto& [role_id, thing] : p.members) {
+      auto role = role_by_id(role_id);
+      if (!role) return fail(std::move(role.error()));
+      identities_.push_back(thing);
+      auto appearance = intern_appearance(access_, state_, *role, thing);
+      if (!appearance) return fail(std::move(appearance.error()));
+      members_.push_back(appearance->first);
+    }
+    auto set = intern_appearance_set(access_, state_, members_);
+    if (!set) return fail(std::move(set.error()));
+    identities_.push_back(p.identity);
+    posits_.push_back(Posit{p.identity, set->first, std::move(p.value), p.time});
+    hashes_.push_back(posit_key_hash(posits_.back()));
+    std::vector<std::pair<Identity, Identity>>().swap(p.members);
+    if (posits_.size() == kChunk) return flush();
+    return {};
+  }
+
+  Result<void> flush() {
+    {
+      BW_TAKE(pool, access_, state_.identities);
+      for (const Identity id : identities_) pool->record(id);
+    }
+    identities_.clear();
+    std::vector<Identity> expected;
+    expected.reserve(posits_.size());
+    for (const Posit& posit : posits_) expected.push_back(posit.identity);
+    auto filed = index_new_posits(access_, state_, posits_, hashes_);
+    if (!filed) return fail(std::move(filed.error()));
+    for (size_t i = 0; i < expected.size(); ++i) {
+      if ((*filed)[i]->identity != expected[i]) {
+        return fail(EngineError::data_corruption("duplicate Posit survived logical replay"));
+      }
+    }
+    posits_.clear();
+    hashes_.clear();
+    return {};
+  }
+
+ private:
+  static constexpr size_t kChunk = 4096;
+
+  Result<RoleRef> role_by_id(Identity id) {
+    if (id < roles_.size() && roles_[id] != nullptr) return roles_[id];
+    BW_TAKE(roles, access_, state_.roles);
+    auto found = roles->find_by_id(id);
+    if (!found) return fail(EngineError::data_corruption("missing replayed Role " + std::to_string(id)));
+    if (id < 4096) {
+      if (roles_.size() <= id) roles_.resize(id + 1, nullptr);
+      roles_[id] = *found;
+    }
+    return *found;
+  }
+
+  EngineState& state_;
+  HeldLocks& access_;
+  std::vector<RoleRef> roles_;  // small Role identities already looked up
+  std::vector<AppearanceRef> members_;
+  std::vector<Identity> identities_;  // to record in the pool
+  std::vector<Posit> posits_;
+  std::vector<uint64_t> hashes_;
+};
+
+Result<void> replay_posits(EngineState& state, std::vector<storage::ReplayedPosit>& posits) {
+  auto access = HeldLocks::take(state);
+  if (!access) return fail(std::move(access.error()));
+  PositReplay replay(state, *access);
+  for (storage::ReplayedPosit& p : posits) {
+    if (auto added = replay.add(p); !added) return added;
+  }
+  return replay.flush();
+}
+
 Result<void> replay(EngineState& state, storage::ReplayedLog& log) {
   for (storage::ReplayedRole& r : log.roles) {
     if (auto recorded = record_identity(state, r.identity); !recorded) return recorded;
@@ -54,30 +138,7 @@ Result<void> replay(EngineState& state, storage::ReplayedLog& log) {
     if (!registered) return fail(std::move(registered.error()));
     if (registered->second) return fail(EngineError::data_corruption("duplicate Role survived logical replay"));
   }
-  std::vector<AppearanceRef> members;
-  for (storage::ReplayedPosit& p : log.posits) {
-    members.clear();
-    for (const auto& [role_id, thing] : p.members) {
-      RoleRef role;
-      {
-        BW_LOCK(roles, state.roles);
-        auto found = roles->find_by_id(role_id);
-        if (!found) return fail(EngineError::data_corruption("missing replayed Role " + std::to_string(role_id)));
-        role = *found;
-      }
-      if (auto recorded = record_identity(state, thing); !recorded) return recorded;
-      auto appearance = intern_appearance(state, role, thing);
-      if (!appearance) return fail(std::move(appearance.error()));
-      members.push_back(appearance->first);
-    }
-    auto set = intern_appearance_set(state, members);
-    if (!set) return fail(std::move(set.error()));
-    if (auto recorded = record_identity(state, p.identity); !recorded) return recorded;
-    auto indexed = index_posit(state, Posit{p.identity, set->first, std::move(p.value), p.time});
-    if (!indexed) return fail(std::move(indexed.error()));
-    if (indexed->second) return fail(EngineError::data_corruption("duplicate Posit survived logical replay"));
-    std::vector<std::pair<Identity, Identity>>().swap(p.members);
-  }
+  if (auto posits = replay_posits(state, log.posits); !posits) return posits;
   for (const BuiltinRole& b : kBuiltinRoles) {
     if (auto ensured = ensure_builtin_role(state, b.identity, b.name); !ensured) return ensured;
   }

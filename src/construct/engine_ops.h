@@ -85,6 +85,17 @@ Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit);
 Result<std::vector<PositRef>> index_new_posits(EngineState& state, std::vector<Posit>& posits,
                                                std::span<const uint64_t> hashes);
 
+// The same steps through a component access policy (component_access.h).
+template <class Access>
+Result<std::pair<AppearanceRef, bool>> intern_appearance(Access& access, EngineState& state, RoleRef role,
+                                                         Identity thing);
+template <class Access>
+Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(Access& access, EngineState& state,
+                                                                std::vector<AppearanceRef> members);
+template <class Access>
+Result<std::vector<PositRef>> index_new_posits(Access& access, EngineState& state, std::vector<Posit>& posits,
+                                               std::span<const uint64_t> hashes);
+
 Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit> posits,
                                    std::vector<PendingAssertion> assertions);
 

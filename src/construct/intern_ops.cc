@@ -1,6 +1,7 @@
 // Interning of Appearances, Appearance sets and Posits, and the filing of Posits in the indexes.
 #include <algorithm>
 
+#include "construct/component_access.h"
 #include "construct/engine_ops.h"
 #include "construct/record_keys.h"
 
@@ -14,33 +15,44 @@ EngineError storage_exhausted(const char* what) {
 
 }  // namespace
 
-Result<std::pair<AppearanceRef, bool>> intern_appearance(EngineState& state, RoleRef role, Identity thing) {
+template <class Access>
+Result<std::pair<AppearanceRef, bool>> intern_appearance(Access& access, EngineState& state, RoleRef role,
+                                                         Identity thing) {
   const Appearance candidate{role, thing};
   const uint64_t h = appearance_hash(candidate);
   AppearanceRef stored;
   {
-    BW_LOCK(catalog, state.appearances);
+    BW_TAKE(catalog, access, state.appearances);
     if (AppearanceRef found = catalog->find(candidate, h)) return std::pair{found, true};
     stored = catalog->insert_new(candidate, h);
     if (stored == nullptr) return fail(storage_exhausted("Appearance"));
   }
   {
-    BW_LOCK(by_thing, state.thing_appearances);
+    BW_TAKE(by_thing, access, state.thing_appearances);
     by_thing->add(stored);
   }
   if (role->reserved) {
-    BW_LOCK(by_role, state.role_appearances);
+    BW_TAKE(by_role, access, state.role_appearances);
     by_role->add(stored);
   }
   return std::pair{stored, false};
 }
 
-Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(EngineState& state,
+template <class Access>
+Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(Access& access, EngineState& state,
                                                                 std::vector<AppearanceRef> members) {
-  std::stable_sort(members.begin(), members.end(), [](AppearanceRef a, AppearanceRef b) {
+  auto before = [](AppearanceRef a, AppearanceRef b) {
     if (a->role->identity != b->role->identity) return a->role->identity < b->role->identity;
     return a->thing < b->thing;
-  });
+  };
+  if (members.size() <= 16) {
+    // Insertion sort: stable, and no temporary buffer for the usual few members.
+    for (size_t i = 1; i < members.size(); ++i) {
+      for (size_t j = i; j > 0 && before(members[j], members[j - 1]); --j) std::swap(members[j], members[j - 1]);
+    }
+  } else {
+    std::stable_sort(members.begin(), members.end(), before);
+  }
   for (size_t i = 1; i < members.size(); ++i) {
     if (members[i - 1]->role == members[i]->role || members[i - 1]->role->identity == members[i]->role->identity) {
       return fail(EngineError::invalid_appearance_set("an appearance set may contain at most one Thing for each Role"));
@@ -49,7 +61,7 @@ Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(EngineState& sta
   // Members are kept as catalog handles: an equal Appearance from elsewhere is replaced by the stored one.
   for (AppearanceRef& member : members) {
     if (state.records.appearances.ordinal_of(member) == kNoOrdinal) {
-      auto stored = intern_appearance(state, member->role, member->thing);
+      auto stored = intern_appearance(access, state, member->role, member->thing);
       if (!stored) return fail(std::move(stored.error()));
       member = stored->first;
     }
@@ -58,17 +70,32 @@ Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(EngineState& sta
   const uint64_t h = appearance_set_hash(candidate);
   AppearanceSetRef stored;
   {
-    BW_LOCK(catalog, state.appearance_sets);
+    BW_TAKE(catalog, access, state.appearance_sets);
     if (AppearanceSetRef found = catalog->find(candidate, h)) return std::pair{found, true};
     stored = catalog->insert_new(members, h);
     if (stored == nullptr) return fail(storage_exhausted("Appearance set"));
   }
   for (const AppearanceRef member : stored->members) {
-    BW_LOCK(memberships, state.appearance_memberships);
+    BW_TAKE(memberships, access, state.appearance_memberships);
     memberships->add(member, stored);
   }
   return std::pair{stored, false};
 }
+
+Result<std::pair<AppearanceRef, bool>> intern_appearance(EngineState& state, RoleRef role, Identity thing) {
+  LockEach access;
+  return intern_appearance(access, state, role, thing);
+}
+
+Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(EngineState& state,
+                                                                std::vector<AppearanceRef> members) {
+  LockEach access;
+  return intern_appearance_set(access, state, std::move(members));
+}
+
+template Result<std::pair<AppearanceRef, bool>> intern_appearance(HeldLocks&, EngineState&, RoleRef, Identity);
+template Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(HeldLocks&, EngineState&,
+                                                                         std::vector<AppearanceRef>);
 
 int64_t NewPositList::find(const Posit& candidate, uint64_t h) const {
   const uint32_t* found =
@@ -209,14 +236,15 @@ Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit, u
   return std::pair{stored, false};
 }
 
-Result<std::vector<PositRef>> index_new_posits(EngineState& state, std::vector<Posit>& posits,
+template <class Access>
+Result<std::vector<PositRef>> index_new_posits(Access& access, EngineState& state, std::vector<Posit>& posits,
                                                std::span<const uint64_t> hashes) {
   std::vector<PositRef> filed;
   filed.reserve(posits.size());
   const bool any_poisoned = state.components.is_poisoned() || state.appearance_set_posits.is_poisoned() ||
                             state.posit_appearance_sets.is_poisoned() || state.posit_times.is_poisoned() ||
                             state.role_posits.is_poisoned();
-  if (any_poisoned) {
+  if (std::is_same_v<Access, LockEach> && any_poisoned) {
     for (size_t i = 0; i < posits.size(); ++i) {
       auto indexed = index_posit(state, std::move(posits[i]), hashes[i]);
       if (!indexed) return fail(std::move(indexed.error()));
@@ -227,7 +255,7 @@ Result<std::vector<PositRef>> index_new_posits(EngineState& state, std::vector<P
   // The filing steps of every Posit, one lock at a time in the order of the steps.
   std::vector<uint32_t> ordinals(posits.size(), kNoOrdinal);  // kNoOrdinal: already indexed
   {
-    BW_LOCK(registry, state.components);
+    BW_TAKE(registry, access, state.components);
     PositIndex& index = registry->posit_index();
     for (size_t i = 0; i < posits.size(); ++i) {
       if (PositRef found = index.find_by_key(posits[i], hashes[i])) {
@@ -242,25 +270,25 @@ Result<std::vector<PositRef>> index_new_posits(EngineState& state, std::vector<P
     }
   }
   {
-    BW_LOCK(by_set, state.appearance_set_posits);
+    BW_TAKE(by_set, access, state.appearance_set_posits);
     for (size_t i = 0; i < filed.size(); ++i) {
       if (ordinals[i] != kNoOrdinal) by_set->add(filed[i]->appearance_set, filed[i]->identity);
     }
   }
   {
-    BW_LOCK(sets, state.posit_appearance_sets);
+    BW_TAKE(sets, access, state.posit_appearance_sets);
     for (size_t i = 0; i < filed.size(); ++i) {
       if (ordinals[i] != kNoOrdinal) sets->add(filed[i], ordinals[i]);
     }
   }
   {
-    BW_LOCK(times, state.posit_times);
+    BW_TAKE(times, access, state.posit_times);
     for (size_t i = 0; i < filed.size(); ++i) {
       if (ordinals[i] != kNoOrdinal) times->add(filed[i], ordinals[i]);
     }
   }
   {
-    BW_LOCK(by_role, state.role_posits);
+    BW_TAKE(by_role, access, state.role_posits);
     for (size_t i = 0; i < filed.size(); ++i) {
       if (ordinals[i] == kNoOrdinal) continue;
       for (const AppearanceRef member : filed[i]->appearance_set->members) {
@@ -270,5 +298,14 @@ Result<std::vector<PositRef>> index_new_posits(EngineState& state, std::vector<P
   }
   return filed;
 }
+
+Result<std::vector<PositRef>> index_new_posits(EngineState& state, std::vector<Posit>& posits,
+                                               std::span<const uint64_t> hashes) {
+  LockEach access;
+  return index_new_posits(access, state, posits, hashes);
+}
+
+template Result<std::vector<PositRef>> index_new_posits(HeldLocks&, EngineState&, std::vector<Posit>&,
+                                                        std::span<const uint64_t>);
 
 }  // namespace brackwater::construct
