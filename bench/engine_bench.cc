@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "construct/engine.h"
 
@@ -98,19 +99,83 @@ void BM_AddPositsStore(benchmark::State& state) {
 }
 BENCHMARK(BM_AddPositsStore)->Arg(1)->Arg(100)->Arg(100000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-// Resident bytes per single-appearance Posit at 1,000,000 Posits (value texts fit in the string).
+// Runs this program again with `args` and reads `n` doubles from its standard output.
+template <size_t n>
+bool run_child(std::initializer_list<const char*> args, double (&out)[n]) {
+  int fds[2];
+  if (pipe(fds) != 0) return false;
+  const pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    dup2(fds[1], 1);
+    std::vector<const char*> argv{"engine_bench"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.push_back(nullptr);
+    execv("/proc/self/exe", const_cast<char* const*>(argv.data()));
+    _exit(127);
+  }
+  close(fds[1]);
+  const bool got = read(fds[0], out, sizeof out) == sizeof out;
+  close(fds[0]);
+  waitpid(child, nullptr, 0);
+  return got;
+}
+
+// Resident bytes per single-appearance Posit at 1,000,000 Posits (value texts fit in the string),
+// measured in a fresh process (this program run with "--memory-child 0|1") so that memory freed by
+// earlier benchmarks does not hide any.
 void BM_MemoryPerPosit(benchmark::State& state) {
-  const bool distinct_things = state.range(0) != 0;
-  const size_t total = 1000000;
+  const char* distinct = state.range(0) != 0 ? "1" : "0";
   for (auto _ : state) {
-    const uint64_t before = status_kb("VmRSS:");
-    Feeder feeder(std::nullopt);
-    for (size_t done = 0; done < total; done += 10000) feeder.add(10000, distinct_things);
-    const uint64_t after = status_kb("VmRSS:");
-    state.counters["bytes_per_posit"] = double(after - before) / double(total);
+    double in[2] = {0, 0};
+    if (!run_child({"--memory-child", distinct}, in)) std::abort();
+    state.SetIterationTime(in[0]);
+    state.counters["bytes_per_posit"] = in[1];
   }
 }
-BENCHMARK(BM_MemoryPerPosit)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemoryPerPosit)->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+int memory_child(bool distinct_things) {
+  const size_t total = 1000000;
+  const auto start = std::chrono::steady_clock::now();
+  const uint64_t before = status_kb("VmRSS:");
+  Feeder feeder(std::nullopt);
+  for (size_t done = 0; done < total; done += 10000) feeder.add(10000, distinct_things);
+  const uint64_t after = status_kb("VmRSS:");
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double out[2] = {seconds, double(after - before) / double(total)};
+  return write(1, out, sizeof out) == sizeof out ? 0 : 1;
+}
+
+// One command of n equal Posits: one new Posit, the others found in the command's own list.
+void BM_AddEqualPositsInOneCommand(benchmark::State& state) {
+  Feeder feeder(std::nullopt);
+  const size_t n = size_t(state.range(0));
+  for (auto _ : state) {
+    std::vector<PendingPosit> pending(n, PendingPosit{{std::to_string(feeder.next_value), LiteralKind::Integer},
+                                                      feeder.shared_set, TimeValue::of_year(2024)});
+    ++feeder.next_value;
+    if (!feeder.engine->add_posits(std::move(pending), {})) std::abort();
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+}
+BENCHMARK(BM_AddEqualPositsInOneCommand)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+// The same command again and again: every Posit exists, nothing is appended.
+void BM_AddExistingPosits(benchmark::State& state) {
+  Feeder feeder(std::nullopt);
+  const size_t n = size_t(state.range(0));
+  std::vector<PendingPosit> pending;
+  for (size_t i = 0; i < n; ++i) {
+    pending.push_back({{std::to_string(i), LiteralKind::Integer}, feeder.shared_set, TimeValue::of_year(2024)});
+  }
+  if (!feeder.engine->add_posits(pending, {})) std::abort();
+  for (auto _ : state) {
+    if (!feeder.engine->add_posits(pending, {})) std::abort();
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+}
+BENCHMARK(BM_AddExistingPosits)->Arg(100000)->Unit(benchmark::kMicrosecond);
 
 // Opening a store of n Posits, in a fresh process (this program run with "--open-child DIR") so that
 // the peak resident memory is the open's own.
@@ -122,21 +187,8 @@ void BM_OpenReplay(benchmark::State& state) {
     for (size_t done = 0; done < n; done += 10000) feeder.add(std::min<size_t>(10000, n - done), true);
   }
   for (auto _ : state) {
-    int fds[2];
-    if (pipe(fds) != 0) std::abort();
-    const pid_t child = fork();
-    if (child == 0) {
-      close(fds[0]);
-      dup2(fds[1], 1);
-      execl("/proc/self/exe", "engine_bench", "--open-child", dir.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
     double in[3] = {0, 0, 0};
-    const bool got = read(fds[0], in, sizeof in) == sizeof in;
-    close(fds[0]);
-    waitpid(child, nullptr, 0);
-    if (!got) std::abort();
+    if (!run_child({"--open-child", dir.c_str()}, in)) std::abort();
     state.SetIterationTime(in[0]);
     state.counters["open_seconds"] = in[0];
     state.counters["peak_rss_MiB"] = in[1] / (1024.0 * 1024.0);
@@ -158,6 +210,7 @@ int open_child(const char* dir) {
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--open-child") == 0) return open_child(argv[2]);
+  if (argc == 3 && std::strcmp(argv[1], "--memory-child") == 0) return memory_child(argv[2][0] == '1');
   if (argc == 4 && std::strcmp(argv[1], "--build-store") == 0) {  // for profiling the open by hand
     Feeder feeder{std::string(argv[2])};
     const size_t n = std::strtoull(argv[3], nullptr, 10);

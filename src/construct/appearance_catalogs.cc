@@ -4,18 +4,19 @@
 
 namespace brackwater::construct {
 
-AppearanceRef AppearanceCatalog::find(const Appearance& candidate, uint64_t h) const {
+AppearanceRef AppearanceCatalog::find(const Appearance& candidate) const {
   const uint32_t t = things_.find(candidate.thing);
   if (t == kNoOrdinal) return nullptr;  // no Appearance of this Thing yet
   const auto& arena = records_->appearances;
   const Appearance& first = arena[first_[t]];
   if (appearance_eq(first, candidate)) return &first;
-  const uint32_t* found =
-      others_.find(h, [&](uint32_t ordinal) { return appearance_eq(arena[ordinal], candidate); });
+  if (others_.empty()) return nullptr;
+  const uint32_t* found = others_.find(appearance_hash(candidate),
+                                       [&](uint32_t ordinal) { return appearance_eq(arena[ordinal], candidate); });
   return found ? &arena[*found] : nullptr;
 }
 
-AppearanceRef AppearanceCatalog::insert_new(const Appearance& candidate, uint64_t h) {
+AppearanceRef AppearanceCatalog::insert_new(const Appearance& candidate) {
   auto& arena = records_->appearances;
   if (arena.full()) return nullptr;
   const auto [stored, ordinal] = arena.emplace_back(candidate);
@@ -23,12 +24,12 @@ AppearanceRef AppearanceCatalog::insert_new(const Appearance& candidate, uint64_
     things_.insert(candidate.thing, static_cast<uint32_t>(first_.size()));
     first_.emplace_back(ordinal);
   } else {
-    others_.insert_new(h, ordinal);
+    others_.insert_new(appearance_hash(candidate), ordinal);
   }
   return stored;
 }
 
-AppearanceSetRef AppearanceSetCatalog::find(const AppearanceSet& candidate, uint64_t h) const {
+AppearanceSetRef AppearanceSetCatalog::find(const AppearanceSet& candidate) const {
   const auto& arena = records_->sets;
   if (!candidate.members.empty()) {
     const uint32_t a = records_->appearances.ordinal_of(candidate.members[0]);
@@ -37,12 +38,14 @@ AppearanceSetRef AppearanceSetCatalog::find(const AppearanceSet& candidate, uint
       if (appearance_list_eq(first, candidate)) return &first;
     }
   }
-  const uint32_t* found =
-      others_.find(h, [&](uint32_t ordinal) { return appearance_list_eq(arena[ordinal], candidate); });
+  if (others_.empty()) return nullptr;
+  const uint32_t* found = others_.find(appearance_set_hash(candidate), [&](uint32_t ordinal) {
+    return appearance_list_eq(arena[ordinal], candidate);
+  });
   return found ? &arena[*found] : nullptr;
 }
 
-AppearanceSetRef AppearanceSetCatalog::insert_new(std::span<const AppearanceRef> members, uint64_t h) {
+AppearanceSetRef AppearanceSetCatalog::insert_new(std::span<const AppearanceRef> members) {
   auto& arena = records_->sets;
   if (arena.full()) return nullptr;
   // One member is held inline by the record; more go to the member storage.
@@ -53,7 +56,7 @@ AppearanceSetRef AppearanceSetCatalog::insert_new(std::span<const AppearanceRef>
     first_.extend_to(size_t(a) + 1);
     first_[a] = ordinal + 1;
   } else {
-    others_.insert_new(h, ordinal);
+    others_.insert_new(appearance_set_hash(*stored), ordinal);
   }
   return stored;
 }

@@ -26,11 +26,11 @@ namespace brackwater::construct {
 class AppearanceCatalog {
  public:
   void attach(RecordStorage* records) { records_ = records; }
-  // `h` is appearance_hash(candidate).
-  AppearanceRef find(const Appearance& candidate, uint64_t h) const;
+  // The key hash is computed only when the Thing's first Appearance does not decide.
+  AppearanceRef find(const Appearance& candidate) const;
   // Stores a copy of `candidate`, known to be absent, and returns its handle (nullptr when the
   // storage is exhausted).
-  AppearanceRef insert_new(const Appearance& candidate, uint64_t h);
+  AppearanceRef insert_new(const Appearance& candidate);
   size_t size() const { return records_ ? records_->appearances.size() : 0; }
 
  private:
@@ -43,10 +43,11 @@ class AppearanceCatalog {
 class AppearanceSetCatalog {
  public:
   void attach(RecordStorage* records) { records_ = records; }
-  // `h` is appearance_set_hash(candidate). Members are catalog Appearances.
-  AppearanceSetRef find(const AppearanceSet& candidate, uint64_t h) const;
+  // Members are catalog Appearances. The key hash is computed only when the first set of the first
+  // member does not decide.
+  AppearanceSetRef find(const AppearanceSet& candidate) const;
   // Stores a set of these members, known to be absent (nullptr when the storage is exhausted).
-  AppearanceSetRef insert_new(std::span<const AppearanceRef> members, uint64_t h);
+  AppearanceSetRef insert_new(std::span<const AppearanceRef> members);
   size_t size() const { return records_ ? records_->sets.size() : 0; }
 
  private:

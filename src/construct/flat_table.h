@@ -36,6 +36,11 @@ class FlatTable {
     return const_cast<FlatTable*>(this)->find(h, std::forward<Eq>(eq));
   }
 
+  // Makes room for `n` entries in all without growing again.
+  void reserve(size_t n) {
+    while (n * 8 > stamps_.size() * 7) grow();
+  }
+
   // Inserts an entry known to be absent.
   Entry& insert_new(uint64_t h, Entry entry) {
     if ((size_ + 1) * 8 > stamps_.size() * 7) grow();

@@ -19,12 +19,11 @@ template <class Access>
 Result<std::pair<AppearanceRef, bool>> intern_appearance(Access& access, EngineState& state, RoleRef role,
                                                          Identity thing) {
   const Appearance candidate{role, thing};
-  const uint64_t h = appearance_hash(candidate);
   AppearanceRef stored;
   {
     BW_TAKE(catalog, access, state.appearances);
-    if (AppearanceRef found = catalog->find(candidate, h)) return std::pair{found, true};
-    stored = catalog->insert_new(candidate, h);
+    if (AppearanceRef found = catalog->find(candidate)) return std::pair{found, true};
+    stored = catalog->insert_new(candidate);
     if (stored == nullptr) return fail(storage_exhausted("Appearance"));
   }
   {
@@ -67,12 +66,11 @@ Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(Access& access, 
     }
   }
   const AppearanceSet candidate{MemberList::view(members)};
-  const uint64_t h = appearance_set_hash(candidate);
   AppearanceSetRef stored;
   {
     BW_TAKE(catalog, access, state.appearance_sets);
-    if (AppearanceSetRef found = catalog->find(candidate, h)) return std::pair{found, true};
-    stored = catalog->insert_new(members, h);
+    if (AppearanceSetRef found = catalog->find(candidate)) return std::pair{found, true};
+    stored = catalog->insert_new(members);
     if (stored == nullptr) return fail(storage_exhausted("Appearance set"));
   }
   for (const AppearanceRef member : stored->members) {
@@ -114,6 +112,7 @@ size_t NewPositList::append(Posit posit, uint64_t h) {
 void NewPositList::reserve(size_t n) {
   posits_.reserve(posits_.size() + n);
   hashes_.reserve(hashes_.size() + n);
+  index_.reserve(index_.size() + n);
 }
 
 namespace {
@@ -289,10 +288,11 @@ Result<std::vector<PositRef>> index_new_posits(Access& access, EngineState& stat
   }
   {
     BW_TAKE(by_role, access, state.role_posits);
+    RolePositIndex::Filer filer(*by_role);
     for (size_t i = 0; i < filed.size(); ++i) {
       if (ordinals[i] == kNoOrdinal) continue;
       for (const AppearanceRef member : filed[i]->appearance_set->members) {
-        by_role->add(member->role->identity, filed[i]->identity);
+        filer.add(member->role->identity, filed[i]->identity);
       }
     }
   }

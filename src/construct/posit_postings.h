@@ -47,6 +47,24 @@ class RolePositIndex {
   void add(Identity role, Identity posit) { by_role_[role].add(posit); }
   size_t size() const { return by_role_.size(); }
 
+  // Files many (Role, Posit) pairs, remembering the last Role's posting between calls.
+  class Filer {
+   public:
+    explicit Filer(RolePositIndex& index) : index_(index) {}
+    void add(Identity role, Identity posit) {
+      if (last_ == nullptr || role != last_role_) {
+        last_role_ = role;
+        last_ = &index_.by_role_[role];
+      }
+      last_->add(posit);
+    }
+
+   private:
+    RolePositIndex& index_;
+    Identity last_role_ = 0;
+    IdentitySet* last_ = nullptr;
+  };
+
  private:
   std::unordered_map<Identity, IdentitySet> by_role_;
 };
