@@ -41,16 +41,8 @@ class SipHasher {
     for (size_t i = 0; i < n; ++i) tail_ |= uint64_t(p[i]) << (8 * tail_len_++);
   }
 
-  void write_u8(uint8_t byte) {
-    char c = static_cast<char>(byte);
-    write(std::string_view(&c, 1));
-  }
-
-  void write_u32(uint32_t word) {
-    char bytes[4];
-    for (unsigned i = 0; i < 4; ++i) bytes[i] = static_cast<char>(word >> (8 * i));
-    write(std::string_view(bytes, 4));
-  }
+  void write_u8(uint8_t byte) { write_small(byte, 1); }
+  void write_u32(uint32_t word) { write_small(word, 4); }
 
   void write_u64(uint64_t word) {
     if (tail_len_ == 0) {
@@ -73,6 +65,18 @@ class SipHasher {
   }
 
  private:
+  // Appends the `n` (1 to 7) low bytes of `bytes`, little-endian, as write() would.
+  void write_small(uint64_t bytes, unsigned n) {
+    length_ += n;
+    tail_ |= bytes << (8 * tail_len_);
+    tail_len_ += n;
+    if (tail_len_ >= 8) {
+      absorb(tail_);
+      tail_len_ -= 8;
+      tail_ = tail_len_ == 0 ? 0 : bytes >> (8 * (n - tail_len_));
+    }
+  }
+
   static uint64_t rotl(uint64_t x, int b) { return (x << b) | (x >> (64 - b)); }
   void round() {
     v0_ += v1_;

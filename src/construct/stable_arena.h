@@ -54,6 +54,7 @@ class StableArena {
     if (chunk == nullptr) {
       chunk = static_cast<T*>(::operator new(sizeof(T) * (kFirst << c), std::align_val_t(alignof(T))));
       chunks_[c].store(chunk, std::memory_order_release);
+      chunks_used_.store(c + 1, std::memory_order_release);
     }
     T* slot = new (chunk + offset) T(std::forward<Args>(args)...);
     ++size_;
@@ -75,9 +76,8 @@ class StableArena {
   // The ordinal of the record at `p`, or kNoOrdinal when `p` is not a record of this arena.
   uint32_t ordinal_of(const T* p) const {
     const auto address = reinterpret_cast<uintptr_t>(p);
-    for (unsigned c = kChunks; c-- > 0;) {
+    for (unsigned c = chunks_used_.load(std::memory_order_acquire); c-- > 0;) {
       const T* chunk = chunks_[c].load(std::memory_order_acquire);
-      if (chunk == nullptr) continue;
       const auto start = reinterpret_cast<uintptr_t>(chunk);
       if (address >= start && address < start + sizeof(T) * (kFirst << c)) {
         if ((address - start) % sizeof(T) != 0) return kNoOrdinal;
@@ -95,6 +95,7 @@ class StableArena {
   }
 
   std::atomic<T*> chunks_[kChunks] = {};
+  std::atomic<unsigned> chunks_used_{0};
   size_t size_ = 0;
 };
 
