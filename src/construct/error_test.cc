@@ -57,14 +57,5 @@ TEST(EngineError, KindsAndPayloads) {
   EXPECT_TRUE(EngineError::cancelled().message().empty());
 }
 
-TEST(EngineError, ResultCarriesTheError) {
-  auto f = [](bool ok) -> Result<int> {
-    if (!ok) return fail(EngineError::execution("no"));
-    return 5;
-  };
-  EXPECT_EQ(*f(true), 5);
-  EXPECT_EQ(f(false).error().display(), "Execution error: no");
-}
-
 }  // namespace
 }  // namespace brackwater::construct

@@ -37,32 +37,44 @@ std::string open_error(const std::string& path) {
   return r ? std::string("ok") : r.error().display();
 }
 
-TEST(StoreOpen, CreatesANewStore) {
+// A store path "db" inside a fresh temporary directory.
+struct StoreOpen : ::testing::Test {
   TempDir tmp;
-  const std::string path = tmp.sub("a/b/db");
-  auto opened = Store::open(path);
+  const std::string path = tmp.sub("db");
+  const std::string log = path + "/log-0000000000000001.btl";
+
+  // Opens the store and commits the genesis batch; returns the store.
+  std::unique_ptr<Store> open_with_genesis() {
+    auto opened = Store::open(path);
+    EXPECT_TRUE(opened && opened->first->append_batch(testing::genesis_records()));
+    return opened ? std::move(opened->first) : nullptr;
+  }
+};
+using StoreAppend = StoreOpen;
+
+TEST_F(StoreOpen, CreatesANewStoreAndItsParents) {
+  const std::string nested = tmp.sub("a/b/db");
+  auto opened = Store::open(nested);
   ASSERT_TRUE(opened) << opened.error().display();
   auto& [store, replayed] = *opened;
-  EXPECT_EQ(store->directory(), path);
+  EXPECT_EQ(store->directory(), nested);
   EXPECT_EQ(store->committed_length(), 64u);
   EXPECT_EQ(store->batch_count(), 0u);
   EXPECT_EQ(store->next_record_seq(), 1u);
   EXPECT_EQ(store->next_batch_seq(), 1u);
   EXPECT_TRUE(replayed.roles.empty());
   EXPECT_FALSE(replayed.codec_registry_complete);
-  EXPECT_EQ(fsys::file_size(path + "/log-0000000000000001.btl"), 64u);
-  EXPECT_EQ(fsys::file_size(path + "/manifest.bmf"), 95u);
-  EXPECT_TRUE(fsys::exists(path + "/store.lock"));
-  auto manifest = decode_manifest(file_bytes(path + "/manifest.bmf"));
+  EXPECT_EQ(fsys::file_size(nested + "/log-0000000000000001.btl"), 64u);
+  EXPECT_EQ(fsys::file_size(nested + "/manifest.bmf"), 95u);
+  EXPECT_TRUE(fsys::exists(nested + "/store.lock"));
+  auto manifest = decode_manifest(file_bytes(nested + "/manifest.bmf"));
   ASSERT_TRUE(manifest);
   EXPECT_EQ(manifest->committed_length, 64u);
   EXPECT_EQ(manifest->uuid[6] & 0xF0, 0x40);
   EXPECT_EQ(manifest->uuid[8] & 0xC0, 0x80);
 }
 
-TEST(StoreOpen, AppendsAndReplays) {
-  TempDir tmp;
-  const std::string path = tmp.sub("db");
+TEST_F(StoreOpen, AppendsAndReplays) {
   {
     auto opened = Store::open(path);
     ASSERT_TRUE(opened);
@@ -74,7 +86,7 @@ TEST(StoreOpen, AppendsAndReplays) {
     EXPECT_EQ(store->next_record_seq(), 10u);
     EXPECT_EQ(store->next_batch_seq(), 2u);
     EXPECT_EQ(store->batch_count(), 1u);
-    EXPECT_EQ(store->committed_length(), fsys::file_size(path + "/log-0000000000000001.btl"));
+    EXPECT_EQ(store->committed_length(), fsys::file_size(log));
 
     testing::PositFactory posits;
     std::vector<PendingRecord> batch;
@@ -105,9 +117,7 @@ TEST(StoreOpen, AppendsAndReplays) {
   EXPECT_EQ(store->next_batch_seq(), 4u);
 }
 
-TEST(StoreOpen, SecondOpenIsRefusedWhileTheFirstLives) {
-  TempDir tmp;
-  const std::string path = tmp.sub("db");
+TEST_F(StoreOpen, SecondOpenIsRefusedWhileTheFirstLives) {
   auto first = Store::open(path);
   ASSERT_TRUE(first);
   EXPECT_EQ(open_error(path), "Persistence error: store '" + path + "' is already owned: WouldBlock");
@@ -127,16 +137,8 @@ TEST(StoreOpen, SecondOpenIsRefusedWhileTheFirstLives) {
   EXPECT_EQ(open_error(path), "ok");
 }
 
-TEST(StoreOpen, CutsTheLogBackToTheCommittedLength) {
-  TempDir tmp;
-  const std::string path = tmp.sub("db");
-  const std::string log = path + "/log-0000000000000001.btl";
-  uint64_t committed = 0;
-  {
-    auto opened = Store::open(path);
-    ASSERT_TRUE(opened->first->append_batch(testing::genesis_records()));
-    committed = opened->first->committed_length();
-  }
+TEST_F(StoreOpen, CutsTheLogBackToTheCommittedLength) {
+  const uint64_t committed = open_with_genesis()->committed_length();
   B bytes = file_bytes(log);
   B garbage(1000, 0xEE);
   bytes.insert(bytes.end(), garbage.begin(), garbage.end());
@@ -153,14 +155,8 @@ TEST(StoreOpen, CutsTheLogBackToTheCommittedLength) {
   EXPECT_EQ(again->second.roles.size(), 6u);
 }
 
-TEST(StoreOpen, RefusesInconsistentFiles) {
-  TempDir tmp;
-  const std::string path = tmp.sub("db");
-  const std::string log = path + "/log-0000000000000001.btl";
-  {
-    auto opened = Store::open(path);
-    ASSERT_TRUE(opened->first->append_batch(testing::genesis_records()));
-  }
+TEST_F(StoreOpen, RefusesInconsistentFiles) {
+  open_with_genesis();
   const B good_log = file_bytes(log);
   const B good_manifest = file_bytes(path + "/manifest.bmf");
 
@@ -186,9 +182,7 @@ TEST(StoreOpen, RefusesInconsistentFiles) {
   EXPECT_EQ(open_error(path), "ok");
 }
 
-TEST(StoreOpen, RecreatesAStoreWhoseCreationStoppedBeforeItsManifest) {
-  TempDir tmp;
-  const std::string path = tmp.sub("db");
+TEST_F(StoreOpen, RecreatesAStoreWhoseCreationStoppedBeforeItsManifest) {
   for (size_t length : {0, 30, 64}) {
     fsys::remove_all(path);
     fsys::create_directories(path);
@@ -204,8 +198,7 @@ TEST(StoreOpen, RecreatesAStoreWhoseCreationStoppedBeforeItsManifest) {
   }
 }
 
-TEST(StoreOpen, RefusesUnusablePaths) {
-  TempDir tmp;
+TEST_F(StoreOpen, RefusesUnusablePaths) {
   EXPECT_EQ(open_error(tmp.sub("a") + std::string(1, '\0') + "b"),
             "Persistence error: file name contained an unexpected NUL byte");
   write_bytes(tmp.sub("file"), B{1});
@@ -213,9 +206,8 @@ TEST(StoreOpen, RefusesUnusablePaths) {
   EXPECT_EQ(open_error(tmp.sub("file/db")), "Persistence error: Not a directory (os error 20)");
 }
 
-TEST(StoreOpen, EveryDescriptorIsCloseOnExec) {
-  TempDir tmp;
-  auto opened = Store::open(tmp.sub("db"));
+TEST_F(StoreOpen, EveryDescriptorIsCloseOnExec) {
+  auto opened = Store::open(path);
   ASSERT_TRUE(opened);
   int seen = 0;
   for (const auto& entry : fsys::directory_iterator("/proc/self/fd")) {
@@ -229,18 +221,14 @@ TEST(StoreOpen, EveryDescriptorIsCloseOnExec) {
   EXPECT_EQ(seen, 3);  // the directory, the lock file and the log
 }
 
-TEST(StoreAppend, FailClosedRefusesUntilReopened) {
-  TempDir tmp;
-  const std::string path = tmp.sub("db");
-  auto opened = Store::open(path);
-  auto& store = opened->first;
-  ASSERT_TRUE(store->append_batch(testing::genesis_records()));
+TEST_F(StoreAppend, FailClosedRefusesUntilReopened) {
+  auto store = open_with_genesis();
   store->set_fail_closed();
   EXPECT_TRUE(store->fail_closed());
   const uint64_t length = store->committed_length();
   EXPECT_EQ(store->append_batch({testing::role_record(6, "x")}).error().display(),
             "Persistence error: store writer is fail-closed after an earlier uncertain write; reopen the store");
-  EXPECT_EQ(fsys::file_size(path + "/log-0000000000000001.btl"), length);
+  EXPECT_EQ(fsys::file_size(log), length);
   store.reset();
   auto reopened = Store::open(path);
   ASSERT_TRUE(reopened);
@@ -248,11 +236,8 @@ TEST(StoreAppend, FailClosedRefusesUntilReopened) {
   EXPECT_TRUE(reopened->first->append_batch({testing::role_record(6, "x")}));
 }
 
-TEST(StoreAppend, AForkedChildCannotWriteThroughItsParentsStore) {
-  TempDir tmp;
-  auto opened = Store::open(tmp.sub("db"));
-  auto& store = opened->first;
-  ASSERT_TRUE(store->append_batch(testing::genesis_records()));
+TEST_F(StoreAppend, AForkedChildCannotWriteThroughItsParentsStore) {
+  auto store = open_with_genesis();
   pid_t child = fork();
   if (child == 0) {
     auto r = store->append_batch({testing::role_record(6, "child")});

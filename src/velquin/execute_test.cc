@@ -27,6 +27,19 @@ constexpr std::string_view kNowText = "2024-03-01 10:00:05";
 ScriptParameter literal_param(std::string text) { return ScriptParameter{ParameterKind::Literal, std::move(text)}; }
 ScriptParameter time_param(std::string text) { return ScriptParameter{ParameterKind::Time, std::move(text)}; }
 
+ExecuteOptions with_parameters(ScriptParameterMap parameters) {
+  ExecuteOptions options;
+  options.parameters = std::move(parameters);
+  return options;
+}
+
+ExecuteOptions with_timeout(Duration timeout, CancelFlag cancel = nullptr) {
+  ExecuteOptions options;
+  options.timeout = timeout;
+  options.cancel = std::move(cancel);
+  return options;
+}
+
 class ExecuteTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -136,8 +149,7 @@ TEST_F(ExecuteTest, ReusedInsertNameEnumeratesEveryIdentity) {
 
 TEST_F(ExecuteTest, AddPositErrorOrder) {
   ok("add role r;");
-  ExecuteOptions with_v;
-  with_v.parameters = {{"v", literal_param("5")}};
+  const ExecuteOptions with_v = with_parameters({{"v", literal_param("5")}});
   // Value errors fire while walking, before the candidate lists.
   EXPECT_EQ(error("add posit [{(nobody, r)}, $w, @NOW];"), "Invalid parameter: missing parameter '$w'");
   // An unbound recall beats an unknown Role.
@@ -166,10 +178,8 @@ TEST_F(ExecuteTest, NumericValuesAreCutAfterTheirLastDigit) {
 
 TEST_F(ExecuteTest, ThreeNowTexts) {
   ok("add role r;");
-  ExecuteOptions options;
-  options.parameters = {{"lit", literal_param("@NOW")}, {"tm", time_param("NOW")}, {"tq", time_param("@NOW")}};
   ok("add posit [{(+x, r)}, @NOW, @NOW], [{(x, r)}, $lit, $tm], [{(x, r)}, $tm, $tq], [{(x, r)}, $tq, @NOW];",
-     std::move(options));
+     with_parameters({{"lit", literal_param("@NOW")}, {"tm", time_param("NOW")}, {"tq", time_param("@NOW")}}));
   const std::string when(kNowText);
   EXPECT_EQ(posit(8), "{(7, r)} | '" + when + "' | " + when);  // script value: quoted display
   EXPECT_EQ(posit(9), "{(7, r)} | " + when + " | " + when);    // literal parameter "@NOW": display
@@ -194,8 +204,7 @@ TEST_F(ExecuteTest, AndAssertTargetMajorBySourceIdentities) {
 
 TEST_F(ExecuteTest, AndAssertErrorOrder) {
   ok("add role r;");
-  ExecuteOptions with_c;
-  with_c.parameters = {{"c", literal_param("5")}};
+  const ExecuteOptions with_c = with_parameters({{"c", literal_param("5")}});
   // Walk errors (an invalid time) beat an unbound source.
   EXPECT_EQ(error("add posit [{(+x, r)}, 1, @NOW] and assert by nobody with 80% at '2021-13-01';"),
             "Execution error: invalid assertion time '2021-13-01'");
@@ -211,20 +220,11 @@ TEST_F(ExecuteTest, AndAssertErrorOrder) {
   EXPECT_EQ(posit(8), "none");  // nothing of those statements was committed
 }
 
-TEST_F(ExecuteTest, SourceInsertIsDrawnDuringTheWalk) {
-  ok("add role r;");
-  ok("add posit [{(+x, r)}, 1, @NOW] and assert by +s with 10% at @NOW;");
-  EXPECT_EQ(posit(9), "{(7, r)} | 1 | 2024-03-01 10:00:05");
-  EXPECT_EQ(posit(10), "{(9, posit),(8, ascertains)} | 10% | 2024-03-01 10:00:05");
-}
-
 TEST_F(ExecuteTest, ParametersAreCheckedBeforeTheScriptParses) {
-  ExecuteOptions bad;
-  bad.parameters = {{"$x", literal_param("5")}};
-  EXPECT_EQ(error("this does not parse", bad), "Invalid parameter: '$x' is not a valid parameter name");
-  ExecuteOptions bad_token;
-  bad_token.parameters = {{"x", time_param("soon")}};
-  EXPECT_EQ(error("add role r;", bad_token), "Invalid parameter: invalid time parameter 'soon'");
+  EXPECT_EQ(error("this does not parse", with_parameters({{"$x", literal_param("5")}})),
+            "Invalid parameter: '$x' is not a valid parameter name");
+  EXPECT_EQ(error("add role r;", with_parameters({{"x", time_param("soon")}})),
+            "Invalid parameter: invalid time parameter 'soon'");
   EXPECT_EQ(role_id("r"), 0u);
 }
 
@@ -246,38 +246,25 @@ TEST_F(ExecuteTest, SearchStatementsAreNotAvailableYet) {
 }
 
 TEST_F(ExecuteTest, StopChecks) {
-  ExecuteOptions too_large;
-  too_large.timeout = Duration{UINT64_MAX, 999'999'999};
-  EXPECT_EQ(error("", too_large), "Execution error: execution timeout is too large");
-
-  ExecuteOptions zero;
-  zero.timeout = Duration{0, 0};
-  EXPECT_EQ(error_kind("", zero), ErrorKind::TimedOut);  // the check after the lock
-
-  ExecuteOptions cancelled;
-  cancelled.cancel = make_cancel_flag();
-  cancelled.cancel->store(true);
-  cancelled.timeout = Duration{0, 0};
-  EXPECT_EQ(error_kind("add role r;", cancelled), ErrorKind::Cancelled);  // cancel before deadline
+  EXPECT_EQ(error("", with_timeout(Duration{UINT64_MAX, 999'999'999})),
+            "Execution error: execution timeout is too large");
+  EXPECT_EQ(error_kind("", with_timeout(Duration{0, 0})), ErrorKind::TimedOut);  // the check after the lock
+  CancelFlag cancel = make_cancel_flag();
+  cancel->store(true);
+  EXPECT_EQ(error_kind("add role r;", with_timeout(Duration{0, 0}, cancel)), ErrorKind::Cancelled);  // cancel first
   EXPECT_EQ(role_id("r"), 0u);
-
-  ExecuteOptions roomy;
-  roomy.timeout = Duration{3600, 0};
-  ok("add role r;", std::move(roomy));
+  ok("add role r;", with_timeout(Duration{3600, 0}));
 }
 
 TEST_F(ExecuteTest, WaitingForTheLockHonoursCancelAndDeadline) {
   auto held = engine->database_lock().lock();
   ASSERT_TRUE(held);
 
-  ExecuteOptions with_deadline;
-  with_deadline.timeout = Duration{0, 20'000'000};
-  EXPECT_EQ(error_kind("add role r;", with_deadline), ErrorKind::TimedOut);
+  EXPECT_EQ(error_kind("add role r;", with_timeout(Duration{0, 20'000'000})), ErrorKind::TimedOut);
 
   ExecuteOptions with_cancel;
   with_cancel.cancel = make_cancel_flag();
-  CancelFlag flag = with_cancel.cancel;
-  std::thread canceller([flag] {
+  std::thread canceller([flag = with_cancel.cancel] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     flag->store(true);
   });

@@ -108,9 +108,5 @@ TEST(ParameterMap, NameCheckedBeforeToken) {
   EXPECT_TRUE(ok->find(std::string_view("t"))->second.is_time());
 }
 
-TEST(ParameterErrors, LiteralNotTime) {
-  EXPECT_EQ(err_literal_not_time_parameter("$v").display(), "Invalid parameter: $v is a literal parameter, not a time parameter");
-}
-
 }  // namespace
 }  // namespace brackwater::velquin

@@ -110,14 +110,8 @@ TEST(ParserFuzz, EveryStartRule) {
     for (size_t r = 0; r < kRuleCount; ++r) check_parse(static_cast<Rule>(r), text);
   }
   for (const auto& seed : kSeeds) {
+    EXPECT_TRUE(VelquinParser::parse(Rule::velquin, seed).has_value()) << seed;  // the mutations start valid
     for (size_t r = 0; r < kRuleCount; ++r) check_parse(static_cast<Rule>(r), seed);
-  }
-}
-
-TEST(ParserFuzz, SeedsParse) {
-  for (const auto& seed : kSeeds) {
-    auto result = VelquinParser::parse(Rule::velquin, seed);
-    EXPECT_TRUE(result.has_value()) << (result ? "" : parse_message(result.error()));
   }
 }
 
