@@ -118,8 +118,7 @@ TEST(Records, PositRecordOrder) {
   const Posit text_xy{19, &s, {"xy", LiteralKind::String}, TimeValue::of_year(2000)};
   EXPECT_TRUE(posit_record_less(first_eot, text_x, 5, first_eot, text_xy, 5));
   // Last resorts: second identity, then first identity; irreflexive.
-  EXPECT_TRUE(posit_record_less(first_eot, text_xy, 5, first_eot, target, 5) ==
-              false);  // text decides before identity
+  EXPECT_FALSE(posit_record_less(first_eot, text_xy, 5, first_eot, target, 5));  // text decides before identity
   const Posit twin{23, &s, {"x", LiteralKind::String}, TimeValue::of_year(2000)};
   EXPECT_TRUE(posit_record_less(first_eot, target, 5, first_eot, twin, 5));
   const Posit later_first{32, &s, {"50%", LiteralKind::Certainty}, TimeValue::eot()};
