@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "construct/dense_id_map.h"
 #include "construct/flat_table.h"
 #include "construct/ref_list.h"
 
@@ -26,24 +25,6 @@ TEST(FlatTable, FindsEveryEntryAcrossGrowthAndCollisions) {
   uint64_t sum = 0;
   table.for_each([&sum](uint64_t e) { sum += e; });
   EXPECT_EQ(sum, 4999u * 5000u / 2);
-}
-
-TEST(DenseIdMap, DenseAndFarIdentitiesInAscendingOrder) {
-  int values[4] = {0, 1, 2, 3};
-  DenseIdMap<const int*> map;
-  const uint64_t far = uint64_t(1) << 62;
-  map.slot(far) = &values[3];   // far beyond the count: sparse
-  map.slot(5) = &values[1];
-  map.slot(70000) = &values[2];  // within the dense slack
-  map.slot(2) = &values[0];
-  map.slot(5) = &values[1];      // replacing keeps the count
-  EXPECT_EQ(map.size(), 4u);
-  EXPECT_EQ(*map.find(far), &values[3]);
-  EXPECT_EQ(map.find(3), nullptr);
-  EXPECT_EQ(map.find(far + 1), nullptr);
-  std::vector<Identity> order;
-  map.for_each([&order](Identity id, const int*) { order.push_back(id); });
-  EXPECT_EQ(order, (std::vector<Identity>{2, 5, 70000, far}));
 }
 
 TEST(CompactLists, RefListAndPostingGrowFromOneInlineItem) {

@@ -12,6 +12,7 @@
 #include <span>
 #include <vector>
 
+#include "construct/identity.h"
 #include "construct/identity_set.h"
 
 namespace brackwater::construct {
