@@ -96,6 +96,20 @@ bool posit_record_less(const Posit& first_a, const Posit& second_a, uint64_t key
   return first_a.identity < first_b.identity;
 }
 
+namespace {
+
+// The member count, then each member's Thing and Role identity in stored order.
+template <class Hasher>
+void hash_members(Hasher& h, const AppearanceSet& set) {
+  h.write_u64(set.members.size());
+  for (const AppearanceRef m : set.members) {
+    h.write_u64(m->thing);
+    h.write_u64(m->role->identity);
+  }
+}
+
+}  // namespace
+
 uint64_t role_name_hash(std::string_view nfc_name) {
   SeaHasher h;
   h.write(nfc_name);
@@ -112,22 +126,13 @@ uint64_t appearance_hash(const Appearance& appearance) {
 
 uint64_t appearance_set_hash(const AppearanceSet& set) {
   SeaHasher h;
-  h.write_u64(set.members.size());
-  for (const AppearanceRef m : set.members) {
-    h.write_u64(m->thing);
-    h.write_u64(m->role->identity);
-  }
+  hash_members(h, set);
   return h.finish();
 }
 
 uint64_t posit_key_hash(const Posit& posit) {
   KeyedHasher h;
-  const AppearanceSet& set = *posit.appearance_set;
-  h.write_u64(set.members.size());
-  for (const AppearanceRef m : set.members) {
-    h.write_u64(m->thing);
-    h.write_u64(m->role->identity);
-  }
+  hash_members(h, *posit.appearance_set);
   h.write(posit.value.text);
   h.write_u8(0xFF);
   hash_time_value(h, posit.appearance_time);

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "construct/word_stream.h"
+
 namespace brackwater::construct {
 
 inline constexpr uint64_t kSeaHashSeeds[4] = {0x16f11fe89b0d677cULL, 0xb480a793d8e6c86cULL,
@@ -21,27 +23,26 @@ constexpr uint64_t seahash_diffuse(uint64_t x) {
   return x;
 }
 
-class SeaHasher {
+class SeaHasher : public WordStream<SeaHasher> {
  public:
   SeaHasher() = default;
   SeaHasher(uint64_t a, uint64_t b, uint64_t c, uint64_t d) : lanes_{a, b, c, d} {}
 
-  void write(std::string_view bytes);
-  void write_u8(uint8_t byte);
-  void write_u64(uint64_t word);
-  uint64_t finish() const;
+  uint64_t finish() const {
+    uint64_t lanes[4] = {lanes_[0], lanes_[1], lanes_[2], lanes_[3]};
+    if (tail_len() != 0) lanes[lane_] = seahash_diffuse(lanes[lane_] ^ tail());
+    return seahash_diffuse(lanes[0] ^ lanes[1] ^ lanes[2] ^ lanes[3] ^ length());
+  }
 
  private:
-  void push(uint64_t word) {
+  friend class WordStream<SeaHasher>;
+  void absorb(uint64_t word) {
     lanes_[lane_] = seahash_diffuse(lanes_[lane_] ^ word);
     lane_ = (lane_ + 1) & 3;
   }
 
   uint64_t lanes_[4] = {kSeaHashSeeds[0], kSeaHashSeeds[1], kSeaHashSeeds[2], kSeaHashSeeds[3]};
-  uint64_t tail_ = 0;       // bytes of the current partial word, little-endian
-  unsigned tail_len_ = 0;   // 0..7
-  unsigned lane_ = 0;       // the lane the next full word goes into
-  uint64_t written_ = 0;    // total bytes fed
+  unsigned lane_ = 0;  // the lane the next full word goes into
 };
 
 // One-shot SeaHash of `bytes` under the default seeds.
