@@ -13,12 +13,10 @@
 #include <string_view>
 
 #include "construct/records.h"
-#include "construct/seahash.h"
 
 namespace brackwater::construct {
 
 uint64_t role_name_hash(std::string_view nfc_name);
-inline uint64_t identity_hash(Identity id) { return seahash_u64(id); }
 uint64_t appearance_hash(const Appearance& appearance);
 uint64_t appearance_set_hash(const AppearanceSet& set);
 uint64_t posit_key_hash(const Posit& posit);

@@ -6,6 +6,7 @@
 
 #include "construct/keyed_hash.h"
 #include "construct/record_keys.h"
+#include "construct/seahash.h"
 
 namespace brackwater::construct {
 

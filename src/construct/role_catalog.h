@@ -32,11 +32,6 @@ class RoleCatalog {
   // Every Role, in ascending identity order.
   std::vector<RoleRef> roles_by_identity() const;
 
-  template <class F>
-  void for_each_by_name(F&& f) const {
-    for (const auto& [name, role] : by_name_) f(std::string_view(name), role);
-  }
-
  private:
   struct NameHash {
     using is_transparent = void;
