@@ -49,6 +49,10 @@ std::string first_text(std::string_view script, Rule rule) {
   return first_text(*result, rule);
 }
 
+// The tree of the pattern [*, *, *] inside its posit_search.
+#define STARS \
+  "appearance_set_search(wildcard\"*\") appearing_value_search(wildcard\"*\") appearance_time_search(wildcard\"*\")"
+
 struct TreeCase {
   Rule rule;
   std::string_view text;
@@ -220,8 +224,7 @@ TEST(Parser, AddStatements) {
 TEST(Parser, SearchClauses) {
   const TreeCase cases[] = {
       {Rule::search, "search [*, *, *];",
-       "search(search_clause(posit_search(appearance_set_search(wildcard\"*\") "
-       "appearing_value_search(wildcard\"*\") appearance_time_search(wildcard\"*\"))))"},
+       "search(search_clause(posit_search(" STARS ")))"},
       {Rule::velquin, "search;", "ERR 6"},
       {Rule::velquin, "search [*, *, *] not exists {};", "ERR 29"},
       {Rule::velquin, "search [*, *, *],, [*, *, *];", "ERR 17"},
@@ -289,18 +292,13 @@ TEST(Parser, PositPatterns) {
       {Rule::posit_search, "[*, 'word', *]", "ERR"},
       {Rule::posit_search, "[*, *, 42]", "ERR"},
       {Rule::posit_search, "[*, *, *] as of ?t",
-       "posit_search(appearance_set_search(wildcard\"*\") appearing_value_search(wildcard\"*\") "
-       "appearance_time_search(wildcard\"*\") as_of_clause(query_variable\"?t\"))"},
-      {Rule::posit_search, "[*, *, *] AS OF @NOW",
-       "posit_search(appearance_set_search(wildcard\"*\") appearing_value_search(wildcard\"*\") "
-       "appearance_time_search(wildcard\"*\"))"},
+       "posit_search(" STARS " as_of_clause(query_variable\"?t\"))"},
+      {Rule::posit_search, "[*, *, *] AS OF @NOW", "posit_search(" STARS ")"},
       {Rule::posit_search, "[*, *, *] IN EFFECT @NOW, ?t",
-       "posit_search(appearance_set_search(wildcard\"*\") appearing_value_search(wildcard\"*\") "
-       "appearance_time_search(wildcard\"*\") in_effect_clause(effect_cut_operand(constant\"@NOW\") "
+       "posit_search(" STARS " in_effect_clause(effect_cut_operand(constant\"@NOW\") "
        "effect_cut_operand(query_variable\"?t\")))"},
       {Rule::posit_search, "[*, *, *] via ?a = [{(*, posit), (?s, ascertains)}, ?c, ?w]",
-       "posit_search(appearance_set_search(wildcard\"*\") appearing_value_search(wildcard\"*\") "
-       "appearance_time_search(wildcard\"*\") via_clause(via_posit(posit_binding(query_variable\"?a\") "
+       "posit_search(" STARS " via_clause(via_posit(posit_binding(query_variable\"?a\") "
        "appearance_set_search(appearance_list(appearance_search(wildcard\"*\" role(bare_role\"posit\")) "
        "appearance_search(query_variable\"?s\" role(bare_role\"ascertains\")))) "
        "appearing_value_search(query_variable\"?c\") appearance_time_search(query_variable\"?w\"))))"},
@@ -340,19 +338,13 @@ TEST(Parser, KeywordCaseAndSpacing) {
       {Rule::velquin, "search [*, *, *] not\texists {[*, *, *]};", "ERR 17"},
       {Rule::velquin, "search [*, *, *] or add  posit [{(+p, r)}, 1, @NOW];", "ERR 17"},
       {Rule::velquin, "search [*, *, *] where ?a = 1 and ?b = 2;",
-       "search(search_clause(posit_search(appearance_set_search(wildcard\"*\") appearing_value_search(wildcard\"*\") "
-       "appearance_time_search(wildcard\"*\"))) where_clause(condition(variable_reference(query_variable\"?a\") "
+       "search(search_clause(posit_search(" STARS ")) where_clause(condition(variable_reference(query_variable\"?a\") "
        "comparator\"=\" rhs_value(int\"1 \")) condition(variable_reference(query_variable\"?b\") comparator\"=\" "
        "rhs_value(int\"2\")))) EOI\"\""},
       {Rule::velquin, "search [*, *, *] where ?a = 1 And ?b = 2;", "ERR"},
-      {Rule::posit_search, "[*, *, *] As of @NOW", "posit_search(appearance_set_search(wildcard\"*\") "
-                                                   "appearing_value_search(wildcard\"*\") "
-                                                   "appearance_time_search(wildcard\"*\"))"},
+      {Rule::posit_search, "[*, *, *] As of @NOW", "posit_search(" STARS ")"},
       {Rule::posit_search, "LATEST[*, *, *] VIA [*, *, *]",
-       "posit_search(latest_marker\"LATEST\" appearance_set_search(wildcard\"*\") "
-       "appearing_value_search(wildcard\"*\") appearance_time_search(wildcard\"*\") "
-       "via_clause(via_posit(appearance_set_search(wildcard\"*\") appearing_value_search(wildcard\"*\") "
-       "appearance_time_search(wildcard\"*\"))))"},
+       "posit_search(latest_marker\"LATEST\" " STARS " via_clause(via_posit(" STARS ")))"},
       {Rule::direction, "DeSc", "direction\"DeSc\""},
   };
   check(cases);
