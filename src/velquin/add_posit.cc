@@ -172,9 +172,11 @@ Result<void> AddPositRun::run(NodeView statement) {
 Result<void> AddPositRun::bind_ranges(const std::vector<BindingRange>& ranges,
                                       const std::vector<construct::PositRef>& posits) {
   for (const BindingRange& range : ranges) {
+    // The name is bound even when its clause queued nothing: it then holds an empty value.
+    ResultBinding& binding = variables_.entry(range.name);
     for (uint64_t i = range.start; i < range.end; ++i) {
       if (i >= posits.size()) return fail(EngineError::internal("validated posit binding is out of range"));
-      bind_identity(variables_, range.name, posits[i]->identity);
+      binding.insert(posits[i]->identity);
     }
   }
   return {};
