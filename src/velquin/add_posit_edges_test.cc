@@ -2,11 +2,10 @@
 // variables in one Appearance set, propositions met twice, parameters and constants as values.
 #include <gtest/gtest.h>
 
-#include "construct/engine_state.h"
-#include "construct/posit_index.h"
 #include "velquin/add_posit.h"
 #include "velquin/execute.h"
 #include "velquin/parser.h"
+#include "velquin/script_test_util.h"
 
 namespace brackwater::velquin {
 namespace {
@@ -31,14 +30,7 @@ class ScriptEdgeTest : public ::testing::Test {
     return r ? std::string("ok") : r.error().display();
   }
 
-  std::string posit(Identity id) {
-    auto registry = engine->state().components.lock();
-    if (!registry) return "poisoned";
-    construct::PositRef p = construct::posit_by_identity(**registry, id);
-    if (p == nullptr) return "none";
-    return construct::format_appearance_set(*p->appearance_set) + " | " + p->value.text + " | " +
-           p->appearance_time.display();
-  }
+  std::string posit(Identity id) { return testing::describe_posit(*engine, id); }
 
   Identity next_identity() { return *engine->draw_identity(); }
 

@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "construct/engine_state.h"
-#include "construct/posit_index.h"
+#include "velquin/script_test_util.h"
+
 
 namespace brackwater::velquin {
 namespace {
@@ -77,14 +77,7 @@ class ExecuteTest : public ::testing::Test {
   }
 
   // "{(8, r)} | 1 | 2024-03-01 10:00:05", or "none".
-  std::string posit(Identity id) {
-    auto registry = engine->state().components.lock();
-    if (!registry) return "poisoned";
-    construct::PositRef p = construct::posit_by_identity(**registry, id);
-    if (p == nullptr) return "none";
-    return construct::format_appearance_set(*p->appearance_set) + " | " + p->value.text + " | " +
-           p->appearance_time.display();
-  }
+  std::string posit(Identity id) { return testing::describe_posit(*engine, id); }
 
   // Draws (and so uses up) the next identity: shows how many a script drew.
   Identity next_identity() { return *engine->draw_identity(); }
