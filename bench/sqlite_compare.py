@@ -1,0 +1,371 @@
+"""Brackwater beside SQLite on the same writes, measured from Python.
+
+Both engines get the same posits: posit i has one Thing (new, in the Role "name"), the integer value i
+and the appearance time '2020-01-01'. Brackwater runs one `add posit` script per batch through
+`execute_json`; SQLite runs prepared statements through `executemany` inside one transaction per
+batch, against a schema that mirrors the posit model:
+
+  roles            id, name UNIQUE
+  things           id
+  appearance_sets  id, members UNIQUE            (canonical member text, as the engine interns sets)
+  appearances      (set_id, role_id) primary key, thing_id indexed   (Role and Thing postings)
+  posits           id, set_id, value, kind, time, UNIQUE(set_id, value, time)   (posit identity)
+
+Every SQLite insert is INSERT OR IGNORE, resolving the set by its unique members text, so a batch
+that repeats stored posits stores nothing new, as `add posit` does.
+
+Workloads (figures are medians of --runs runs after one untimed warm-up; each run starts afresh):
+  1. bulk: --posits posits in one statement / one transaction, in memory and on disk;
+  2. small durable commits: --commits scripts / transactions of one posit each, on disk;
+  3. re-adding the --posits stored posits (nothing new is stored). Script variables live for one
+     script and no search statement exists yet to find stored Things, so Brackwater re-adds in a
+     second statement of the script that added them: its figure is time(add; re-add) - time(add);
+  4. reopening the --posits database: open, then one trivial statement that reads the schema.
+
+SQLite on disk runs twice: journal_mode=WAL and the default rollback journal (DELETE), both with
+synchronous=FULL; ":memory:" stands beside Brackwater's memory database.
+
+Run after `make install`: python3 bench/sqlite_compare.py [--posits N] [--commits N] [--runs N]
+[--dir PATH]   (--dir picks the file system for the on-disk databases; default: a temporary one)
+"""
+
+import argparse
+import os
+import shutil
+import sqlite3
+import statistics
+import tempfile
+import time
+
+import brackwater
+
+TIME = "2020-01-01"
+SCHEMA = """
+CREATE TABLE roles (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);
+CREATE TABLE things (id INTEGER PRIMARY KEY);
+CREATE TABLE appearance_sets (id INTEGER PRIMARY KEY, members TEXT NOT NULL UNIQUE);
+CREATE TABLE appearances (
+    set_id INTEGER NOT NULL REFERENCES appearance_sets(id),
+    role_id INTEGER NOT NULL REFERENCES roles(id),
+    thing_id INTEGER NOT NULL REFERENCES things(id),
+    PRIMARY KEY (set_id, role_id)
+) WITHOUT ROWID;
+CREATE INDEX appearances_by_thing ON appearances(thing_id, role_id);
+CREATE TABLE posits (
+    id INTEGER PRIMARY KEY,
+    set_id INTEGER NOT NULL REFERENCES appearance_sets(id),
+    value TEXT NOT NULL,
+    kind INTEGER NOT NULL,
+    time TEXT NOT NULL,
+    UNIQUE (set_id, value, time)
+);
+INSERT INTO roles(name) VALUES ('name');
+"""
+INSERT_THING = "INSERT OR IGNORE INTO things(id) VALUES (?)"
+INSERT_SET = "INSERT OR IGNORE INTO appearance_sets(members) VALUES (?)"
+INSERT_APPEARANCE = (
+    "INSERT OR IGNORE INTO appearances(set_id, role_id, thing_id) "
+    "SELECT s.id, r.id, ? FROM appearance_sets s, roles r WHERE s.members = ? AND r.name = 'name'"
+)
+INSERT_POSIT = (
+    "INSERT OR IGNORE INTO posits(set_id, value, kind, time) "
+    "SELECT id, ?, 2, ? FROM appearance_sets WHERE members = ?"
+)
+TRIVIAL_SQL = "SELECT id FROM roles WHERE name = 'name'"
+TRIVIAL_SCRIPT = "add role name;"
+
+SQLITE_DISK_MODES = (("sqlite WAL", "WAL"), ("sqlite rollback", "DELETE"))
+
+
+# ---------------------------------------------------------------- data, one shape for both engines
+
+
+def thing_id(i):
+    return i + 1
+
+
+def sqlite_rows(first, count):
+    """The executemany parameter lists for posits first .. first+count-1."""
+    things, sets, appearances, posits = [], [], [], []
+    for i in range(first, first + count):
+        thing = thing_id(i)
+        members = f"name:{thing}"
+        things.append((thing,))
+        sets.append((members,))
+        appearances.append((thing, members))
+        posits.append((str(i), TIME, members))
+    return things, sets, appearances, posits
+
+
+def velquin_add(first, count, insert=True):
+    """One `add posit` statement; insert=False recalls the Things an earlier statement bound."""
+    sigil = "+" if insert else ""
+    items = ", ".join(f"[{{({sigil}t{i}, name)}}, {i}, '{TIME}']" for i in range(first, first + count))
+    return f"add posit {items};"
+
+
+# ---------------------------------------------------------------- opening
+
+
+def sqlite_connect(path, mode):
+    connection = sqlite3.connect(path, isolation_level=None)
+    if mode is not None:
+        connection.execute(f"PRAGMA journal_mode={mode}")
+        connection.execute("PRAGMA synchronous=FULL")
+    return connection
+
+
+def sqlite_create(path, mode):
+    connection = sqlite_connect(path, mode)
+    connection.executescript(SCHEMA)
+    return connection
+
+
+def sqlite_write(connection, rows):
+    things, sets, appearances, posits = rows
+    connection.execute("BEGIN")
+    connection.executemany(INSERT_THING, things)
+    connection.executemany(INSERT_SET, sets)
+    connection.executemany(INSERT_APPEARANCE, appearances)
+    connection.executemany(INSERT_POSIT, posits)
+    connection.execute("COMMIT")
+
+
+def brackwater_create(path):
+    db = brackwater.Database.memory() if path is None else brackwater.Database.open(path)
+    db.execute_json("add role name;")
+    return db
+
+
+def size_of(path):
+    if os.path.isdir(path):
+        return sum(os.path.getsize(os.path.join(path, name)) for name in os.listdir(path))
+    return sum(os.path.getsize(p) for p in (path, path + "-wal", path + "-journal") if os.path.exists(p))
+
+
+def remove(path):
+    if os.path.isdir(path):
+        shutil.rmtree(path)
+    else:
+        for p in (path, path + "-wal", path + "-shm", path + "-journal"):
+            if os.path.exists(p):
+                os.remove(p)
+
+
+def measure(runs, setup, act, teardown):
+    """Median seconds of act(state) over runs fresh states, after one untimed warm-up run."""
+    times = []
+    for run in range(runs + 1):
+        state = setup()
+        start = time.perf_counter()
+        act(state)
+        elapsed = time.perf_counter() - start
+        teardown(state)
+        if run:
+            times.append(elapsed)
+    return statistics.median(times)
+
+
+def close(handle):
+    handle.close()
+
+
+# ---------------------------------------------------------------- report
+
+
+def duration(seconds):
+    return f"{seconds * 1e3:9.1f} ms" if seconds >= 1e-3 else f"{seconds * 1e6:9.1f} us"
+
+
+class Report:
+    """Collects one figure per (workload, engine), prints each as it comes and a table at the end."""
+
+    def __init__(self):
+        self.rows = []
+
+    def add(self, workload, engine, seconds, count, unit, note=""):
+        self.rows.append((workload, engine, seconds, count, unit, note))
+        print(f"  {workload:<34} {engine:<18} {duration(seconds)}", flush=True)
+
+    def table(self):
+        print()
+        header = (f"{'workload':<34} {'engine':<18} {'median':>12} {'per item':>16} {'items/s':>11} "
+                  f"{'vs brackwater':>14}  note")
+        print(header)
+        print("-" * len(header))
+        baseline = {}
+        last = None
+        for workload, engine, seconds, count, unit, note in self.rows:
+            if engine.startswith("brackwater"):
+                baseline[workload] = seconds
+            base = baseline.get(workload)
+            ratio = (f"{seconds / base:.2f}x" if seconds >= base / 10 else f"{seconds / base:.2g}x") if base else ""
+            per = f"{seconds / count * 1e6:.2f} us/{unit}" if count > 1 else ""
+            rate = f"{count / seconds:,.0f}" if count > 1 else ""
+            print(f"{workload if workload != last else '':<34} {engine:<18} {duration(seconds):>12} {per:>16} "
+                  f"{rate:>11} {ratio:>14}  {note}".rstrip())
+            last = workload
+        print("\nvs brackwater: the engine's time over Brackwater's on the same workload "
+              "(above 1x: Brackwater is faster).")
+
+
+def mib(size):
+    return f"{size / 2**20:.1f} MiB on disk"
+
+
+# ---------------------------------------------------------------- workloads
+
+
+def brackwater_fresh(path):
+    """setup for measure(): a new Brackwater database holding the Role, in memory when path is None."""
+    def setup():
+        if path is not None:
+            remove(path)
+        return brackwater_create(path)
+    return setup
+
+
+def sqlite_fresh(path, mode, rows=None):
+    """setup for measure(): a new SQLite database with the schema, and rows written when given."""
+    def setup():
+        if path != ":memory:":
+            remove(path)
+        connection = sqlite_create(path, mode)
+        if rows is not None:
+            sqlite_write(connection, rows)
+        return connection
+    return setup
+
+
+def sqlite_places(directory, name):
+    """(engine, file, journal mode) of each on-disk SQLite configuration."""
+    return [(engine, os.path.join(directory, f"{name}-{mode}.db"), mode) for engine, mode in SQLITE_DISK_MODES]
+
+
+def bench_bulk(report, args, directory, rows, script):
+    n = args.posits
+    add = lambda db: db.execute_json(script)
+    write = lambda connection: sqlite_write(connection, rows)
+    work = f"bulk {n:,}, memory"
+    report.add(work, "brackwater memory", measure(args.runs, brackwater_fresh(None), add, close), n, "posit")
+    report.add(work, "sqlite :memory:", measure(args.runs, sqlite_fresh(":memory:", None), write, close), n, "posit")
+
+    work = f"bulk {n:,}, disk"
+    path = os.path.join(directory, "bulk")
+    seconds = measure(args.runs, brackwater_fresh(path), add, close)
+    report.add(work, "brackwater store", seconds, n, "posit", mib(size_of(path)))
+    remove(path)
+    for engine, file, mode in sqlite_places(directory, "bulk"):
+        seconds = measure(args.runs, sqlite_fresh(file, mode), write, close)
+        report.add(work, engine, seconds, n, "posit", mib(size_of(file)))
+        remove(file)
+
+
+def bench_small_commits(report, args, directory):
+    n = args.commits
+    work = f"{n:,} one-posit commits, disk"
+    scripts = [velquin_add(i, 1) for i in range(n)]
+    path = os.path.join(directory, "small")
+
+    def commit_each(db):
+        for script in scripts:
+            db.execute_json(script)
+
+    report.add(work, "brackwater store", measure(args.runs, brackwater_fresh(path), commit_each, close), n, "commit")
+    remove(path)
+    batches = [sqlite_rows(i, 1) for i in range(n)]
+
+    def write_each(connection):
+        for rows in batches:
+            sqlite_write(connection, rows)
+
+    for engine, file, mode in sqlite_places(directory, "small"):
+        report.add(work, engine, measure(args.runs, sqlite_fresh(file, mode), write_each, close), n, "commit")
+        remove(file)
+
+
+def bench_readd(report, args, directory, rows, script, readd_script):
+    n = args.posits
+    both = script + "\n" + readd_script
+    note = "second statement of the adding script"
+
+    def write_again(connection):
+        sqlite_write(connection, rows)
+
+    def check_and_close(connection):
+        stored = connection.execute("SELECT count(*) FROM posits").fetchone()[0]
+        assert stored == n, f"{stored} posits stored after re-adding {n}"
+        connection.close()
+
+    for where, path in (("memory", None), ("disk", os.path.join(directory, "readd"))):
+        work = f"re-add {n:,} stored, {where}"
+        adds = measure(args.runs, brackwater_fresh(path), lambda db: db.execute_json(script), close)
+        totals = measure(args.runs, brackwater_fresh(path), lambda db: db.execute_json(both), close)
+        engine = "brackwater memory" if path is None else "brackwater store"
+        report.add(work, engine, max(totals - adds, 1e-9), n, "posit", note)
+        if path is None:
+            places = [("sqlite :memory:", ":memory:", None)]
+        else:
+            remove(path)
+            places = sqlite_places(directory, "readd")
+        for engine, file, mode in places:
+            report.add(work, engine, measure(args.runs, sqlite_fresh(file, mode, rows), write_again, check_and_close),
+                       n, "posit")
+            if mode is not None:
+                remove(file)
+
+
+def bench_reopen(report, args, directory, rows, script):
+    work = f"reopen {args.posits:,}-posit database"
+    path = os.path.join(directory, "reopen")
+    remove(path)
+    db = brackwater_create(path)
+    db.execute_json(script)
+    db.close()
+    holder = []
+
+    def open_brackwater(_):
+        holder.append(brackwater.Database.open(path))
+        holder[-1].execute_json(TRIVIAL_SCRIPT)
+
+    seconds = measure(args.runs, lambda: None, open_brackwater, lambda _: holder.pop().close())
+    report.add(work, "brackwater store", seconds, 1, "open", mib(size_of(path)))
+    remove(path)
+    for engine, file, mode in sqlite_places(directory, "reopen"):
+        sqlite_fresh(file, mode, rows)().close()
+
+        def open_sqlite(_):
+            holder.append(sqlite_connect(file, mode))
+            holder[-1].execute(TRIVIAL_SQL).fetchone()
+
+        seconds = measure(args.runs, lambda: None, open_sqlite, lambda _: holder.pop().close())
+        report.add(work, engine, seconds, 1, "open", mib(size_of(file)))
+        remove(file)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--posits", type=int, default=100_000, help="posits of the bulk, re-add and reopen workloads")
+    parser.add_argument("--commits", type=int, default=2_000, help="one-posit commits of the small-commit workload")
+    parser.add_argument("--runs", type=int, default=3, help="runs per figure; the median is reported")
+    parser.add_argument("--dir", default=None, help="directory for the on-disk databases")
+    args = parser.parse_args()
+    if args.posits < 1 or args.commits < 1 or args.runs < 1:
+        parser.error("--posits, --commits and --runs must be at least 1")
+
+    print(f"brackwater {brackwater.ENGINE_PACKAGE_VERSION}, SQLite {sqlite3.sqlite_version}; "
+          f"{args.posits:,} posits, {args.commits:,} commits, median of {args.runs} run(s)", flush=True)
+    rows = sqlite_rows(0, args.posits)
+    script = velquin_add(0, args.posits)
+    readd_script = velquin_add(0, args.posits, insert=False)
+    report = Report()
+    with tempfile.TemporaryDirectory(prefix="sqlite-compare-", dir=args.dir) as directory:
+        bench_bulk(report, args, directory, rows, script)
+        bench_small_commits(report, args, directory)
+        bench_readd(report, args, directory, rows, script, readd_script)
+        bench_reopen(report, args, directory, rows, script)
+    report.table()
+
+
+if __name__ == "__main__":
+    main()
