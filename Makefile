@@ -25,6 +25,7 @@ deps-deb:
 
 deps-py:
 	@$(PYTHON) -c "import scikit_build_core, pytest" 2>/dev/null || $(PYTHON) -m pip install -q $(PY_PACKAGES)
+	@cmake -P cmake/require_version.cmake 2>/dev/null || $(PYTHON) -m pip install -q "cmake>=3.26"
 
 cpp: setup
 	cmake -S . -B build/cpp -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRACKWATER_WERROR=$(WERROR) -DBRACKWATER_PYTHON=OFF >/dev/null
