@@ -77,6 +77,11 @@ class PropositionLog {
  public:
   PropositionLog(const std::vector<ReplayedPosit>& posits, uint64_t key) : posits_(posits), key_(key) {}
 
+  void reserve(size_t n) {
+    entries_.reserve(n);
+    sequences_.reserve(n);
+  }
+
   void add(size_t index, uint64_t sequence) {
     entries_.push_back(Entry{hash(posits_[index]), index});
     sequences_.push_back(sequence);
@@ -152,6 +157,7 @@ class Replayer {
 
   // Replays the log; a repeated proposition among the applied Posits is the first failure.
   Result<ReplayedLog> run(Fs& fs, Fd log, uint64_t committed) {
+    committed_ = committed;
     auto result = scan(fs, log, committed);
     if (auto duplicate = propositions_.first_duplicate()) {
       return fail(record_error(*duplicate, "duplicate Posit proposition"));
@@ -239,10 +245,10 @@ class Replayer {
   Result<void> apply_role(const FrameInfo& f) {
     auto role = decode_role(payload(f));
     if (!role) return fail(std::move(role.error()));
-    if (used_.contains(role->identity) || role_by_name_.contains(role->name)) {
+    if (!identity_unused(role->identity) || role_by_name_.contains(role->name)) {
       return fail(record_error(f.sequence, "duplicate or conflicting Role record"));
     }
-    used_.add(role->identity);
+    mark_used(role->identity);
     role_ids_.add(role->identity);
     role_by_name_.emplace(role->name, out_.roles.size());
     out_.roles.push_back(std::move(*role));
@@ -262,18 +268,61 @@ class Replayer {
   Result<void> apply_posit(const FrameInfo& f) {
     auto posit = decode_posit(payload(f), declared_);
     if (!posit) return fail(record_error(f.sequence, posit.error().display()));
-    if (used_.contains(posit->identity)) return fail(record_error(f.sequence, "duplicate Role or Posit identity"));
+    if (!identity_unused(posit->identity)) {
+      return fail(record_error(f.sequence, "duplicate Role or Posit identity"));
+    }
     for (auto [role, thing] : posit->members) {
       if (!role_ids_.contains(role)) return fail(record_error(f.sequence, "Posit references an unknown Role"));
     }
-    used_.add(posit->identity);
+    mark_used(posit->identity);
+    if (out_.posits.size() == out_.posits.capacity()) grow(f.offset);
     out_.posits.push_back(std::move(*posit));
     propositions_.add(out_.posits.size() - 1, f.sequence);
     applied_any_ = true;
     return {};
   }
 
+  // Identities usually arrive in ascending order: one above every identity seen so far cannot be
+  // taken, and is queued for the bitmap instead of probing it. Any other identity flushes the queue
+  // first and is then looked up.
+  bool identity_unused(Identity id) {
+    if (id > max_id_) {
+      max_id_ = id;
+      return true;
+    }
+    flush_ids();
+    return !used_.contains(id);
+  }
+
+  void mark_used(Identity id) {
+    fresh_ids_.push_back(id);
+    if (fresh_ids_.size() >= 65536) flush_ids();
+  }
+
+  void flush_ids() {
+    if (fresh_ids_.empty()) return;
+    used_.addMany(fresh_ids_.size(), fresh_ids_.data());
+    fresh_ids_.clear();
+  }
+
+  // Grows the Posit list to the count the rest of the log is likely to hold at the density read so
+  // far (bounded by the log size), so that a large log is not moved over and over while it loads.
+  void grow(uint64_t offset) {
+    const size_t size = out_.posits.size();
+    size_t target = size + size / 2 + 16;
+    const uint64_t read = offset > 64 ? offset - 64 : 0;
+    if (size >= 64 && read > 0 && committed_ > offset) {
+      const double projected = double(size) * double(committed_ - 64) / double(read) * 1.02 + 16;
+      if (projected > double(target)) target = static_cast<size_t>(projected);
+    }
+    out_.posits.reserve(target);
+    propositions_.reserve(target);
+  }
+
   ReplayedLog out_;
+  uint64_t committed_ = 0;
+  Identity max_id_ = 0;             // largest Role or Posit identity applied
+  std::vector<Identity> fresh_ids_;  // applied identities not yet in `used_`, ascending
   std::vector<uint8_t> arena_;     // payloads of the open batch
   std::vector<FrameInfo> pending_;  // records of the open batch
   CodecSet declared_ = 0;

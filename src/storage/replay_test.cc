@@ -6,6 +6,7 @@
 #include "storage/mem_fs_test_util.h"
 #include "storage/record_codec.h"
 #include "storage/store_test_util.h"
+#include "storage/text.h"
 
 namespace brackwater::storage {
 namespace {
@@ -155,6 +156,43 @@ TEST(Replay, BatchAndSequenceChecks) {
     log.commit();
     EXPECT_EQ(error_of(log.bytes(), cut),
               at(cut, role_seq, "manifest committed length ends outside a Commit frame"));
+  }
+}
+
+TEST(Replay, RepeatedIdentityIsFoundInAnyOrder) {
+  testing::PositFactory posits;
+  {
+    // Descending and interleaved identities: the repeat is still caught at its own record.
+    LogBuilder log;
+    log.batch(genesis_records());
+    log.batch({posits.make(20, {{3, 7}}, "\"a\""), posits.make(10, {{3, 7}}, "\"b\""),
+               posits.make(30, {{3, 7}}, "\"c\""), posits.make(10, {{3, 7}}, "\"d\"")});
+    EXPECT_EQ(error_of(log.bytes()), "Data corruption: record sequence 13: duplicate Role or Posit identity");
+  }
+  {
+    // A long ascending run, then an identity from its start: every identity read stays known.
+    LogBuilder log;
+    log.batch(genesis_records());
+    const uint64_t n = 70000;
+    std::vector<PendingRecord> batch;
+    for (uint64_t i = 0; i < n; ++i) batch.push_back(posits.make(100 + i, {{3, 7}}, str_cat("\"", i, "\"")));
+    log.batch(std::move(batch));
+    const uint64_t repeat = log.record(posits.make(101, {{3, 7}}, "\"again\""));
+    log.commit();
+    EXPECT_EQ(error_of(log.bytes()),
+              str_cat("Data corruption: record sequence ", repeat, ": duplicate Role or Posit identity"));
+  }
+  {
+    // The same run without the repeat loads every Posit in log order.
+    LogBuilder log;
+    log.batch(genesis_records());
+    std::vector<PendingRecord> batch;
+    for (uint64_t i = 0; i < 70000; ++i) batch.push_back(posits.make(100 + i, {{3, 7}}, str_cat("\"", i, "\"")));
+    log.batch(std::move(batch));
+    auto replayed = run(log.bytes());
+    ASSERT_TRUE(replayed) << replayed.error().display();
+    ASSERT_EQ(replayed->posits.size(), 70000u);
+    for (uint64_t i = 0; i < 70000; ++i) ASSERT_EQ(replayed->posits[i].identity, 100 + i);
   }
 }
 
