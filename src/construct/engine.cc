@@ -1,6 +1,8 @@
 // The Engine object: construction (memory, new store, replayed store) and its public operations.
 #include "construct/engine.h"
 
+#include <span>
+
 #include "construct/component_access.h"
 #include "construct/engine_ops.h"
 #include "construct/record_keys.h"
@@ -56,9 +58,9 @@ class PositReplay {
  public:
   PositReplay(EngineState& state, HeldLocks& access) : state_(state), access_(access) {}
 
-  Result<void> add(storage::ReplayedPosit& p) {
+  Result<void> add(storage::ReplayedPosit& p, std::span<const storage::ReplayedMember> members) {
     members_.clear();
-    for (const auto& [role_id, thing] : p.members) {
+    for (const auto& [role_id, thing] : members) {
       auto role = role_by_id(role_id);
       if (!role) return fail(std::move(role.error()));
       identities_.push_back(thing);
@@ -71,7 +73,6 @@ class PositReplay {
     identities_.push_back(p.identity);
     posits_.push_back(Posit{p.identity, set->first, std::move(p.value), p.time});
     hashes_.push_back(posit_key_hash(posits_.back()));
-    std::vector<std::pair<Identity, Identity>>().swap(p.members);
     if (posits_.size() == kChunk) return flush();
     return {};
   }
@@ -121,12 +122,12 @@ class PositReplay {
   std::vector<uint64_t> hashes_;
 };
 
-Result<void> replay_posits(EngineState& state, std::vector<storage::ReplayedPosit>& posits) {
+Result<void> replay_posits(EngineState& state, storage::ReplayedLog& log) {
   auto access = HeldLocks::take(state);
   if (!access) return fail(std::move(access.error()));
   PositReplay replay(state, *access);
-  for (storage::ReplayedPosit& p : posits) {
-    if (auto added = replay.add(p); !added) return added;
+  for (storage::ReplayedPosit& p : log.posits) {
+    if (auto added = replay.add(p, log.members_of(p)); !added) return added;
   }
   return replay.flush();
 }
@@ -138,7 +139,7 @@ Result<void> replay(EngineState& state, storage::ReplayedLog& log) {
     if (!registered) return fail(std::move(registered.error()));
     if (registered->second) return fail(EngineError::data_corruption("duplicate Role survived logical replay"));
   }
-  if (auto posits = replay_posits(state, log.posits); !posits) return posits;
+  if (auto posits = replay_posits(state, log); !posits) return posits;
   for (const BuiltinRole& b : kBuiltinRoles) {
     if (auto ensured = ensure_builtin_role(state, b.identity, b.name); !ensured) return ensured;
   }

@@ -1,6 +1,7 @@
 #include "storage/record_codec.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 
 #include "literal/unicode.h"
@@ -175,32 +176,54 @@ Result<DecodedCommit> decode_commit(Bytes payload) {
   return out;
 }
 
-Result<std::string> decode_literal_payload(uint8_t family, uint16_t codec, Bytes value) {
+namespace {
+
+// Room for the longest canonical text: "-9223372036854775808" or "-100%".
+using CanonicalBuffer = std::array<char, 24>;
+
+// The token text of a persisted value: a view of `value` (codec 0) or of `buffer` (codecs 1, 2).
+Result<std::string_view> literal_payload_text(uint8_t family, uint16_t codec, Bytes value, CanonicalBuffer& buffer) {
   switch (codec) {
     case 0:
       if (auto fault = check_utf8(value)) return fail(corrupt(str_cat("literal payload is not UTF-8: ", fault->describe())));
-      return std::string(as_text(value));
+      return as_text(value);
     case 1: {
       if (family != kIntegerFamily) return fail(corrupt("Posit codec is incompatible with its literal family"));
       Cursor c(value);
       auto u = read_uleb128(c);
       if (!u) return fail(std::move(u.error()));
       if (!c.at_end()) return fail(corrupt("canonical integer payload has trailing bytes"));
-      return format_canonical_i64(zigzag_decode(*u));
+      auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), zigzag_decode(*u));
+      (void)ec;
+      return std::string_view(buffer.data(), end);
     }
     case 2: {
       if (family != kCertaintyFamily) return fail(corrupt("Posit codec is incompatible with its literal family"));
       if (value.size() != 1) return fail(corrupt("canonical certainty payload must contain one byte"));
       const int v = static_cast<int8_t>(value[0]);
       if (v < -100 || v > 100) return fail(corrupt("canonical certainty payload is outside -100..=100"));
-      return str_cat(v, "%");
+      auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size() - 1, v);
+      (void)ec;
+      *end = '%';
+      return std::string_view(buffer.data(), end + 1);
     }
     default:
       return fail(corrupt("unknown or not-yet-declared Posit codec"));
   }
 }
 
-Result<ReplayedPosit> decode_posit(Bytes payload, CodecSet declared) {
+}  // namespace
+
+Result<std::string> decode_literal_payload(uint8_t family, uint16_t codec, Bytes value) {
+  CanonicalBuffer buffer;
+  auto text = literal_payload_text(family, codec, value, buffer);
+  if (!text) return fail(std::move(text.error()));
+  return std::string(*text);
+}
+
+namespace {
+
+Result<ReplayedPosit> decode_posit_into(Bytes payload, CodecSet declared, std::vector<ReplayedMember>& members) {
   Cursor c(payload);
   ReplayedPosit out;
   auto id = read_u64(c, "Posit identity");
@@ -211,17 +234,22 @@ Result<ReplayedPosit> decode_posit(Bytes payload, CodecSet declared) {
   auto count = read_uleb128(c);
   if (!count) return fail(std::move(count.error()));
   if (*count > c.remaining() / 16) return fail(corrupt("appearance count exceeds the remaining Posit payload"));
-  out.members.reserve(static_cast<size_t>(*count));
+  out.first_member = members.size();
+  out.member_count = *count;
+  Identity previous_role = 0;
   for (uint64_t i = 0; i < *count; ++i) {
     auto role = read_u64(c, "appearance Role");
     if (!role) return fail(std::move(role.error()));
     auto thing = read_u64(c, "appearing Thing");
     if (!thing) return fail(std::move(thing.error()));
     if (*role == 0 || *thing == 0) return fail(corrupt("appearance identities cannot use genesis identity 0"));
-    out.members.emplace_back(*role, *thing);
+    members.emplace_back(*role, *thing);
   }
-  for (size_t i = 1; i < out.members.size(); ++i) {
-    if (out.members[i].first <= out.members[i - 1].first) return fail(corrupt("Posit appearances are not canonical"));
+  // Checked after every pair was read, so a truncated pair is reported first.
+  for (uint64_t i = 0; i < *count; ++i) {
+    const Identity role = members[out.first_member + i].first;
+    if (i > 0 && role <= previous_role) return fail(corrupt("Posit appearances are not canonical"));
+    previous_role = role;
   }
 
   auto family = read_u8(c, "literal family");
@@ -236,9 +264,10 @@ Result<ReplayedPosit> decode_posit(Bytes payload, CodecSet declared) {
   }
   auto bytes = read_byte_string(c);
   if (!bytes) return fail(std::move(bytes.error()));
-  auto text = decode_literal_payload(*family, *codec, *bytes);
+  CanonicalBuffer buffer;
+  auto text = literal_payload_text(*family, *codec, *bytes, buffer);
   if (!text) return fail(std::move(text.error()));
-  auto literal = literal::Literal::from_token(std::move(*text), static_cast<LiteralKind>(*family));
+  auto literal = literal::Literal::from_token(std::string(*text), static_cast<LiteralKind>(*family));
   if (!literal) return fail(corrupt(str_cat("invalid persisted literal: ", literal.error())));
   out.value = std::move(*literal);
 
@@ -247,6 +276,16 @@ Result<ReplayedPosit> decode_posit(Bytes payload, CodecSet declared) {
   out.time = *time;
   if (!c.at_end()) return fail(corrupt("Posit payload has trailing fields"));
   return out;
+}
+
+}  // namespace
+
+Result<ReplayedPosit> decode_posit(Bytes payload, CodecSet declared, std::vector<ReplayedMember>& members) {
+  // On failure the pool is cut back to its length on entry.
+  const size_t pool_size = members.size();
+  auto decoded = decode_posit_into(payload, declared, members);
+  if (!decoded) members.resize(pool_size);
+  return decoded;
 }
 
 }  // namespace brackwater::storage

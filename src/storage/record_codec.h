@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "literal/literal.h"
 #include "literal/time_value.h"
@@ -56,8 +57,9 @@ struct DecodedCommit {
   bool trailing = false;
 };
 Result<DecodedCommit> decode_commit(Bytes payload);
-// Decodes a Posit, its codec checked against `declared`; the value is re-validated.
-Result<ReplayedPosit> decode_posit(Bytes payload, CodecSet declared);
+// Decodes a Posit, its codec checked against `declared`; the value is re-validated. Its members
+// are appended to `members` (the log's pool), which is left as it was when decoding fails.
+Result<ReplayedPosit> decode_posit(Bytes payload, CodecSet declared, std::vector<ReplayedMember>& members);
 
 // The canonical token text of a persisted value.
 Result<std::string> decode_literal_payload(uint8_t family, uint16_t codec, Bytes value);

@@ -246,8 +246,11 @@ TEST(RecordDecoding, PositFailuresInOrder) {
       {trailing, "Posit payload has trailing fields"},
   };
   for (const Case& c : cases) {
-    auto r = decode_posit(c.payload, c.declared);
+    // A failed decode leaves the member pool as it found it.
+    std::vector<ReplayedMember> pool{{1, 2}};
+    auto r = decode_posit(c.payload, c.declared, pool);
     ASSERT_FALSE(r) << c.message;
+    EXPECT_EQ(pool, (std::vector<ReplayedMember>{{1, 2}})) << c.message;
     EXPECT_EQ(r.error().kind(), construct::ErrorKind::DataCorruption);
     if (c.message.ends_with(": ")) {
       EXPECT_TRUE(r.error().message().starts_with(c.message)) << r.error().message();
@@ -276,9 +279,13 @@ TEST(RecordDecoding, PositRoundTripKeepsTextAndTime) {
     auto lit = literal::Literal::from_token(c.text, c.kind);
     ASSERT_TRUE(lit) << c.text << ": " << lit.error();
     B payload = encoded_posit(c.text, c.kind, c.time);
-    auto back = decode_posit(payload, kAllCodecs);
+    std::vector<ReplayedMember> pool{{1, 2}};
+    auto back = decode_posit(payload, kAllCodecs, pool);
     ASSERT_TRUE(back) << c.text << ": " << back.error().message();
     EXPECT_EQ(back->identity, 8u);
+    EXPECT_EQ(back->first_member, 1u);
+    EXPECT_EQ(back->member_count, 1u);
+    EXPECT_EQ(pool, (std::vector<ReplayedMember>{{1, 2}, {6, 7}}));
     EXPECT_EQ(back->value.text, c.text);
     EXPECT_EQ(back->value.kind, c.kind);
     EXPECT_TRUE(back->time.identical(c.time));
@@ -288,7 +295,8 @@ TEST(RecordDecoding, PositRoundTripKeepsTextAndTime) {
 TEST(RecordDecoding, DeeplyNestedJsonIsRevalidatedWithoutDepthLimit) {
   const size_t depth = 1'000'000;
   std::string json = std::string(depth, '[') + std::string(depth, ']');
-  auto back = decode_posit(encoded_posit(json, LiteralKind::Json), kAllCodecs);
+  std::vector<ReplayedMember> pool;
+  auto back = decode_posit(encoded_posit(json, LiteralKind::Json), kAllCodecs, pool);
   ASSERT_TRUE(back) << back.error().message();
   EXPECT_EQ(back->value.text.size(), 2 * depth);
 }

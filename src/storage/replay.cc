@@ -75,7 +75,7 @@ uint64_t random_key() {
 // precedes any failure the replay met later, so checking at the end gives the same first error.
 class PropositionLog {
  public:
-  PropositionLog(const std::vector<ReplayedPosit>& posits, uint64_t key) : posits_(posits), key_(key) {}
+  PropositionLog(const ReplayedLog& log, uint64_t key) : log_(log), key_(key) {}
 
   void reserve(size_t n) {
     entries_.reserve(n);
@@ -83,7 +83,7 @@ class PropositionLog {
   }
 
   void add(size_t index, uint64_t sequence) {
-    entries_.push_back(Entry{hash(posits_[index]), index});
+    entries_.push_back(Entry{hash(log_.posits[index]), index});
     sequences_.push_back(sequence);
   }
 
@@ -109,7 +109,7 @@ class PropositionLog {
         while (run_end != end && run_end->hash == run->hash) ++run_end;
         for (auto j = run + 1; j != run_end && (!first || j->index < *first); ++j) {
           for (auto i = run; i != j; ++i) {
-            if (same(posits_[i->index], posits_[j->index])) {
+            if (same(log_.posits[i->index], log_.posits[j->index])) {
               first = j->index;
               break;
             }
@@ -131,8 +131,8 @@ class PropositionLog {
 
   uint64_t hash(const ReplayedPosit& p) const {
     KeyedHasher h(key_);
-    h.write_u64(p.members.size());
-    for (auto [role, thing] : p.members) {
+    h.write_u64(p.member_count);
+    for (auto [role, thing] : log_.members_of(p)) {
       h.write_u64(role);
       h.write_u64(thing);
     }
@@ -141,11 +141,12 @@ class PropositionLog {
     return h.finish();
   }
 
-  static bool same(const ReplayedPosit& a, const ReplayedPosit& b) {
-    return a.members == b.members && a.value.text == b.value.text && a.time.identical(b.time);
+  bool same(const ReplayedPosit& a, const ReplayedPosit& b) const {
+    return std::ranges::equal(log_.members_of(a), log_.members_of(b)) && a.value.text == b.value.text &&
+           a.time.identical(b.time);
   }
 
-  const std::vector<ReplayedPosit>& posits_;
+  const ReplayedLog& log_;
   uint64_t key_;
   std::vector<Entry> entries_;
   std::vector<uint64_t> sequences_;  // record sequence by Posit index
@@ -153,7 +154,7 @@ class PropositionLog {
 
 class Replayer {
  public:
-  Replayer() : propositions_(out_.posits, random_key()) {}
+  Replayer() : propositions_(out_, random_key()) {}
 
   // Replays the log; a repeated proposition among the applied Posits is the first failure.
   Result<ReplayedLog> run(Fs& fs, Fd log, uint64_t committed) {
@@ -266,12 +267,12 @@ class Replayer {
   }
 
   Result<void> apply_posit(const FrameInfo& f) {
-    auto posit = decode_posit(payload(f), declared_);
+    auto posit = decode_posit(payload(f), declared_, out_.members);
     if (!posit) return fail(record_error(f.sequence, posit.error().display()));
     if (!identity_unused(posit->identity)) {
       return fail(record_error(f.sequence, "duplicate Role or Posit identity"));
     }
-    for (auto [role, thing] : posit->members) {
+    for (auto [role, thing] : out_.members_of(*posit)) {
       if (!role_ids_.contains(role)) return fail(record_error(f.sequence, "Posit references an unknown Role"));
     }
     mark_used(posit->identity);
@@ -317,6 +318,12 @@ class Replayer {
     }
     out_.posits.reserve(target);
     propositions_.reserve(target);
+    // The member pool at the mean member count read so far.
+    if (size > 0) {
+      const double mean = double(out_.members.size()) / double(size);
+      const auto members = static_cast<size_t>(mean * double(target)) + 16;
+      if (members > out_.members.capacity()) out_.members.reserve(members);
+    }
   }
 
   ReplayedLog out_;

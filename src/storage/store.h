@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,20 +50,31 @@ struct ReplayedRole {
   bool reserved = false;
 };
 
+// A (Role, Thing) pair of a replayed Posit.
+using ReplayedMember = std::pair<Identity, Identity>;
+
+// A replayed Posit; its members are `member_count` pairs from `first_member` of the log's pool.
 struct ReplayedPosit {
   Identity identity = 0;
-  std::vector<std::pair<Identity, Identity>> members;  // (Role, Thing), canonical order
+  uint64_t first_member = 0;
+  uint64_t member_count = 0;
   literal::Literal value;
   literal::TimeValue time;
 };
 
 struct ReplayedLog {
-  std::vector<ReplayedRole> roles;    // log order
-  std::vector<ReplayedPosit> posits;  // log order
+  std::vector<ReplayedRole> roles;      // log order
+  std::vector<ReplayedPosit> posits;    // log order
+  std::vector<ReplayedMember> members;  // every Posit's members, in Posit order
   bool codec_registry_complete = false;
   uint64_t next_record_seq = 1;
   uint64_t next_batch_seq = 1;
   uint64_t batch_count = 0;
+
+  // The members of `p` (a Posit of this log), (Role, Thing) in canonical order.
+  std::span<const ReplayedMember> members_of(const ReplayedPosit& p) const {
+    return std::span<const ReplayedMember>(members).subspan(p.first_member, p.member_count);
+  }
 };
 
 class Fs;  // the file-system interface under the store (storage/fs.h)

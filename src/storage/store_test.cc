@@ -110,7 +110,11 @@ TEST_F(StoreOpen, AppendsAndReplays) {
   EXPECT_EQ(log.posits[0].value.text, "\"Alice\"");
   EXPECT_EQ(log.posits[1].identity, 9u);
   EXPECT_EQ(log.posits[1].value.text, "42");
-  EXPECT_EQ(log.posits[1].members, (std::vector<std::pair<Identity, Identity>>{{3, 7}, {6, 8}}));
+  auto first = log.members_of(log.posits[0]);
+  EXPECT_EQ(std::vector<ReplayedMember>(first.begin(), first.end()), (std::vector<ReplayedMember>{{6, 7}}));
+  auto members = log.members_of(log.posits[1]);
+  EXPECT_EQ(std::vector<ReplayedMember>(members.begin(), members.end()),
+            (std::vector<ReplayedMember>{{3, 7}, {6, 8}}));
   EXPECT_EQ(log.batch_count, 3u);
   EXPECT_EQ(store->batch_count(), 3u);
   EXPECT_EQ(store->next_record_seq(), 15u);  // 8 + 1, 3 + 1, then one Commit
