@@ -6,12 +6,12 @@ DEB_PACKAGES := build-essential cmake ninja-build pkg-config libroaring-dev libu
 PY_PACKAGES := scikit-build-core cmake ninja pytest
 WERROR := $(if $(CI),ON,OFF)
 
-.PHONY: demo test setup deps-deb deps-py cpp cpp-asan ctest ctest-asan install pytest bench clean
+.PHONY: demo test setup deps-deb deps-py cpp cpp-asan ctest ctest-asan install pytest pytest-asan bench clean
 
 demo: install
 	$(PYTHON) examples/quickstart.py
 
-test: ctest ctest-asan pytest
+test: ctest ctest-asan pytest pytest-asan
 
 setup: deps-deb deps-py
 
@@ -46,6 +46,14 @@ install: setup
 
 pytest: install
 	$(PYTHON) -m pytest -q tests
+
+# The Python tests once more against an extension built with AddressSanitizer and UBSan.
+pytest-asan: install
+	cmake -S . -B build/pyasan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBRACKWATER_SANITIZE=ON -DBRACKWATER_TESTS=OFF -DBRACKWATER_WERROR=$(WERROR) >/dev/null
+	cmake --build build/pyasan -j $(JOBS)
+	rm -rf build/pyasan/site && mkdir -p build/pyasan/site && cp -r python/brackwater build/pyasan/site/ && cp build/pyasan/_native*.so build/pyasan/site/brackwater/
+	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" ASAN_OPTIONS=detect_leaks=0 \
+	  UBSAN_OPTIONS=print_stacktrace=1 PYTHONPATH=build/pyasan/site $(PYTHON) -m pytest -q -p no:cacheprovider tests
 
 bench: setup
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRACKWATER_BENCH=ON -DBRACKWATER_TESTS=OFF -DBRACKWATER_PYTHON=OFF >/dev/null
