@@ -14,27 +14,13 @@ using construct::Engine;
 using construct::Identity;
 using literal::TimeValue;
 
-const TimeValue kNow = TimeValue::of_date_time(2024, 3, 1, 10 * 3600 + 5, 0);
+const TimeValue kNow = testing::kScriptNow;
 
-class ScriptEdgeTest : public ::testing::Test {
+class ScriptEdgeTest : public testing::MemoryScriptTest {
  protected:
-  void SetUp() override {
-    auto opened = Engine::open(std::nullopt);
-    ASSERT_TRUE(opened) << opened.error().display();
-    engine = std::move(*opened);
-  }
-
   std::string run(std::string_view script, ExecuteOptions options = {}) {
-    if (!options.now) options.now = kNow;
-    auto r = execute_script(engine, script, std::move(options));
-    return r ? std::string("ok") : r.error().display();
+    return outcome(script, std::move(options));
   }
-
-  std::string posit(Identity id) { return testing::describe_posit(*engine, id); }
-
-  Identity next_identity() { return *engine->draw_identity(); }
-
-  std::shared_ptr<Engine> engine;
 };
 
 TEST_F(ScriptEdgeTest, VariableNamedTwiceInOneSet) {

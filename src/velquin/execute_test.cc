@@ -21,7 +21,7 @@ using construct::ErrorKind;
 using construct::Identity;
 using literal::TimeValue;
 
-const TimeValue kNow = TimeValue::of_date_time(2024, 3, 1, 10 * 3600 + 5, 0);
+const TimeValue kNow = testing::kScriptNow;
 constexpr std::string_view kNowText = "2024-03-01 10:00:05";
 
 ScriptParameter literal_param(std::string text) { return ScriptParameter{ParameterKind::Literal, std::move(text)}; }
@@ -40,17 +40,10 @@ ExecuteOptions with_timeout(Duration timeout, CancelFlag cancel = nullptr) {
   return options;
 }
 
-class ExecuteTest : public ::testing::Test {
+class ExecuteTest : public testing::MemoryScriptTest {
  protected:
-  void SetUp() override {
-    auto opened = Engine::open(std::nullopt);
-    ASSERT_TRUE(opened) << opened.error().display();
-    engine = std::move(*opened);
-  }
-
   construct::Result<std::vector<ResultSet>> run(std::string_view script, ExecuteOptions options = {}) {
-    if (!options.now) options.now = kNow;
-    return execute_script(engine, script, std::move(options));
+    return execute(script, std::move(options));
   }
 
   void ok(std::string_view script, ExecuteOptions options = {}) {
@@ -61,8 +54,7 @@ class ExecuteTest : public ::testing::Test {
 
   // The display text of the script's error, or "ok".
   std::string error(std::string_view script, ExecuteOptions options = {}) {
-    auto r = run(script, std::move(options));
-    return r ? std::string("ok") : r.error().display();
+    return outcome(script, std::move(options));
   }
 
   ErrorKind error_kind(std::string_view script, ExecuteOptions options = {}) {
@@ -75,14 +67,6 @@ class ExecuteTest : public ::testing::Test {
     auto role = engine->find_role_by_name(name);
     return role && *role ? (**role)->identity : 0;
   }
-
-  // "{(8, r)} | 1 | 2024-03-01 10:00:05", or "none".
-  std::string posit(Identity id) { return testing::describe_posit(*engine, id); }
-
-  // Draws (and so uses up) the next identity: shows how many a script drew.
-  Identity next_identity() { return *engine->draw_identity(); }
-
-  std::shared_ptr<Engine> engine;
 };
 
 TEST_F(ExecuteTest, EmptyScriptsYieldNothing) {
