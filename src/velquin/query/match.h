@@ -1,0 +1,37 @@
+// Pattern matching: every extension of one row by the Posits one pattern matches.
+//
+// match_pattern_for_row appends to `out` (same width as `row`) every extension of `row`, in the
+// fixed output order: index branch by ascending posit identity, then the appearance-set rows of
+// each; in-effect branch by the order of the effective assertions. Candidates come from the
+// smallest posting, probed against the others. The input row is never changed. On error, rows
+// appended so far stay in `out` and the caller discards them.
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "construct/engine.h"
+#include "construct/error.h"
+#include "effect/effect_cache.h"
+#include "velquin/exec_context.h"
+#include "velquin/query/query.h"
+
+namespace brackwater::velquin::query {
+
+construct::Result<void> match_pattern_for_row(construct::Engine& engine, const PositPattern& pattern,
+                                              std::span<const BoundSlot> row, const ExecContext& ctx,
+                                              effect::EffectCache& cache, RowTable& out);
+
+// Binds `var` to `candidate` on its first occurrence, else compares: a Thing met as a Posit of the
+// same identity is rebound to the Posit. False: no match. Kind 11 on a clash of kinds.
+construct::Result<bool> bind_or_check_slot(std::span<BoundSlot> row, const Var& var, const BoundSlot& candidate);
+
+// The time of a cutoff under `row`: unbound variable kind 12 (bare name), not a Time kind 11.
+construct::Result<TimeValue> resolve_time_operand(const CutoffOperand& operand, std::span<const BoundSlot> row);
+
+// Appends to `out` the distinct extensions of `row` that match `pattern`'s appearance-set slot
+// against `set` (injective assignment of the pattern's entries to the set's members).
+construct::Result<void> match_appearance_set(const PositPattern& pattern, const construct::AppearanceSet& set,
+                                             std::span<const BoundSlot> row, RowTable& out);
+
+}  // namespace brackwater::velquin::query

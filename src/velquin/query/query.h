@@ -1,0 +1,203 @@
+// The compiled form of one search statement, and the rows a search run works on.
+//
+// compile_search (compile.h) builds a CompiledSearch from the parse tree once per statement; the
+// planner, the matchers and the run only read it. Nothing here refers to the parse tree.
+//
+// Variables. Every name is held without its sigil ("?", "+", "$"). One search is one name space:
+// after compilation every variable of the search (bound, recalled, compared, returned or ordered)
+// has a VarId, its position in `CompiledSearch::variables`, which lists the names sorted by their
+// bytes. So a BindingRow, indexed by VarId, visits its variables in name-byte order.
+//
+// Rows. A BindingRow is a partial solution: one BoundSlot per variable of the search, unbound
+// (std::monostate) where the row has no value. Bound values are small and trivially copyable:
+// records are plain pointers valid for the engine's life, and a bound literal points at the value
+// of the Posit it was read from. RowTable keeps many rows of one width in one flat buffer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "construct/error.h"
+#include "construct/identity.h"
+#include "construct/records.h"
+#include "literal/literal.h"
+#include "literal/time_value.h"
+#include "velquin/string_map.h"
+
+namespace brackwater::velquin::query {
+
+using construct::Identity;
+using literal::Literal;
+using literal::TimeValue;
+
+using VarId = uint32_t;
+inline constexpr VarId kNoVar = UINT32_MAX;
+
+// A variable as written in a slot: its bare name, and its id once compilation assigned ids.
+struct Var {
+  std::string name;
+  VarId id = kNoVar;
+};
+
+struct Wildcard {};
+
+// ?a|?b|...: two or more recalled Thing variables, in written order.
+struct ThingUnion {
+  std::vector<Var> members;
+};
+
+// A Role name, trimmed, stripped of one pair of backquotes and in normal form C.
+struct RoleName {
+  std::string name;
+};
+
+using ThingSlot = std::variant<Wildcard, Var, ThingUnion>;
+using RoleSlot = std::variant<Wildcard, RoleName, Var>;
+using ValueSlot = std::variant<Wildcard, Var, Literal>;
+using TimeSlot = std::variant<Wildcard, Var, TimeValue>;
+using CutoffOperand = std::variant<TimeValue, Var>;
+using PredicateOperand = std::variant<Var, Literal, TimeValue>;
+
+struct AppearanceSearch {
+  RoleSlot role;
+  ThingSlot thing;
+};
+
+struct PositPattern;
+
+struct InEffectClause {
+  CutoffOperand assertion_cutoff;
+  CutoffOperand appearance_cutoff;
+  std::shared_ptr<const PositPattern> via;  // the assertion-envelope pattern, or null
+};
+
+struct PositPattern {
+  std::vector<AppearanceSearch> appearances;
+  std::optional<Var> appearance_set_binding;
+  bool open = false;                // extra members allowed ("..." or a Thing union)
+  bool any_appearance_set = false;  // the "*" set slot
+  std::optional<Var> posit_binding;
+  std::optional<CutoffOperand> as_of;
+  std::optional<InEffectClause> in_effect;
+  ValueSlot value;
+  TimeSlot time;
+  bool latest = false;
+};
+
+using PatternGroup = std::vector<PositPattern>;
+
+struct Predicate {
+  Var left;
+  std::string op;  // as written: "===", "?=", "<=", ">=", "<", ">", "="
+  PredicateOperand right;
+};
+
+struct OrderItem {
+  Var variable;
+  bool descending = false;
+};
+
+struct SearchQuery {
+  std::vector<PatternGroup> groups;  // the search clause, then one per union; never empty
+  std::vector<PatternGroup> not_exists_groups;
+  std::vector<Predicate> predicates;
+  std::vector<Var> returns;  // written order, duplicates kept
+  std::vector<OrderItem> order_items;
+  bool distinct = false;
+};
+
+enum class BindingKind : uint8_t {
+  Thing = 0,
+  Role = 1,
+  Posit = 2,
+  AppearanceSet = 3,
+  LiteralValue = 4,
+  Time = 5,
+};
+
+// "Thing", "Role", "Posit", "AppearanceSet", "LiteralValue", "Time".
+std::string_view binding_kind_name(BindingKind kind);
+
+// The domain of every variable that a pattern (positive, not-exists or via) binds.
+class VariableDomains {
+ public:
+  // The first binding fixes the kind; Thing and Posit widen to Posit; any other clash is kind 11
+  // naming the recorded kind first and `kind` second.
+  construct::Result<void> record(std::string_view name, BindingKind kind);
+  std::optional<BindingKind> find(std::string_view name) const;
+
+ private:
+  StringMap<BindingKind> kinds_;
+};
+
+struct CompiledSearch {
+  SearchQuery query;
+  VariableDomains domains;
+  std::vector<std::string> variables;  // every name of the search, sorted by bytes; index = VarId
+
+  std::optional<VarId> find_variable(std::string_view name) const;
+};
+
+// ---- Rows ----
+
+struct ThingValue {
+  Identity id = 0;
+};
+struct PositValue {
+  Identity id = 0;
+};
+using LiteralRef = const Literal*;  // the value of a stored Posit
+
+// Index order matters: BoundSlot::index() - 1 is the BindingKind of a bound slot.
+using BoundSlot = std::variant<std::monostate, ThingValue, construct::RoleRef, PositValue,
+                               construct::AppearanceSetRef, LiteralRef, TimeValue>;
+
+inline bool is_bound(const BoundSlot& slot) { return slot.index() != 0; }
+// The kind of a bound slot (not monostate).
+inline BindingKind kind_of(const BoundSlot& slot) { return static_cast<BindingKind>(slot.index() - 1); }
+
+// Equality of a bound value with a candidate met again: Thing and Posit by identity (also across
+// the two), Roles by identity, sets by their members, literals by text bytes, times identical.
+// Other kind pairs are unequal.
+bool bound_value_eq(const BoundSlot& a, const BoundSlot& b);
+
+using BindingRow = std::vector<BoundSlot>;  // one slot per VarId
+
+// Rows of one width in one buffer.
+class RowTable {
+ public:
+  explicit RowTable(size_t width = 0) : width_(width) {}
+
+  size_t width() const { return width_; }
+  size_t size() const { return count_; }
+  bool empty() const { return size() == 0; }
+  std::span<const BoundSlot> row(size_t i) const { return {cells_.data() + i * width_, width_}; }
+  std::span<BoundSlot> row(size_t i) { return {cells_.data() + i * width_, width_}; }
+
+  void push(std::span<const BoundSlot> row) {
+    cells_.insert(cells_.end(), row.begin(), row.end());
+    ++count_;
+  }
+  void append(const RowTable& other) {
+    cells_.insert(cells_.end(), other.cells_.begin(), other.cells_.end());
+    count_ += other.count_;
+  }
+  void clear() {
+    cells_.clear();
+    count_ = 0;
+  }
+  void reserve(size_t rows) { cells_.reserve(rows * width_); }
+
+ private:
+  size_t width_;
+  size_t count_ = 0;
+  std::vector<BoundSlot> cells_;
+};
+
+}  // namespace brackwater::velquin::query
