@@ -1,0 +1,22 @@
+#include "effect/effect_cache.h"
+
+#include "construct/keyed_hash.h"
+
+namespace brackwater::effect {
+
+size_t EffectCutoffsHash::operator()(const EffectCutoffs& cutoffs) const {
+  construct::KeyedHasher h;
+  cutoffs.assertion_cutoff.hash_into(h);
+  cutoffs.appearance_cutoff.hash_into(h);
+  return static_cast<size_t>(h.finish());
+}
+
+construct::Result<EffectiveAssertions> EffectCache::get(construct::Engine& engine, const EffectCutoffs& cutoffs,
+                                                        const velquin::ExecContext& ctx) {
+  if (auto it = entries_.find(cutoffs); it != entries_.end()) return it->second;
+  auto computed = compute_effective_assertions(engine, cutoffs, kEffectMaxCandidates, kEffectMaxComparisons, ctx);
+  if (computed) entries_.emplace(cutoffs, *computed);
+  return computed;
+}
+
+}  // namespace brackwater::effect
