@@ -1,21 +1,370 @@
+// Pattern matching: the extensions of one row by the Posits one pattern matches.
+//
+// Index branch: the row and the pattern give postings (a bound posit, a bound set, each Role and
+// each bound Thing); the smallest is walked in ascending identity order and every other one is
+// probed with `contains`, so no posting is copied per row. Without any posting every Posit is a
+// candidate. The candidates' rows are built in `out` and filtered there in place: the as-of cutoff,
+// the appearance-set slot, the supersession filter (before the value and time slots, or after them
+// with `latest`), then the posit binding, value and time slots.
+// In-effect branch: every assertion in effect at the cutoffs (computed once per cutoff pair and
+// run, with no component lock held) is tried against the target, then its via pattern against the
+// assertion Posit.
 #include "velquin/query/match.h"
+
+#include <algorithm>
+#include <string>
+
+#include "literal/compare.h"
+#include "velquin/query/engine_reads.h"
+#include "velquin/query/latest.h"
+#include "velquin/query/set_match.h"
 
 namespace brackwater::velquin::query {
 
-construct::Result<void> match_pattern_for_row(construct::Engine&, const PositPattern&, std::span<const BoundSlot>,
-                                              const ExecContext& ctx, effect::EffectCache&, RowTable&) {
-  return ctx.check_stop();
+using construct::EngineError;
+using construct::fail;
+using construct::IdentitySet;
+using construct::PositRef;
+using construct::Result;
+
+namespace {
+
+// One candidate posting: a single identity, a Role's bitmap, or the disjoint postings of some sets.
+class Candidates {
+ public:
+  static Candidates one(Identity id) {
+    Candidates c;
+    c.kind_ = Kind::One;
+    c.one_ = id;
+    c.size_ = 1;
+    return c;
+  }
+  static Candidates bitmap(const IdentitySet* set) {
+    Candidates c;
+    c.kind_ = Kind::Bitmap;
+    c.bitmap_ = set;
+    c.size_ = set ? set->cardinality() : 0;
+    return c;
+  }
+  static Candidates sets(std::vector<const construct::Posting*> postings) {
+    Candidates c;
+    c.kind_ = Kind::Sets;
+    for (const construct::Posting* p : postings) c.size_ += p->cardinality();
+    c.sets_ = std::move(postings);
+    return c;
+  }
+
+  uint64_t size() const { return size_; }
+
+  bool contains(Identity id) const {
+    switch (kind_) {
+      case Kind::One: return id == one_;
+      case Kind::Bitmap: return bitmap_ != nullptr && bitmap_->contains(id);
+      case Kind::Sets:
+        return std::any_of(sets_.begin(), sets_.end(), [id](const construct::Posting* p) { return p->contains(id); });
+    }
+    return false;
+  }
+
+  // Appends, ascending, the identities of this posting that every one of `others` contains.
+  void intersect(std::span<const Candidates* const> others, std::vector<Identity>& out) const {
+    auto take = [&](Identity id) {
+      for (const Candidates* o : others) {
+        if (!o->contains(id)) return;
+      }
+      out.push_back(id);
+    };
+    switch (kind_) {
+      case Kind::One: take(one_); return;
+      case Kind::Bitmap:
+        if (bitmap_ != nullptr) {
+          for (const Identity id : *bitmap_) take(id);
+        }
+        return;
+      case Kind::Sets: {
+        IdentitySet ordered;  // the postings of several sets interleave
+        for (const construct::Posting* p : sets_) p->unite_into(ordered);
+        for (const Identity id : ordered) take(id);
+        return;
+      }
+    }
+  }
+
+ private:
+  enum class Kind : uint8_t { One, Bitmap, Sets };
+  Kind kind_ = Kind::One;
+  Identity one_ = 0;
+  const IdentitySet* bitmap_ = nullptr;
+  std::vector<const construct::Posting*> sets_;
+  uint64_t size_ = 0;
+};
+
+void copy_row(RowTable& table, size_t from, size_t to) {
+  auto src = table.row(from);
+  std::copy(src.begin(), src.end(), table.row(to).begin());
 }
 
-construct::Result<bool> bind_or_check_slot(std::span<BoundSlot>, const Var&, const BoundSlot&) { return false; }
-
-construct::Result<TimeValue> resolve_time_operand(const CutoffOperand&, std::span<const BoundSlot>) {
-  return TimeValue::bot();
+// Keeps, in place, the rows from `base` on whose Posits are the latest of their sets.
+void retain_latest_rows(RowTable& out, size_t base, std::vector<PositRef>& owners) {
+  const std::vector<uint32_t> kept = retain_latest_candidates(owners);
+  size_t w = 0;
+  for (const uint32_t i : kept) {
+    if (w != i) {
+      copy_row(out, base + i, base + w);
+      owners[w] = owners[i];
+    }
+    ++w;
+  }
+  owners.resize(w);
+  out.truncate(base + w);
 }
 
-construct::Result<void> match_appearance_set(const PositPattern&, const construct::AppearanceSet&,
-                                             std::span<const BoundSlot>, RowTable&) {
+// The postings the row and the pattern give, in collection order; nothing when a name or a bound
+// identity rules every Posit out.
+Result<std::optional<std::vector<Candidates>>> collect_postings(construct::Engine& engine, const PositPattern& pattern,
+                                                                std::span<const BoundSlot> row, bool widen_posit) {
+  using Out = std::optional<std::vector<Candidates>>;
+  std::vector<Candidates> postings;
+  if (pattern.posit_binding) {
+    const Var& var = *pattern.posit_binding;
+    const BoundSlot& bound = row[var.id];
+    if (is_bound(bound)) {
+      if (!is_identity(bound)) return fail(wrong_kind(var, bound, BindingKind::Posit));
+      auto posit = reads::posit(engine, identity_of(bound));
+      if (!posit) return fail(std::move(posit.error()));
+      if (*posit == nullptr) return Out();
+      if (widen_posit) {
+        // The supersession filter sees the bound Posit's whole set; the posit slot keeps the one.
+        auto posting = reads::set_posting(engine, *(*posit)->appearance_set);
+        if (!posting) return fail(std::move(posting.error()));
+        postings.push_back(Candidates::sets({*posting}));
+      } else {
+        postings.push_back(Candidates::one((*posit)->identity));
+      }
+    }
+  }
+  if (pattern.appearance_set_binding) {
+    const Var& var = *pattern.appearance_set_binding;
+    const BoundSlot& bound = row[var.id];
+    if (is_bound(bound)) {
+      auto* set = std::get_if<construct::AppearanceSetRef>(&bound);
+      if (set == nullptr) return fail(wrong_kind(var, bound, BindingKind::AppearanceSet));
+      auto posting = reads::set_posting(engine, **set);
+      if (!posting) return fail(std::move(posting.error()));
+      std::vector<const construct::Posting*> one;
+      if (*posting != nullptr) one.push_back(*posting);
+      postings.push_back(Candidates::sets(std::move(one)));
+    }
+  }
+  std::vector<Identity> things;
+  for (const AppearanceSearch& entry : pattern.appearances) {
+    std::optional<Identity> role;
+    if (auto* name = std::get_if<RoleName>(&entry.role)) {
+      auto found = engine.find_role_by_name(name->name);
+      if (!found) return fail(std::move(found.error()));
+      if (!*found) return Out();
+      role = (**found)->identity;
+    } else if (auto* var = std::get_if<Var>(&entry.role)) {
+      const BoundSlot& bound = row[var->id];
+      if (is_bound(bound)) {
+        auto* r = std::get_if<construct::RoleRef>(&bound);
+        if (r == nullptr) return fail(wrong_kind(*var, bound, BindingKind::Role));
+        role = (*r)->identity;
+      }
+    }
+    if (role) {
+      auto posting = reads::role_posting(engine, *role);
+      if (!posting) return fail(std::move(posting.error()));
+      postings.push_back(Candidates::bitmap(*posting));
+    }
+    things.clear();
+    if (auto* var = std::get_if<Var>(&entry.thing)) {
+      const BoundSlot& bound = row[var->id];
+      if (is_bound(bound)) {
+        if (!is_identity(bound)) return fail(wrong_kind(*var, bound, BindingKind::Thing));
+        things.push_back(identity_of(bound));
+      }
+    } else if (auto* thing_union = std::get_if<ThingUnion>(&entry.thing)) {
+      for (const Var& member : thing_union->members) {
+        const BoundSlot& bound = row[member.id];
+        if (!is_bound(bound)) return fail(EngineError::invalid_query_recall(member.name));
+        if (!is_identity(bound)) return fail(wrong_kind(member, bound, BindingKind::Thing));
+        things.push_back(identity_of(bound));
+      }
+    }
+    if (!things.empty()) {
+      auto posting = reads::thing_postings(engine, things, role);
+      if (!posting) return fail(std::move(posting.error()));
+      postings.push_back(Candidates::sets(std::move(*posting)));
+    }
+  }
+  return Out(std::move(postings));
+}
+
+// The candidate identities, ascending: the smallest posting probed against the others.
+std::vector<Identity> intersect(std::vector<Candidates>& postings) {
+  std::vector<const Candidates*> order;
+  order.reserve(postings.size());
+  for (const Candidates& c : postings) order.push_back(&c);
+  std::stable_sort(order.begin(), order.end(), [](const Candidates* a, const Candidates* b) { return a->size() < b->size(); });
+  std::vector<Identity> ids;
+  if (order.front()->size() == 0) return ids;
+  ids.reserve(order.front()->size());
+  order.front()->intersect(std::span(order).subspan(1), ids);
+  return ids;
+}
+
+Result<void> match_index(construct::Engine& engine, const PositPattern& pattern, std::span<const BoundSlot> row,
+                         const ExecContext& ctx, RowTable& out) {
+  std::optional<TimeValue> as_of;
+  if (pattern.as_of) {
+    auto cutoff = resolve_time_operand(*pattern.as_of, row);
+    if (!cutoff) return fail(std::move(cutoff.error()));
+    as_of = *cutoff;
+  }
+  // Under "as of" without "latest" the supersession filter runs before the posit slot is checked.
+  const bool widen_posit = as_of && !pattern.latest;
+  auto postings = collect_postings(engine, pattern, row, widen_posit);
+  if (!postings) return fail(std::move(postings.error()));
+  if (!*postings) return {};
+  std::vector<Identity> ids;
+  if ((*postings)->empty()) {
+    auto all = reads::all_posit_ids(engine);
+    if (!all) return fail(std::move(all.error()));
+    ids = std::move(*all);
+  } else {
+    ids = intersect(**postings);
+  }
+  auto posits = reads::posits_by_identity(engine, ids, ctx);
+  if (!posits) return fail(std::move(posits.error()));
+
+  const size_t base = out.size();
+  std::vector<PositRef> owners;  // the Posit of each row from `base` on
+  SetMatchScratch scratch;
+  for (const PositRef posit : *posits) {
+    if (auto stop = ctx.check_stop(); !stop) return stop;
+    if (as_of && !TimeValue::is_at_or_before(posit->appearance_time, *as_of)) continue;
+    if (auto matched = scratch.match(pattern, *posit->appearance_set, row, out); !matched) return matched;
+    owners.resize(out.size() - base, posit);
+  }
+  if (as_of && !pattern.latest) retain_latest_rows(out, base, owners);
+  size_t w = 0;
+  for (size_t i = 0; i < owners.size(); ++i) {
+    if (auto stop = ctx.check_stop(); !stop) return stop;
+    auto matched = match_value_and_time(pattern, *owners[i], out.row(base + i));
+    if (!matched) return fail(std::move(matched.error()));
+    if (!*matched) continue;
+    if (w != i) {
+      copy_row(out, base + i, base + w);
+      owners[w] = owners[i];
+    }
+    ++w;
+  }
+  owners.resize(w);
+  out.truncate(base + w);
+  if (as_of && pattern.latest) retain_latest_rows(out, base, owners);
   return {};
+}
+
+Result<void> match_in_effect(construct::Engine& engine, const PositPattern& pattern, std::span<const BoundSlot> row,
+                             const ExecContext& ctx, effect::EffectCache& cache, RowTable& out) {
+  const InEffectClause& clause = *pattern.in_effect;
+  auto assertion_cutoff = resolve_time_operand(clause.assertion_cutoff, row);
+  if (!assertion_cutoff) return fail(std::move(assertion_cutoff.error()));
+  auto appearance_cutoff = resolve_time_operand(clause.appearance_cutoff, row);
+  if (!appearance_cutoff) return fail(std::move(appearance_cutoff.error()));
+  auto effective = cache.get(engine, effect::EffectCutoffs{*assertion_cutoff, *appearance_cutoff}, ctx);
+  if (!effective) return fail(std::move(effective.error()));
+
+  RowTable target_rows(row.size());
+  RowTable via_rows(row.size());
+  SetMatchScratch target_scratch;
+  SetMatchScratch via_scratch;
+  for (const effect::EffectiveAssertion& e : **effective) {
+    if (auto stop = ctx.check_stop(); !stop) return stop;
+    target_rows.clear();
+    if (auto m = target_scratch.match(pattern, *e.target->appearance_set, row, target_rows); !m) return m;
+    for (size_t i = 0; i < target_rows.size(); ++i) {
+      auto matched = match_value_and_time(pattern, *e.target, target_rows.row(i));
+      if (!matched) return fail(std::move(matched.error()));
+      if (!*matched) continue;
+      if (!clause.via) {
+        out.push(target_rows.row(i));
+        continue;
+      }
+      via_rows.clear();
+      if (auto m = via_scratch.match(*clause.via, *e.assertion->appearance_set, target_rows.row(i), via_rows); !m) {
+        return m;
+      }
+      for (size_t j = 0; j < via_rows.size(); ++j) {
+        auto via_matched = match_value_and_time(*clause.via, *e.assertion, via_rows.row(j));
+        if (!via_matched) return fail(std::move(via_matched.error()));
+        if (*via_matched) out.push(via_rows.row(j));
+      }
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+Result<void> match_pattern_for_row(construct::Engine& engine, const PositPattern& pattern,
+                                   std::span<const BoundSlot> row, const ExecContext& ctx, effect::EffectCache& cache,
+                                   RowTable& out) {
+  if (pattern.in_effect) return match_in_effect(engine, pattern, row, ctx, cache, out);
+  return match_index(engine, pattern, row, ctx, out);
+}
+
+Result<bool> bind_or_check_slot(std::span<BoundSlot> row, const Var& var, const BoundSlot& candidate) {
+  BoundSlot& bound = row[var.id];
+  if (!is_bound(bound)) {
+    bound = candidate;
+    return true;
+  }
+  if (std::holds_alternative<PositValue>(bound) && std::holds_alternative<ThingValue>(candidate)) {
+    return identity_of(bound) == identity_of(candidate);
+  }
+  if (std::holds_alternative<ThingValue>(bound) && std::holds_alternative<PositValue>(candidate)) {
+    if (identity_of(bound) != identity_of(candidate)) return false;
+    bound = candidate;  // a Thing that is this Posit becomes the Posit
+    return true;
+  }
+  if (bound.index() != candidate.index()) return fail(wrong_kind(var, bound, kind_of(candidate)));
+  return bound_value_eq(bound, candidate);
+}
+
+Result<bool> match_value_and_time(const PositPattern& pattern, const construct::Posit& posit,
+                                  std::span<BoundSlot> row) {
+  if (pattern.posit_binding) {
+    auto r = bind_or_check_slot(row, *pattern.posit_binding, PositValue{posit.identity});
+    if (!r || !*r) return r;
+  }
+  if (auto* var = std::get_if<Var>(&pattern.value)) {
+    auto r = bind_or_check_slot(row, *var, LiteralRef{&posit.value});
+    if (!r || !*r) return r;
+  } else if (auto* literal = std::get_if<Literal>(&pattern.value)) {
+    auto equal = literal::compare_nominal(posit.value, *literal);
+    if (!equal) return fail(EngineError::unsupported_comparison(std::move(equal.error())));
+    if (!*equal) return false;
+  }
+  if (auto* var = std::get_if<Var>(&pattern.time)) return bind_or_check_slot(row, *var, posit.appearance_time);
+  if (auto* time = std::get_if<TimeValue>(&pattern.time)) return posit.appearance_time.identical(*time);
+  return true;
+}
+
+Result<TimeValue> resolve_time_operand(const CutoffOperand& operand, std::span<const BoundSlot> row) {
+  if (auto* time = std::get_if<TimeValue>(&operand)) return *time;
+  const Var& var = std::get<Var>(operand);
+  const BoundSlot& bound = row[var.id];
+  if (!is_bound(bound)) return fail(EngineError::invalid_query_recall(var.name));
+  if (auto* time = std::get_if<TimeValue>(&bound)) return *time;
+  return fail(wrong_kind(var, bound, BindingKind::Time));
+}
+
+Result<void> match_appearance_set(const PositPattern& pattern, const construct::AppearanceSet& set,
+                                  std::span<const BoundSlot> row, RowTable& out) {
+  SetMatchScratch scratch;
+  return scratch.match(pattern, set, row, out);
 }
 
 }  // namespace brackwater::velquin::query

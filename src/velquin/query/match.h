@@ -26,6 +26,13 @@ construct::Result<void> match_pattern_for_row(construct::Engine& engine, const P
 // same identity is rebound to the Posit. False: no match. Kind 11 on a clash of kinds.
 construct::Result<bool> bind_or_check_slot(std::span<BoundSlot> row, const Var& var, const BoundSlot& candidate);
 
+// The posit binding, value slot and time slot of `pattern` against `posit`, extending `row` in
+// place: false on the first mismatch (the row is then partly extended and must be dropped). A value
+// literal compares by value (kind 13 when the families do not compare); a value variable met again
+// compares the text bytes; a time literal must be identical.
+construct::Result<bool> match_value_and_time(const PositPattern& pattern, const construct::Posit& posit,
+                                             std::span<BoundSlot> row);
+
 // The time of a cutoff under `row`: unbound variable kind 12 (bare name), not a Time kind 11.
 construct::Result<TimeValue> resolve_time_operand(const CutoffOperand& operand, std::span<const BoundSlot> row);
 

@@ -192,6 +192,11 @@ class RowTable {
     cells_.clear();
     count_ = 0;
   }
+  // Keeps the first `rows` rows (rows <= size()).
+  void truncate(size_t rows) {
+    cells_.resize(rows * width_);
+    count_ = rows;
+  }
   void reserve(size_t rows) { cells_.reserve(rows * width_); }
 
  private:
