@@ -126,6 +126,7 @@ class GroupNumbers {
     return it->second;
   }
   uint32_t count() const { return static_cast<uint32_t>(ids_.size()); }
+  void reserve(size_t n) { ids_.reserve(n); }
 
  private:
   std::unordered_map<Key, uint32_t, Hash, Eq> ids_;
@@ -214,6 +215,7 @@ Result<std::vector<uint32_t>> apply_retractions(const std::vector<EffectiveAsser
   GroupNumbers<PairKey, PairKeyHash, std::equal_to<>> numbers;
   std::vector<uint32_t> retractions;
   std::vector<uint32_t> group_of;
+  numbers.reserve(list.size() / 4);
   for (uint32_t p = 0; p < list.size(); ++p) {
     BW_STOP(ctx);
     if (list[p].certainty != 0) continue;
@@ -221,9 +223,11 @@ Result<std::vector<uint32_t>> apply_retractions(const std::vector<EffectiveAsser
     group_of.push_back(numbers.id_of(PairKey{list[p].source, list[p].target->identity}));
   }
   const Groups groups = bucket(retractions, group_of, numbers.count());
-  std::vector<FirstLater> scans(groups.count());
+  FirstLater scans;
+  scans.reserve(retractions.size(), groups.count());
   for (size_t g = 0; g < groups.count(); ++g) {
-    for (const uint32_t p : groups.group(g)) scans[g].push(list[p].assertion->appearance_time);
+    scans.start_sequence();
+    for (const uint32_t p : groups.group(g)) scans.push(list[p].assertion->appearance_time);
   }
 
   std::vector<uint32_t> survivors;
@@ -235,9 +239,8 @@ Result<std::vector<uint32_t>> apply_retractions(const std::vector<EffectiveAsser
       survivors.push_back(p);
       continue;
     }
-    const FirstLater& scan = scans[*g];
-    const auto first = scan.find(list[p].assertion->appearance_time);
-    if (auto charged = budget.charge(first ? *first + 1 : scan.size()); !charged) {
+    const auto first = scans.find(*g, list[p].assertion->appearance_time);
+    if (auto charged = budget.charge(first ? *first + 1 : scans.size(*g)); !charged) {
       return fail(std::move(charged.error()));
     }
     if (!first) survivors.push_back(p);
@@ -257,11 +260,12 @@ Result<std::vector<uint32_t>> keep_latest(const std::vector<uint32_t>& positions
     BW_STOP(ctx);
     const auto group = groups.group(g);
     scan.clear();
+    scan.start_sequence();
     for (const uint32_t p : group) scan.push(time_of(p));
     for (size_t i = 0; i < group.size(); ++i) {
       BW_STOP(ctx);
-      const auto first = scan.find(time_of(group[i]));
-      if (auto charged = budget.charge(scan.scan_cost(i, first)); !charged) return fail(std::move(charged.error()));
+      const auto first = scan.find(0, time_of(group[i]));
+      if (auto charged = budget.charge(scan.scan_cost(0, i, first)); !charged) return fail(std::move(charged.error()));
       if (!first) kept[group[i]] = 1;
     }
   }
@@ -297,6 +301,7 @@ Result<EffectiveAssertions> compute_effective_assertions(construct::Engine& engi
   std::vector<uint32_t> set_group(list.size(), 0);
   std::vector<uint32_t> group_of;
   group_of.reserve(survivors->size());
+  set_numbers.reserve(survivors->size());
   for (const uint32_t p : *survivors) {
     BW_STOP(ctx);
     set_group[p] = set_numbers.id_of(SetKey{list[p].source, list[p].target->appearance_set});
@@ -310,6 +315,7 @@ Result<EffectiveAssertions> compute_effective_assertions(construct::Engine& engi
   // Latest assertion time per (source, target set, target value text).
   GroupNumbers<TextKey, TextKeyHash, std::equal_to<>> text_numbers;
   group_of.clear();
+  text_numbers.reserve(latest_targets->size());
   for (const uint32_t p : *latest_targets) {
     BW_STOP(ctx);
     group_of.push_back(text_numbers.id_of(TextKey{set_group[p], list[p].target->value.text}));

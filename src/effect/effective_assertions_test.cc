@@ -216,6 +216,9 @@ TEST(FirstLater, MatchesThePairwiseScan) {
     std::vector<TimeValue> times(1 + rng() % 8);
     for (auto& t : times) t = random_time();
     index.clear();
+    index.start_sequence();
+    index.push(TimeValue::eot());  // a first sequence the probes must not see
+    index.start_sequence();
     for (const auto& t : times) index.push(t);
     for (size_t i = 0; i < times.size(); ++i) {
       std::optional<size_t> first;
@@ -225,9 +228,9 @@ TEST(FirstLater, MatchesThePairwiseScan) {
         ++cost;
         if (TimeValue::ends_at_or_before_start(times[i], times[j])) first = j;
       }
-      const auto found = index.find(times[i]);
+      const auto found = index.find(1, times[i]);
       ASSERT_EQ(found, first) << times[i].display();
-      ASSERT_EQ(index.scan_cost(i, found), cost);
+      ASSERT_EQ(index.scan_cost(1, i, found), cost);
     }
   }
 }
