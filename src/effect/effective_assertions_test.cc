@@ -1,0 +1,239 @@
+#include "effect/effective_assertions.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "construct/engine_state.h"
+#include "effect/effect_cache.h"
+#include "effect/first_later.h"
+
+namespace brackwater::effect {
+namespace {
+
+using construct::Identity;
+using construct::PositRef;
+using literal::LiteralKind;
+using literal::TimeValue;
+
+TimeValue year(int y) { return TimeValue::of_year(y); }
+constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+
+struct EffectTest : ::testing::Test {
+  std::shared_ptr<construct::Engine> engine = construct::Engine::open(std::nullopt).value();
+  construct::RoleRef r = engine->add_roles({{"r", false}}).value().at(0).role;
+  construct::RoleRef posit_role = engine->find_role_by_id(construct::kPositRoleId).value().value();
+  construct::RoleRef ascertains = engine->find_role_by_id(construct::kAscertainsRoleId).value().value();
+  velquin::ExecContext ctx;
+
+  void SetUp() override { ctx.cancel = velquin::make_cancel_flag(); }
+
+  PositRef add(std::vector<std::pair<construct::RoleRef, Identity>> members, std::string value, LiteralKind kind,
+               TimeValue t) {
+    std::vector<construct::AppearanceRef> appearances;
+    for (auto [role, thing] : members) appearances.push_back(engine->intern_appearance(role, thing).value().first);
+    auto set = engine->intern_appearance_set(appearances).value().first;
+    return engine->add_posits({{literal::Literal{std::move(value), kind}, set, t}}, {}).value().posits.at(0);
+  }
+  // A Posit of Thing `thing` in Role r.
+  PositRef fact(Identity thing, std::string value, TimeValue t) {
+    return add({{r, thing}}, std::move(value), LiteralKind::Integer, t);
+  }
+  Identity assert_on(Identity target, Identity source, std::string certainty, TimeValue t,
+                     LiteralKind kind = LiteralKind::Certainty) {
+    return add({{posit_role, target}, {ascertains, source}}, std::move(certainty), kind, t)->identity;
+  }
+
+  // "source:target=certainty@assertion" per record, or the error's display text.
+  std::string effect(TimeValue assertion_cutoff, TimeValue appearance_cutoff, uint64_t max_candidates = kMax,
+                     uint64_t max_comparisons = kMax) {
+    auto r = compute_effective_assertions(*engine, {assertion_cutoff, appearance_cutoff}, max_candidates,
+                                          max_comparisons, ctx);
+    if (!r) return r.error().display();
+    std::string out;
+    for (const EffectiveAssertion& e : **r) {
+      if (!out.empty()) out += ' ';
+      out += std::to_string(e.source) + ":" + std::to_string(e.target->identity) + "=" + std::to_string(e.certainty) +
+             "@" + std::to_string(e.assertion->identity);
+    }
+    return out;
+  }
+  std::string effect_now() { return effect(TimeValue::eot(), TimeValue::eot()); }
+};
+
+TEST_F(EffectTest, RetractionsDropOnlyStrictlyEarlierAssertionsOfTheirSourceAndTarget) {
+  const Identity t1 = fact(100, "1", year(2000))->identity;
+  const Identity t2 = fact(101, "1", year(2000))->identity;
+  const Identity t3 = fact(102, "1", year(2000))->identity;
+  const Identity a1 = assert_on(t1, 50, "80%", year(2020));
+  assert_on(t1, 50, "0%", year(2021));                       // withdraws a1
+  const Identity other = assert_on(t1, 60, "30%", year(2019));  // another source: untouched
+  const Identity a2 = assert_on(t2, 50, "70%", year(2021));
+  assert_on(t2, 50, "0%", year(2021));  // identical time: not later
+  assert_on(t3, 50, "0%", year(2020));
+  const Identity a3 = assert_on(t3, 50, "-40%", year(2021));  // asserted after the retraction
+  const std::string all = effect_now();
+  EXPECT_EQ(all, "50:" + std::to_string(t2) + "=70@" + std::to_string(a2) + " 50:" + std::to_string(t3) + "=-40@" +
+                     std::to_string(a3) + " 60:" + std::to_string(t1) + "=30@" + std::to_string(other));
+  // As of 2020 the retraction of a1 is not yet made; a retraction alone is never in effect.
+  EXPECT_EQ(effect(year(2020), TimeValue::eot()),
+            "50:" + std::to_string(t1) + "=80@" + std::to_string(a1) + " 60:" + std::to_string(t1) + "=30@" +
+                std::to_string(other));
+}
+
+TEST_F(EffectTest, KeepsTheLatestTargetPerSourceAndSetThenTheLatestAssertionPerValue) {
+  // Set of Thing 100: 2020 and 2021 targets; only the later one stays.
+  const Identity old_target = fact(100, "1", year(2020))->identity;
+  const Identity new_target = fact(100, "2", year(2021))->identity;
+  // Set of Thing 101: a year and a date inside it; neither is later, both stay.
+  const Identity y = fact(101, "1", year(2020))->identity;
+  const Identity d = fact(101, "2", TimeValue::of_date(2020, 5, 1))->identity;
+  // Set of Thing 102: the 2023 target is beyond the appearance cutoff and cannot drop the 2019 one.
+  const Identity kept = fact(102, "1", year(2019))->identity;
+  const Identity future = fact(102, "2", year(2023))->identity;
+  // Set of Thing 103: one value asserted twice (later wins), two values at one time asserted at one time.
+  const Identity v = fact(103, "1", year(2018))->identity;
+  const Identity w = fact(103, "2", year(2018))->identity;
+  Identity a[10];
+  a[0] = assert_on(old_target, 50, "100%", year(2022));
+  a[1] = assert_on(new_target, 50, "100%", year(2022));
+  a[2] = assert_on(new_target, 51, "20%", year(2022));  // second source: judged on its own
+  a[3] = assert_on(y, 50, "10%", year(2022));
+  a[4] = assert_on(d, 50, "20%", year(2022));
+  a[5] = assert_on(kept, 50, "30%", year(2022));
+  a[6] = assert_on(future, 50, "40%", year(2022));
+  a[7] = assert_on(v, 50, "50%", year(2020));
+  a[8] = assert_on(v, 50, "60%", year(2021));  // v is the same Posit: the later assertion wins
+  a[9] = assert_on(w, 50, "70%", year(2021));
+  auto rec = [](Identity src, Identity t, int c, Identity as) {
+    return std::to_string(src) + ":" + std::to_string(t) + "=" + std::to_string(c) + "@" + std::to_string(as);
+  };
+  // Sorted by source, set, value text, target time, assertion time, identities.
+  EXPECT_EQ(effect(TimeValue::eot(), year(2022)), rec(50, new_target, 100, a[1]) + " " + rec(50, y, 10, a[3]) + " " +
+                                                     rec(50, d, 20, a[4]) + " " + rec(50, kept, 30, a[5]) + " " +
+                                                     rec(50, v, 60, a[8]) + " " + rec(50, w, 70, a[9]) + " " +
+                                                     rec(51, new_target, 20, a[2]));
+  // At an identical assertion time both assertions of v stay (Thing 104 keeps the sets apart).
+  const Identity u = fact(104, "1", year(2018))->identity;
+  const Identity b1 = assert_on(u, 52, "50%", year(2021));
+  const Identity b2 = assert_on(u, 52, "60%", year(2021));
+  const std::string with_u = effect(TimeValue::eot(), year(2022));
+  EXPECT_EQ(with_u.substr(with_u.find("52:")), rec(52, u, 50, b1) + " " + rec(52, u, 60, b2));
+}
+
+TEST_F(EffectTest, ChecksEachCandidateInOrder) {
+  const Identity t = fact(100, "1", year(2000))->identity;
+  // Not envelopes, or asserted after the cutoff: skipped before their value or target is looked at.
+  add({{posit_role, t}, {ascertains, 50}, {r, 7}}, "x", LiteralKind::String, year(2000));
+  assert_on(999, 50, "5", year(2030), LiteralKind::Integer);
+  assert_on(999, 50, "10%", year(2030));
+  const Identity ok = assert_on(t, 50, "10%", year(2000));
+  const std::string expected = "50:" + std::to_string(t) + "=10@" + std::to_string(ok);
+  EXPECT_EQ(effect(year(2025), TimeValue::eot()), expected);
+  // Within the cutoff the value's kind is tested before the target is looked up.
+  EXPECT_EQ(effect(TimeValue::eot(), TimeValue::eot()),
+            "Execution error: malformed assertion posit " + std::to_string(ok - 2) +
+                ": exact {posit, ascertains} envelopes require a certainty literal");
+}
+
+TEST_F(EffectTest, ReportsBadCertaintyTextAndDanglingTargets) {
+  const Identity t = fact(100, "1", year(2000))->identity;
+  assert_on(999, 50, "1O%", year(2001));
+  EXPECT_EQ(effect(TimeValue::eot(), TimeValue::eot()).substr(0, 42), "Internal invariant violated: invalid certa");
+  EXPECT_EQ(effect(year(2000), TimeValue::eot()), "");  // skipped: asserted after the cutoff
+  assert_on(t, 50, "10%", year(1999));
+  const Identity dangling = assert_on(999, 51, "10%", year(1999));
+  EXPECT_EQ(effect(year(2000), TimeValue::eot()), "Execution error: dangling assertion posit " +
+                                                      std::to_string(dangling) + ": target posit 999 does not exist");
+}
+
+TEST_F(EffectTest, CandidateLimitAndComparisonBudgetBoundaries) {
+  const Identity r1 = fact(100, "1", year(2000))->identity;
+  assert_on(r1, 40, "50%", year(2020));
+  assert_on(r1, 40, "0%", year(2021));  // the 50% record scans one retraction: 1 comparison
+  Identity up[4], down[4];
+  for (int i = 0; i < 4; ++i) up[i] = fact(101, std::to_string(i), year(2001 + i))->identity;
+  for (int i = 0; i < 4; ++i) down[i] = fact(102, std::to_string(i), year(2010 - i))->identity;
+  // Ascending target times: record i meets its first later record at i + 1 (i + 1 comparisons), the
+  // last one compares with all 3 others: 1 + 2 + 3 + 3 = 9.
+  for (int i = 0; i < 4; ++i) assert_on(up[i], 41, "50%", year(2020));
+  // Descending: the first record compares with all 3 others, each other one stops at the first: 3 + 3.
+  for (int i = 0; i < 4; ++i) assert_on(down[i], 42, "50%", year(2020));
+  const uint64_t candidates = 10;
+
+  EXPECT_EQ(effect(TimeValue::eot(), TimeValue::eot(), candidates, 16),
+            "41:" + std::to_string(up[3]) + "=50@" + std::to_string(up[3] + 8) + " 42:" + std::to_string(down[0]) +
+                "=50@" + std::to_string(down[0] + 8));
+  EXPECT_EQ(effect(TimeValue::eot(), TimeValue::eot(), candidates, 15),
+            "Resource limit exceeded for effective temporal comparisons: maximum 15");
+  // The limit is checked before any candidate is looked up (this one is malformed within the cutoff).
+  assert_on(r1, 43, "5", year(2020), LiteralKind::Integer);
+  EXPECT_EQ(effect(TimeValue::eot(), TimeValue::eot(), candidates, 16),
+            "Resource limit exceeded for effective assertion candidates: maximum 10");
+  EXPECT_EQ(effect(year(2019), TimeValue::eot(), candidates + 1, 0), "");
+}
+
+TEST_F(EffectTest, StopsAtTheStopCheckAndOnPoisonedLocks) {
+  assert_on(fact(100, "1", year(2000))->identity, 50, "10%", year(2000));
+  ctx.deadline = velquin::Deadline(velquin::MonoInstant{0, 0});
+  EXPECT_EQ(effect_now(), "Execution timed out");
+  ctx.cancel->store(true);
+  EXPECT_EQ(effect_now(), "Execution cancelled");  // the cancel flag is read first
+  ctx.cancel->store(false);
+  ctx.deadline.reset();
+  engine->state().components.poison_for_testing();
+  EXPECT_EQ(effect_now(), "Lock poisoned: poisoned lock: another task failed inside");
+}
+
+TEST_F(EffectTest, CacheComputesEachPairOfCutoffsOnce) {
+  assert_on(fact(100, "1", year(2000))->identity, 50, "10%", year(2000));
+  EffectCache cache;
+  auto first = cache.get(*engine, {TimeValue::eot(), year(2000)}, ctx).value();
+  EXPECT_EQ(cache.get(*engine, {TimeValue::eot(), year(2000)}, ctx).value(), first);
+  // The date 2000-01-01 starts with the year 2000 but is not the same cutoff.
+  EXPECT_NE(cache.get(*engine, {TimeValue::eot(), TimeValue::of_date(2000, 1, 1)}, ctx).value(), first);
+}
+
+// The index against the pairwise scan it replaces, over mixed precisions and the open ends.
+TEST(FirstLater, MatchesThePairwiseScan) {
+  std::mt19937 rng(7);
+  auto random_time = [&] {
+    const int y = 2000 + int(rng() % 3);
+    switch (rng() % 6) {
+      case 0: return TimeValue::bot();
+      case 1: return TimeValue::eot();
+      case 2: return TimeValue::of_year(y);
+      case 3: return TimeValue::of_year_month(y, uint8_t(1 + rng() % 12));
+      case 4: return TimeValue::of_date(y, uint8_t(1 + rng() % 12), uint8_t(1 + rng() % 28));
+      default: return TimeValue::of_date_time(y, 1, 1, rng() % 3, 0);
+    }
+  };
+  FirstLater index;
+  for (int round = 0; round < 2000; ++round) {
+    std::vector<TimeValue> times(1 + rng() % 8);
+    for (auto& t : times) t = random_time();
+    index.clear();
+    index.start_sequence();
+    index.push(TimeValue::eot());  // a first sequence the probes must not see
+    index.start_sequence();
+    for (const auto& t : times) index.push(t);
+    for (size_t i = 0; i < times.size(); ++i) {
+      std::optional<size_t> first;
+      uint64_t cost = 0;
+      for (size_t j = 0; j < times.size() && !first; ++j) {
+        if (j == i) continue;
+        ++cost;
+        if (TimeValue::ends_at_or_before_start(times[i], times[j])) first = j;
+      }
+      const auto found = index.find(1, times[i]);
+      ASSERT_EQ(found, first) << times[i].display();
+      ASSERT_EQ(index.scan_cost(1, i, found), cost);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace brackwater::effect
