@@ -216,10 +216,18 @@ TEST_F(ExecuteTest, ParseErrorsCarryTheExpectedList) {
   EXPECT_NE(message.find("\nExpected one of: "), std::string::npos) << message;
 }
 
-TEST_F(ExecuteTest, SearchStatementsAreNotAvailableYet) {
-  EXPECT_EQ(error("add role r; search [*, *, *] return ?x;"),
-            "Internal invariant violated: search statements are not available");
-  EXPECT_NE(role_id("r"), 0u);
+TEST_F(ExecuteTest, SearchesYieldResultSetsOnlyWithReturnedVariables) {
+  auto r = run("add role r; add posit [{(+t, r)}, 1, '2020'];\n"
+               "search [{(?t, r)}, ?v, *] return ?v, ?v limit 0 ;\n"
+               "search [{(?t, r)}, *, *];");
+  ASSERT_TRUE(r) << r.error().display();
+  ASSERT_EQ(r->size(), 1u);  // the search without a return clause yields none, though it matched
+  const ResultSet& set = (*r)[0];
+  EXPECT_EQ(set.columns, (std::vector<std::string>{"v", "v"}));
+  EXPECT_TRUE(set.rows.empty());
+  EXPECT_EQ(set.row_count, 0u);
+  EXPECT_TRUE(set.limited);
+  EXPECT_EQ(set.search, "search [{(?t, r)}, ?v, *] return ?v, ?v limit 0 ;");
 }
 
 TEST_F(ExecuteTest, StopChecks) {

@@ -1,12 +1,207 @@
 #include "velquin/search_command.h"
 
+#include <algorithm>
+#include <utility>
+
+#include "velquin/add_posit.h"
+#include "velquin/fallback.h"
+#include "velquin/mutation_binder.h"
+#include "velquin/node_view.h"
+#include "velquin/query/compile.h"
+#include "velquin/query/run.h"
+#include "velquin/rule.h"
+
 namespace brackwater::velquin {
 
-construct::Result<SearchCommandOutcome> execute_search_command(construct::Engine&, const Pair&, ScriptVariables&,
-                                                               BoundedRowSink&,
-                                                               std::optional<std::vector<std::string>>&,
-                                                               const ExecContext&) {
-  return construct::fail(construct::EngineError::internal("search statements are not available"));
+using construct::EngineError;
+using construct::fail;
+using construct::Result;
+using query::BindingKind;
+using query::CompiledSearch;
+
+namespace {
+
+// The insert binders of an add branch, each name once in the order first met, with their kinds.
+class BranchBinders {
+ public:
+  Result<void> walk(NodeView branch);
+
+  const VariableKinds& kinds() const { return kinds_; }
+  const std::vector<std::string>& names() const { return names_; }
+
+ private:
+  Result<void> record(NodeView binder, BinderKind kind);
+  Result<void> posit(NodeView posit);
+  Result<void> assertion(NodeView clause);
+
+  VariableKinds kinds_;
+  std::vector<std::string> names_;
+};
+
+std::string rule_text(Rule rule) { return std::string(rule_name(rule)); }
+
+Result<void> BranchBinders::record(NodeView binder, BinderKind kind) {
+  auto name = lower_mutation_binder(binder);
+  if (!name) return fail(std::move(name.error()));
+  const bool known = kinds_.find(*name).has_value();
+  if (auto r = kinds_.record(*name, kind); !r) return r;
+  if (!known) names_.push_back(std::move(*name));
+  return {};
+}
+
+Result<void> BranchBinders::walk(NodeView branch) {
+  for (NodeView item : branch.children()) {
+    Result<void> r;
+    if (item.rule() == Rule::posit) {
+      r = posit(item);
+    } else if (item.rule() == Rule::and_assert_clause) {
+      r = assertion(item);
+    } else {
+      return fail(EngineError::internal("unexpected or-add component " + rule_text(item.rule())));
+    }
+    if (!r) return r;
+  }
+  return {};
+}
+
+Result<void> BranchBinders::posit(NodeView posit) {
+  auto unexpected = [](Rule rule) {
+    return fail(EngineError::internal("unexpected fallback posit component " + rule_text(rule)));
+  };
+  for (NodeView child : posit.children()) {
+    switch (child.rule()) {
+      case Rule::insert:
+        if (auto r = record(child, BinderKind::Posit); !r) return r;
+        break;
+      case Rule::appearance_set:
+        for (NodeView appearance : child.children()) {
+          if (appearance.rule() != Rule::appearance) return unexpected(appearance.rule());
+          for (NodeView part : appearance.children()) {
+            if (part.rule() == Rule::insert) {
+              if (auto r = record(part, BinderKind::Thing); !r) return r;
+            } else if (part.rule() != Rule::recall && part.rule() != Rule::role) {
+              return unexpected(part.rule());
+            }
+          }
+        }
+        break;
+      case Rule::appearing_value:
+      case Rule::appearance_time: break;
+      default: return unexpected(child.rule());
+    }
+  }
+  return {};
+}
+
+Result<void> BranchBinders::assertion(NodeView clause) {
+  for (NodeView child : clause.children()) {
+    switch (child.rule()) {
+      case Rule::assertion_binding:
+        if (auto r = record(child, BinderKind::Posit); !r) return r;
+        break;
+      case Rule::assertion_source: {
+        auto operand = child.first_child();
+        if (!operand) return fail(EngineError::internal("assertion source is empty"));
+        if (operand->rule() == Rule::insert) {
+          if (auto r = record(*operand, BinderKind::Thing); !r) return r;
+        }
+        break;
+      }
+      case Rule::assertion_certainty:
+      case Rule::assertion_time: break;
+      default:
+        return fail(EngineError::internal("unexpected fallback assertion component " + rule_text(child.rule())));
+    }
+  }
+  return {};
+}
+
+// The checks of the returned and ordered variables against the branch, and the fallback's
+// projection of the return clause.
+Result<FallbackProjection> project_fallback(const CompiledSearch& search, const BranchBinders& binders) {
+  FallbackProjection out;
+  const query::SearchQuery& q = search.query;
+  for (const query::Var& v : q.returns) {
+    if (std::find(binders.names().begin(), binders.names().end(), v.name) == binders.names().end()) {
+      return fail(EngineError::execution("or-add fallback cannot supply returned variable '?" + v.name + "'; bind '+" +
+                                         v.name + "' in the add branch or omit return"));
+    }
+    if (!search.domains.find(v.name)) {
+      return fail(EngineError::internal("validated return variable '" + v.name + "' has no search domain"));
+    }
+    auto kind = binders.kinds().find(v.name);
+    if (!kind) {
+      return fail(EngineError::internal("validated fallback return variable '" + v.name + "' has no allocation domain"));
+    }
+    auto at = std::find(out.variables.begin(), out.variables.end(), v.name);
+    if (at == out.variables.end()) at = out.variables.insert(at, v.name);
+    out.column_variables.push_back(static_cast<size_t>(at - out.variables.begin()));
+    out.column_kinds.push_back(*kind == BinderKind::Posit ? ValueKind::Posit : ValueKind::Thing);
+  }
+  for (const query::OrderItem& item : q.order_items) {
+    auto at = std::find(out.variables.begin(), out.variables.end(), item.variable.name);
+    if (at == out.variables.end()) {
+      return fail(EngineError::internal("validated ORDER BY variable '" + item.variable.name + "' is not projected"));
+    }
+    out.order_keys.push_back(FallbackOrderKey{static_cast<size_t>(at - out.variables.begin()), item.descending});
+  }
+  out.distinct = q.distinct;
+  // An insert binder that the search binds in another domain.
+  for (const std::string& name : binders.names()) {
+    auto domain = search.domains.find(name);
+    const BinderKind kind = *binders.kinds().find(name);
+    const BindingKind branch = kind == BinderKind::Posit ? BindingKind::Posit : BindingKind::Thing;
+    if (domain && *domain != branch) {
+      return fail(EngineError::incompatible_domains(query::binding_kind_name(*domain), binder_kind_name(kind), name));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+Result<SearchCommandOutcome> execute_search_command(construct::Engine& engine, const Pair& search,
+                                                    ScriptVariables& variables, BoundedRowSink& sink,
+                                                    std::optional<std::vector<std::string>>& columns,
+                                                    const ExecContext& ctx) {
+  std::optional<Pair> branch;
+  for (Pair child : search.children()) {
+    if (child.rule() == Rule::or_add_clause) {
+      branch = child;
+      break;
+    }
+  }
+  auto compiled = query::compile_search(search, ctx);
+  if (!compiled) return fail(std::move(compiled.error()));
+
+  if (!branch) {
+    auto outcome = query::run_search(engine, std::move(*compiled), sink, columns, ctx);
+    if (!outcome) return fail(std::move(outcome.error()));
+    return SearchCommandOutcome{outcome->returned};
+  }
+
+  BranchBinders binders;
+  if (auto r = binders.walk(NodeView(branch->tree().get(), branch->index())); !r) return fail(std::move(r.error()));
+  auto projection = project_fallback(*compiled, binders);
+  if (!projection) return fail(std::move(projection.error()));
+
+  auto outcome = query::run_search(engine, std::move(*compiled), sink, columns, ctx);
+  if (!outcome) return fail(std::move(outcome.error()));
+  if (outcome->matched_rows > 0) {
+    // Get or create: later statements see what the search found under the branch's names.
+    for (const query::OutcomeBinding& found : outcome->bindings) {
+      if (!binders.kinds().find(found.name)) continue;
+      auto ids = result_set_binding(found.identities);
+      if (!ids) return fail(std::move(ids.error()));
+      for (Identity id : *ids) bind_identity(variables, found.name, id);
+    }
+    return SearchCommandOutcome{outcome->returned};
+  }
+  if (auto r = execute_add_posit_command(engine, *branch, variables, ctx.now, ctx); !r) return fail(std::move(r.error()));
+  if (outcome->returned && !outcome->stopped) {
+    if (auto r = bind_or_add_fallback(variables, *projection, sink, ctx); !r) return fail(std::move(r.error()));
+  }
+  return SearchCommandOutcome{outcome->returned};
 }
 
 }  // namespace brackwater::velquin

@@ -1,9 +1,11 @@
 // The search command: one `search` statement, run into the statement's row sink.
 //
-// It fills the column slot with the returned variable names, offers rows to the sink, and says
-// whether the statement yields a result set. With an "or add posit" clause it binds what the search
-// found into the script variables, or runs the add branch when the search found nothing. Search
-// statements are not available yet: every call fails with kind 15.
+// It compiles the statement, runs it into the sink and fills the column slot with the returned
+// variable names; the statement yields a result set exactly when it returns variables. With an
+// "or add posit" clause it first checks the add branch against the search (every returned variable
+// must be an insert binder of the branch), then either binds what the search found to the branch's
+// variable names for later statements, or, when nothing matched, runs the add branch and returns
+// the rows of what it bound. A search without "or add posit" binds nothing for later statements.
 #pragma once
 
 #include <optional>

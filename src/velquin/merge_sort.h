@@ -1,0 +1,46 @@
+// A stable merge sort that stays within bounds whatever the comparison answers.
+//
+// Search ordering compares numbers and certainties as equal while ordering each family strictly
+// within itself, so its comparison is not a strict weak order and std::sort / std::stable_sort
+// would be undefined with it. This sort merges runs bottom-up: every index and bound follows from
+// the run widths alone, and the comparison only picks which of two run heads moves next. The
+// result is always a permutation of the input; an element moves ahead of an earlier one only when
+// `before(later, earlier)` answers true, so elements the comparison does not separate keep their
+// order.
+#pragma once
+
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+namespace brackwater::velquin {
+
+// Sorts `items` stably; `before(a, b)` answers whether `a` must come strictly before `b`.
+template <class T, class Before>
+void stable_merge_sort(std::vector<T>& items, Before&& before) {
+  const size_t n = items.size();
+  if (n < 2) return;
+  std::vector<T> scratch(items);
+  std::vector<T>* from = &items;
+  std::vector<T>* to = &scratch;
+  for (size_t width = 1; width < n; width *= 2) {
+    for (size_t lo = 0; lo < n; lo += 2 * width) {
+      const size_t mid = lo + width < n ? lo + width : n;
+      const size_t hi = mid + width < n ? mid + width : n;
+      size_t i = lo, j = mid, k = lo;
+      while (i < mid && j < hi) {
+        if (before((*from)[j], (*from)[i])) {
+          (*to)[k++] = std::move((*from)[j++]);
+        } else {
+          (*to)[k++] = std::move((*from)[i++]);
+        }
+      }
+      while (i < mid) (*to)[k++] = std::move((*from)[i++]);
+      while (j < hi) (*to)[k++] = std::move((*from)[j++]);
+    }
+    std::swap(from, to);
+  }
+  if (from != &items) items = std::move(*from);
+}
+
+}  // namespace brackwater::velquin

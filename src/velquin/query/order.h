@@ -1,0 +1,25 @@
+// ORDER BY over the rows of a search run.
+//
+// Checks every item against every row first (item-major: a row without the variable is kind 10, a
+// literal that is not a number or a certainty is kind 13), then sorts stably. One item compares
+// identities numerically (Thing and Posit alike), Roles by identity, sets member by member (Role
+// identity, then Thing identity; a prefix first), literals by value (numbers among themselves,
+// certainties among themselves; any other pair is equal), times structurally (BOT, EOT, years,
+// year-months, dates, date-times, chronological within one precision); values of different kinds
+// are equal. Each row's keys are read once before the sort.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "construct/error.h"
+#include "velquin/query/query.h"
+
+namespace brackwater::velquin::query {
+
+// The positions 0..rows.size()-1 of `rows` (row indices into `table`) in sorted order.
+construct::Result<std::vector<size_t>> order_permutation(const RowTable& table, std::span<const size_t> rows,
+                                                         const std::vector<OrderItem>& items);
+
+}  // namespace brackwater::velquin::query

@@ -1,0 +1,199 @@
+// The search run's parts: the merge sort under comparisons that are not orders, the predicate
+// operator table, ORDER BY keys, and the or-add fallback's product.
+#include "velquin/query/run.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "velquin/fallback.h"
+#include "velquin/merge_sort.h"
+#include "velquin/query/order.h"
+#include "velquin/query/predicate.h"
+
+namespace brackwater::velquin::query {
+namespace {
+
+using construct::Appearance;
+using construct::AppearanceSet;
+using construct::Role;
+using literal::LiteralKind;
+
+TEST(MergeSortTest, PermutationWhateverTheComparisonAnswersAndStableForOrders) {
+  std::mt19937 random(7);
+  for (size_t n : {0, 1, 2, 3, 17, 64, 1000}) {
+    std::vector<size_t> items(n);
+    for (size_t i = 0; i < n; ++i) items[i] = i;
+    stable_merge_sort(items, [&](size_t, size_t) { return random() % 2 == 0; });  // no order at all
+    std::vector<size_t> sorted = items;
+    std::sort(sorted.begin(), sorted.end());
+    for (size_t i = 0; i < n; ++i) ASSERT_EQ(sorted[i], i) << n;
+  }
+  // A real order on keys with many ties: ties keep their input order.
+  std::vector<std::pair<int, size_t>> pairs;
+  for (size_t i = 0; i < 500; ++i) pairs.emplace_back(static_cast<int>(random() % 7), i);
+  stable_merge_sort(pairs, [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (size_t i = 1; i < pairs.size(); ++i) {
+    ASSERT_TRUE(pairs[i - 1].first < pairs[i].first ||
+                (pairs[i - 1].first == pairs[i].first && pairs[i - 1].second < pairs[i].second));
+  }
+}
+
+// Records and values that rows point at.
+struct Values {
+  Role r{"r", 11}, r_again{"r", 11}, s{"s", 12};
+  Appearance a{&r, 8}, a_again{&r_again, 8}, b{&s, 9};
+  AppearanceSet set_ab{{&a, &b}}, set_ab_again{{&a_again, &b}}, set_a{{&a}};
+  Literal one{"1", LiteralKind::Integer}, one_dec{"1.0", LiteralKind::Decimal}, one_dec2{"1.00", LiteralKind::Decimal},
+      two{"2", LiteralKind::Integer}, half{"50%", LiteralKind::Certainty}, str_a{"\"a\"", LiteralKind::String},
+      str_b{"\"b\"", LiteralKind::String};
+  TimeValue y2019 = TimeValue::of_year(2019), y2020 = TimeValue::of_year(2020),
+            d0501 = TimeValue::of_date(2020, 5, 1), bot = TimeValue::bot(), eot = TimeValue::eot();
+};
+
+TEST(PredicateTest, OperatorTable) {
+  Values v;
+  struct Case {
+    BoundSlot left;
+    std::string op;
+    PredicateOperand right;  // a Var names slot 1, which holds `right_slot`
+    BoundSlot right_slot;
+    std::string expected;  // "true", "false" or the error's display
+  };
+  const Var rv{"b", 1};
+  const std::string identity_only = "Unsupported comparison: identity values support equality only";
+  const std::vector<Case> cases = {
+      {ThingValue{5}, "=", rv, PositValue{5}, "true"},
+      {PositValue{5}, "?=", rv, ThingValue{6}, "false"},
+      {ThingValue{5}, "<", rv, ThingValue{6}, identity_only},
+      {&v.r, "===", rv, &v.r_again, "true"},
+      {&v.r, "=", rv, &v.s, "false"},
+      {&v.r, ">=", rv, &v.s, identity_only},
+      {&v.set_ab, "=", rv, &v.set_ab_again, "true"},
+      {&v.set_ab, "?=", rv, &v.set_a, "false"},
+      {&v.set_ab, "<", rv, &v.set_a, "Unsupported comparison: appearance sets support equality only"},
+      {&v.one, "=", v.one_dec, {}, "true"},
+      {&v.one_dec, "?=", rv, &v.one_dec2, "true"},
+      {&v.one_dec, "===", rv, &v.one_dec2, "false"},
+      {&v.one, "<", v.two, {}, "true"},
+      {&v.two, ">=", rv, &v.two, "true"},
+      {&v.two, "<=", v.one_dec, {}, "false"},
+      {&v.one, "==", v.two, {}, "Unsupported comparison: unknown operator '=='"},
+      {&v.str_a, "=", v.one, {}, "Unsupported comparison: unsupported nominal comparison between String and Integer"},
+      {&v.str_a, "<", v.str_b, {},
+       "Unsupported comparison: Ordering comparison not allowed: ordering is unsupported between String and String"},
+      {&v.one, "<", rv, &v.half,
+       "Unsupported comparison: Ordering comparison not allowed: ordering is unsupported between Integer and "
+       "Certainty; certainty comparisons require a percent sign (%) on both sides"},
+      {v.y2020, "?=", v.d0501, {}, "true"},  // the year contains the date: overlap, neither before nor after
+      {v.y2020, "<", v.d0501, {}, "false"},
+      {v.y2020, ">", v.d0501, {}, "false"},
+      {v.y2020, "=", rv, v.d0501, "false"},
+      {v.y2019, "<", v.y2020, {}, "true"},
+      {v.y2020, ">=", v.y2019, {}, "true"},
+      {v.bot, "<", v.bot, {}, "false"},  // identical: never strictly before
+      {v.bot, "<=", v.bot, {}, "true"},
+      {v.eot, ">", v.eot, {}, "false"},
+      {v.bot, "?=", v.eot, {}, "false"},
+      {v.eot, "===", rv, v.eot, "true"},
+      {v.y2020, "~", v.y2020, {}, "Unsupported comparison: unknown operator '~'"},
+      {&v.one, "=", v.y2020, {}, "Unsupported comparison: LiteralValue = Time is unsupported"},
+      {ThingValue{1}, "=", v.one, {}, "Unsupported comparison: Thing = LiteralValue is unsupported"},
+      {v.y2020, "<", rv, PositValue{1}, "Unsupported comparison: Time < Posit is unsupported"},
+      {{}, "=", rv, {}, "Unknown variable: a"},  // the left name first
+      {ThingValue{1}, "=", rv, {}, "Unknown variable: b"},
+  };
+  for (const Case& c : cases) {
+    const std::vector<BoundSlot> row = {c.left, c.right_slot};
+    auto got = evaluate_predicate(Predicate{Var{"a", 0}, c.op, c.right}, row);
+    const std::string text = got ? (*got ? "true" : "false") : got.error().display();
+    EXPECT_EQ(text, c.expected) << "op " << c.op << " left index " << c.left.index();
+  }
+}
+
+TEST(OrderTest, ChecksItemMajorAndSortsByKind) {
+  Values v;
+  const Var x{"x", 0}, y{"y", 1};
+  RowTable table(2);
+  auto add = [&](BoundSlot a, BoundSlot b) { table.push(std::vector<BoundSlot>{a, b}); };
+  add(&v.two, v.d0501);
+  add(&v.half, v.y2020);
+  add(&v.one, v.eot);
+  add(&v.one_dec, v.bot);
+  add(&v.str_a, {});  // kind 10 on ?y comes only after every ?x check
+  std::vector<size_t> rows = {0, 1, 2, 3, 4};
+  auto failed = order_permutation(table, rows, {{x}, {y}});
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error().display(), "Unsupported comparison: ORDER BY is unsupported for String literals");
+  failed = order_permutation(table, rows, {{y}, {x}});
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error().display(), "Unknown variable: y");
+
+  rows = {0, 1, 2, 3};
+  // Times structurally: BOT, EOT, years, dates.
+  EXPECT_EQ(*order_permutation(table, rows, {{y}}), (std::vector<size_t>{3, 2, 1, 0}));
+  // 2, 50%, 1, 1.0: numbers ascend among themselves, the certainty is equal to all of them and the
+  // tie 1 = 1.0 keeps its order; descending reverses only the decided pairs.
+  EXPECT_EQ(*order_permutation(table, rows, {{x}}), (std::vector<size_t>{2, 3, 0, 1}));
+  EXPECT_EQ(*order_permutation(table, rows, {{x, true}}), (std::vector<size_t>{0, 1, 2, 3}));
+  // A second item decides the tie of the first.
+  EXPECT_EQ(*order_permutation(table, {{2, 3}}, {{x}, {y, true}}), (std::vector<size_t>{0, 1}));
+  EXPECT_EQ(*order_permutation(table, {{2, 3}}, {{x}, {y}}), (std::vector<size_t>{1, 0}));
+}
+
+class FallbackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (Identity id : {5, 3}) bind_identity(variables, "a", id);
+    for (Identity id : {9, 7, 8}) bind_identity(variables, "b", id);
+    variables.entry("empty");
+  }
+  // The rows as "a b ..." texts (kind initials: t thing, p posit).
+  std::vector<std::string> rows(const FallbackProjection& projection, std::optional<uint64_t> limit = std::nullopt,
+                                std::string* error = nullptr) {
+    BoundedRowSink sink(limit);
+    auto r = bind_or_add_fallback(variables, projection, sink, ctx);
+    if (error) *error = r ? "ok" : r.error().display();
+    limited = sink.limited;
+    std::vector<std::string> out;
+    for (const ResultRow& row : sink.rows) {
+      std::string line;
+      for (const ResultValue& cell : row) {
+        line += (line.empty() ? "" : " ") + cell.text + (cell.kind == ValueKind::Posit ? "p" : "t");
+      }
+      out.push_back(line);
+    }
+    return out;
+  }
+  ScriptVariables variables;
+  ExecContext ctx{std::nullopt, {}, TimeValue::bot(), std::nullopt, make_cancel_flag(), {}};
+  bool limited = false;
+};
+
+TEST_F(FallbackTest, OdometerProductDistinctOrderAndLimit) {
+  using V = std::vector<std::string>;
+  FallbackProjection p{{"a", "b"}, {1, 0, 0}, {ValueKind::Posit, ValueKind::Thing, ValueKind::Thing}, {}, false};
+  EXPECT_EQ(rows(p), (V{"7p 3t 3t", "8p 3t 3t", "9p 3t 3t", "7p 5t 5t", "8p 5t 5t", "9p 5t 5t"}));
+  EXPECT_EQ(rows(p, 4).size(), 4u);
+  EXPECT_TRUE(limited);
+  EXPECT_EQ(rows(p, 6).size(), 6u);
+  EXPECT_FALSE(limited);
+  p.order_keys = {{1, true}};  // by b descending; ties keep the odometer order
+  EXPECT_EQ(rows(p), (V{"9p 3t 3t", "9p 5t 5t", "8p 3t 3t", "8p 5t 5t", "7p 3t 3t", "7p 5t 5t"}));
+  p = FallbackProjection{{"a", "b"}, {0}, {ValueKind::Thing, ValueKind::Thing}, {{1, true}}, true};
+  EXPECT_EQ(rows(p), (V{"3t", "5t"}));  // distinct first, then ordered by a column not shown
+  EXPECT_EQ(rows(FallbackProjection{}), V{});
+}
+
+TEST_F(FallbackTest, UnknownThenEmptyBindingsPushNothing) {
+  std::string error;
+  FallbackProjection p{{"a", "empty", "c"}, {0}, {ValueKind::Thing}, {}, false};
+  EXPECT_TRUE(rows(p, std::nullopt, &error).empty());
+  EXPECT_EQ(error, "Unknown variable: c");
+  p.variables = {"a", "empty"};
+  EXPECT_TRUE(rows(p, std::nullopt, &error).empty());
+  EXPECT_EQ(error, "Execution error: or-add fallback produced an empty returned binding");
+}
+
+}  // namespace
+}  // namespace brackwater::velquin::query
