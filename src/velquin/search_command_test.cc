@@ -1,0 +1,114 @@
+// Searches run end to end: the order of their steps and checks, what they bind for later
+// statements, and "or add posit".
+#include "velquin/search_command.h"
+
+#include <gtest/gtest.h>
+
+#include <span>
+
+#include "velquin/script_test_util.h"
+
+namespace brackwater::velquin {
+namespace {
+
+// Things a, b, c named Ann, Bob and Cy, aged 30, 25 and 30.
+constexpr std::string_view kPeople =
+    "add role name, age;"
+    "add posit [{(+a, name)}, \"Ann\", '2020'], [{(+b, name)}, \"Bob\", '2020'], [{(+c, name)}, \"Cy\", '2020'];"
+    "add posit [{(a, age)}, 30, '2020'], [{(b, age)}, 25, '2020'], [{(c, age)}, 30.0, '2021'];";
+
+class SearchTest : public testing::MemoryScriptTest {
+ protected:
+  // Each result set as "col,col: cell,cell; cell,cell" (" +" when limited), sets joined by " / ";
+  // or the error's display.
+  std::string results(std::string_view script) {
+    auto r = execute(std::string(kPeople) + std::string(script));
+    if (!r) return r.error().display();
+    std::string out;
+    for (const ResultSet& set : *r) {
+      if (!out.empty()) out += " / ";
+      for (size_t i = 0; i < set.columns.size(); ++i) out += (i ? "," : "") + set.columns[i];
+      out += ":";
+      for (size_t i = 0; i < set.rows.size(); ++i) {
+        out += i ? "; " : " ";
+        for (size_t k = 0; k < set.rows[i].size(); ++k) out += (k ? "," : "") + set.rows[i][k].text;
+      }
+      if (set.limited) out += " +";
+    }
+    return out;
+  }
+
+  // Each script on a fresh engine.
+  void check(std::span<const std::pair<std::string_view, std::string_view>> cases) {
+    for (const auto& [script, expected] : cases) {
+      SetUp();
+      EXPECT_EQ(results(script), expected) << script;
+    }
+  }
+};
+
+TEST_F(SearchTest, DistinctOrderAndLimit) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      // Sorted in full before the limit keeps the first rows; 30 and 30.0 tie, the name decides.
+      {"search [{(?t, name)}, ?n, *] [{(?t, age)}, ?g, *] return ?g, ?t order by ?g DESC, ?t desc limit 2;",
+       "g,t: 30.0,10; 30,8 +"},
+      {"search [{(?t, age)}, ?g, *] return ?g order by ?g limit 3;", "g: 25; 30; 30.0"},
+      // Rows that differ only in ?t collapse; the first found stays.
+      {"search [{(?t, age)}, ?g, ?w] return distinct ?w order by ?w desc;", "w: 2021; 2020"},
+      {"search [{(?t, name)}, ?n, *] return ?n order by ?n;",
+       "Unsupported comparison: ORDER BY is unsupported for String literals"},
+      // The sink refuses the first row, yet every row is checked for its returned variables.
+      {"search [{(?t, name)}, ?n, *] union [{(?t, age)}, ?g, *] return ?t limit 0;", "t: +"},
+      {"search [{(?t, name)}, ?n, *] union [{(?t, age)}, ?g, *] return ?n limit 0;", "Unknown variable: n"},
+  };
+  check(cases);
+}
+
+TEST_F(SearchTest, FilterScopesAndCheckOrder) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"search [{(?t, name)}, ?n, *] not exists {[{(?t, age)}, 25, *]} return ?n;", "n: \"Ann\"; \"Cy\""},
+      {"search [{(?t, name)}, ?n, *] [{(?t, age)}, ?g, *] where ?g = 30 and ?n === \"Cy\" return ?n;", "n: \"Cy\""},
+      // Predicate-major: the union rows lack ?g for the first condition before any row meets the second.
+      {"search [{(?t, age)}, ?g, *] union [{(?t, name)}, ?n, *] where ?g = 30 and ?n = \"Ann\" return ?t;",
+       "Unknown variable: g"},
+      {"search [{(?t, age)}, ?g, ?w] where ?w < '2021' and ?g >= 30% return ?g;",
+       "Unsupported comparison: Ordering comparison not allowed: ordering is unsupported between Integer and "
+       "Certainty; certainty comparisons require a percent sign (%) on both sides"},
+      {"search [{(?t, age)}, ?g, *] where ?g = '2020' return ?g;",
+       "Unsupported comparison: LiteralValue = Time is unsupported"},
+      // A Thing in one group's rows and a Posit in another's: refused when the bindings are taken,
+      // even without a return clause.
+      {"search [{(?x, name)}, *, *] union ?x = [{(*, age)}, *, *];",
+       "Query variable 'x' has incompatible domains: Thing and Posit"},
+  };
+  check(cases);
+}
+
+TEST_F(SearchTest, OrAddBindsWhatItFoundOrAdds) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      // Checked before the search runs: nothing is added.
+      {"search [{(?t, name)}, ?n, *] where ?n = \"Dee\" return ?n or add posit [{(+t, name)}, \"Dee\", '2020'];"
+       "search [{(?t, name)}, \"Dee\", *] return ?t;",
+       "Execution error: or-add fallback cannot supply returned variable '?n'; bind '+n' in the add branch or omit "
+       "return"},
+      {"search ?t = [{(*, name)}, \"Dee\", *] return ?t or add posit [{(+t, name)}, \"Dee\", '2020'];",
+       "Query variable 't' has incompatible domains: Posit and Thing"},
+      {"search [{(?t, name)}, \"Dee\", *] return ?t, ?t or add posit +p [{(+t, name)}, \"Dee\", '2020'];"
+       "search [{(?t, name)}, \"Dee\", *] return ?t;",
+       "t,t: 17,17 / t: 17"},
+      // Found: the branch's names take the found identities ("get or create").
+      {"search [{(?t, name)}, \"Bob\", *] return ?t or add posit [{(+t, name)}, \"Bob\", '2020'];"
+       "add posit [{(t, age)}, 26, '2024'];"
+       "search [{(?t, age)}, ?g, *] where ?g = 26 return ?t;",
+       "t: 9 / t: 9"},
+      // A where clause that removes every row counts as finding nothing; a limit of 0 does not.
+      {"search [{(?t, name)}, ?n, *] where ?n = \"Zed\" or add posit [{(+t, name)}, \"Ann\", '2020'];"
+       "search [{(?t, name)}, \"Ann\", *] return ?t limit 0 or add posit [{(+t, name)}, \"Ann\", '2020'];"
+       "search [{(?t, name)}, \"Ann\", *] return ?t;",
+       "t: + / t: 8; 17"},
+  };
+  check(cases);
+}
+
+}  // namespace
+}  // namespace brackwater::velquin
