@@ -1,4 +1,4 @@
-"""A first look at Brackwater: a database in a store directory, used, closed and reopened."""
+"""A first look at Brackwater: a database in a store directory, used, closed, reopened and searched."""
 
 import json
 import tempfile
@@ -38,4 +38,24 @@ with tempfile.TemporaryDirectory() as directory:
         print("reopened", db)
         print(response)
         print("keys:", ", ".join(json.loads(response)))
+
+        def show(label, script):
+            for result in json.loads(db.execute_json(script, now="2024-06-01"))["result_sets"]:
+                rows = ["(" + ", ".join(cell["text"] for cell in row) + ")" for row in result["rows"]]
+                print(f"{label}: {', '.join(result['columns'])} -> {' '.join(rows) or 'no rows'}")
+
+        # Search what was added: everything, what was known as of a date, and what the archivist
+        # asserts with how much certainty.
+        lives_in = '[{(?who, person), (?where, city)}, "lives in", ?since]'
+        show("lives in", f"search {lives_in} return ?who, ?where, ?since;")
+        show("as of 2024-05-01", f"search {lives_in} as of '2024-05-01' return ?who, ?where, ?since;")
+        show(
+            "in effect",
+            f"search {lives_in} in effect @NOW, @NOW via [{{(?p, posit), (?by, ascertains)}}, ?certainty, *] "
+            "return ?who, ?where, ?by, ?certainty;",
+        )
+        # Get or create: the first run adds the Thing named Paris, the second finds it.
+        upsert = 'search [{(?t, name)}, "Paris", *] return ?t or add posit [{(+t, name)}, "Paris", @BOT];'
+        show("upsert Paris", upsert)
+        show("upsert Paris again", upsert)
     print("closed", db)
