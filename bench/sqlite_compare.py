@@ -20,7 +20,16 @@ Workloads (figures are medians of --runs runs after one untimed warm-up; each ru
   3. re-adding the --posits stored posits (nothing new is stored). Script variables live for one
      script and no search statement exists yet to find stored Things, so Brackwater re-adds in a
      second statement of the script that added them: its figure is time(add; re-add) - time(add);
-  4. reopening the --posits database: open, then one trivial statement that reads the schema.
+  4. reopening the --posits database: open, then one trivial statement that reads the schema;
+  5. searches over --things Things, each with a name and an age (set {(t, name)} and {(t, age)}),
+     and a probe Posit on Thing 0, with the indexes a user would add for reading
+     (appearances by Role, posits by set and time); each figure includes turning the result into
+     Python objects (json.loads of the response; fetchall):
+     - point search: the latest age of the probed Thing (us per call);
+     - single-Role scan: every Thing with its name;
+     - two-pattern join: every name with its Thing's age;
+     - "as of": the latest age before a date per Thing, over 10 age versions per Thing, beside
+       SQLite's window form and its correlated-subquery form.
 
 SQLite on disk runs twice: journal_mode=WAL and the default rollback journal (DELETE), both with
 synchronous=FULL; ":memory:" stands beside Brackwater's memory database.
@@ -30,6 +39,7 @@ Run after `make install`: python3 bench/sqlite_compare.py [--posits N] [--commit
 """
 
 import argparse
+import json
 import os
 import shutil
 import sqlite3
@@ -343,15 +353,116 @@ def bench_reopen(report, args, directory, rows, script):
         remove(file)
 
 
+# ---------------------------------------------------------------- searches
+
+ROLE_NAME, ROLE_AGE, ROLE_PROBE = 1, 2, 3
+SEARCH_INDEXES = """
+CREATE INDEX appearances_by_role ON appearances(role_id, thing_id);
+CREATE INDEX posits_by_set_time ON posits(set_id, time);
+INSERT INTO roles(id, name) VALUES (2, 'age'), (3, 'probe');
+"""
+AS_OF = "1905-06-01"  # versions are dated 1900-01-01, 1901-01-01, ...; this sees 1905's
+
+
+def velquin_people(things, versions, chunk=10_000):
+    """The scripts that add the search data to Brackwater."""
+    yield "add role age, probe;"
+    for lo in range(0, things, chunk):
+        hi = min(things, lo + chunk)
+        names = ", ".join(f'[{{(+t{i}, name)}}, "n{i}", \'{TIME}\']' for i in range(lo, hi))
+        ages = ", ".join(f"[{{(t{i}, age)}}, {(i + v) % 90}, '{1900 + v}-01-01']"
+                         for i in range(lo, hi) for v in range(versions))
+        probe = "add posit [{(t0, probe)}, 1, '2020-01-01'];" if lo == 0 else ""
+        yield f"add posit {names}; add posit {ages}; {probe}"
+
+
+def sqlite_people(connection, things, versions):
+    """The same data in SQLite: Thing i is i+1, its name set 3i+1, its age set 3i+2."""
+    connection.executescript(SEARCH_INDEXES)
+    connection.execute("BEGIN")
+    connection.executemany("INSERT INTO things(id) VALUES (?)", ((i + 1,) for i in range(things)))
+    connection.executemany("INSERT INTO appearance_sets(id, members) VALUES (?, ?)",
+                           ((3 * i + 1 + r, f"{('name', 'age')[r]}:{i + 1}") for i in range(things) for r in (0, 1)))
+    connection.executemany("INSERT INTO appearances(set_id, role_id, thing_id) VALUES (?, ?, ?)",
+                           ((3 * i + 1 + r, r + 1, i + 1) for i in range(things) for r in (0, 1)))
+    connection.executemany("INSERT INTO posits(set_id, value, kind, time) VALUES (?, ?, ?, ?)",
+                           ((3 * i + 1, f"n{i}", 1, TIME) for i in range(things)))
+    connection.executemany("INSERT INTO posits(set_id, value, kind, time) VALUES (?, ?, 2, ?)",
+                           ((3 * i + 2, str((i + v) % 90), f"{1900 + v}-01-01") for i in range(things)
+                            for v in range(versions)))
+    connection.execute("INSERT INTO appearance_sets(id, members) VALUES (3, 'probe:1')")
+    connection.execute("INSERT INTO appearances(set_id, role_id, thing_id) VALUES (3, 3, 1)")
+    connection.execute("INSERT INTO posits(set_id, value, kind, time) VALUES (3, '1', 2, '2020-01-01')")
+    connection.execute("COMMIT")
+    connection.execute("ANALYZE")
+
+
+SEARCHES = [
+    # (workload, Velquin search, [(engine, SQL)], calls per figure, versions of the data)
+    ("point search", "search [{(?t, probe)}, *, *] [{(?t, age)}, ?g, *] as of @NOW return ?g;",
+     [("sqlite :memory:", "SELECT p.value FROM appearances k JOIN appearances a ON a.thing_id = k.thing_id "
+                          "AND a.role_id = 2 JOIN posits p ON p.set_id = a.set_id WHERE k.role_id = 3 "
+                          "ORDER BY p.time DESC LIMIT 1")], 1_000, 1),
+    ("single-Role scan", "search [{(?t, name)}, ?n, *] return ?t, ?n;",
+     [("sqlite :memory:", "SELECT a.thing_id, p.value FROM appearances a JOIN posits p ON p.set_id = a.set_id "
+                          "WHERE a.role_id = 1")], 1, 1),
+    ("two-pattern join", "search [{(?t, name)}, ?n, *] [{(?t, age)}, ?g, *] return ?n, ?g;",
+     [("sqlite :memory:", "SELECT pn.value, pa.value FROM appearances an JOIN posits pn ON pn.set_id = an.set_id "
+                          "JOIN appearances aa ON aa.thing_id = an.thing_id AND aa.role_id = 2 "
+                          "JOIN posits pa ON pa.set_id = aa.set_id WHERE an.role_id = 1")], 1, 1),
+    ("as of, 10 versions per Thing", f"search [{{(?t, age)}}, ?g, *] as of '{AS_OF}' return ?t, ?g;",
+     [("sqlite window", "SELECT thing_id, value FROM (SELECT a.thing_id, p.value, row_number() OVER "
+                        "(PARTITION BY p.set_id ORDER BY p.time DESC) AS n FROM appearances a JOIN posits p "
+                        f"ON p.set_id = a.set_id WHERE a.role_id = 2 AND p.time <= '{AS_OF}') WHERE n = 1"),
+      ("sqlite correlated", "SELECT a.thing_id, p.value FROM appearances a JOIN posits p ON p.set_id = a.set_id "
+                            "WHERE a.role_id = 2 AND p.time = (SELECT max(q.time) FROM posits q "
+                            f"WHERE q.set_id = p.set_id AND q.time <= '{AS_OF}')")], 1, 10),
+]
+
+
+def bench_searches(report, args):
+    for versions in (1, 10):
+        db = brackwater_create(None)
+        for script in velquin_people(args.things, versions):
+            db.execute_json(script)
+        connection = sqlite_create(":memory:", None)
+        sqlite_people(connection, args.things, versions)
+        for workload, search, queries, calls, data in SEARCHES:
+            if data != versions:
+                continue
+            work = f"{workload}, {args.things:,} Things"
+            rows = []
+
+            def run_brackwater(_):
+                for _ in range(calls):
+                    rows[:] = json.loads(db.execute_json(search))["result_sets"][0]["rows"]
+
+            seconds = measure(args.runs, lambda: None, run_brackwater, lambda _: None) / calls
+            found = len(rows)
+            count = found if calls == 1 else 1  # a point search is reported per call
+            report.add(work, "brackwater memory", seconds, count, "row")
+            for engine, sql in queries:
+                def run_sqlite(_):
+                    for _ in range(calls):
+                        rows[:] = connection.execute(sql).fetchall()
+
+                seconds = measure(args.runs, lambda: None, run_sqlite, lambda _: None) / calls
+                assert len(rows) == found, f"{workload}: {engine} gave {len(rows)} rows, brackwater {found}"
+                report.add(work, engine, seconds, count, "row")
+        db.close()
+        connection.close()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--posits", type=int, default=100_000, help="posits of the bulk, re-add and reopen workloads")
     parser.add_argument("--commits", type=int, default=2_000, help="one-posit commits of the small-commit workload")
+    parser.add_argument("--things", type=int, default=100_000, help="Things of the search workloads")
     parser.add_argument("--runs", type=int, default=3, help="runs per figure; the median is reported")
     parser.add_argument("--dir", default=None, help="directory for the on-disk databases")
     args = parser.parse_args()
-    if args.posits < 1 or args.commits < 1 or args.runs < 1:
-        parser.error("--posits, --commits and --runs must be at least 1")
+    if args.posits < 1 or args.commits < 1 or args.runs < 1 or args.things < 1:
+        parser.error("--posits, --commits, --things and --runs must be at least 1")
 
     print(f"brackwater {brackwater.ENGINE_PACKAGE_VERSION}, SQLite {sqlite3.sqlite_version}; "
           f"{args.posits:,} posits, {args.commits:,} commits, median of {args.runs} run(s)", flush=True)
@@ -364,6 +475,7 @@ def main():
         bench_small_commits(report, args, directory)
         bench_readd(report, args, directory, rows, script, readd_script)
         bench_reopen(report, args, directory, rows, script)
+    bench_searches(report, args)
     report.table()
 
 
