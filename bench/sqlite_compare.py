@@ -19,7 +19,8 @@ Workloads (figures are medians of --runs runs after one untimed warm-up; each ru
   2. small durable commits: --commits scripts / transactions of one posit each, on disk;
   3. re-adding the --posits stored posits (nothing new is stored). Script variables live for one
      script (finding 100,000 stored Things again would be a search workload of its own), so
-     Brackwater re-adds in a second statement of the script that added them: its figure is time(add; re-add) - time(add);
+     Brackwater re-adds in a second statement of the script that added them: its figure is
+     time(add; re-add) - time(add);
   4. reopening the --posits database: open, then one trivial statement that reads the schema;
   5. searches over --things Things, each with a name and an age (set {(t, name)} and {(t, age)}),
      and a probe Posit on Thing 0, with the indexes a user would add for reading
