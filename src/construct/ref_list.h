@@ -107,13 +107,24 @@ class Posting {
   uint64_t cardinality() const {
     if (word_ == 0) return 0;
     if (word_ & 1) return 1;
-    return bitmap()->cardinality();
+    return identity_count(*bitmap());
   }
 
   bool contains(Identity id) const {
     if (word_ == 0) return false;
     if (word_ & 1) return (word_ >> 1) == id;
     return bitmap()->contains(id);
+  }
+
+  // Visits the identities in ascending order.
+  template <class F>
+  void for_each(F&& f) const {
+    if (word_ == 0) return;
+    if (word_ & 1) {
+      f(Identity(word_ >> 1));
+      return;
+    }
+    for (const Identity id : *bitmap()) f(id);
   }
 
   // Adds every identity of the posting to `out`.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <boost/container/small_vector.hpp>
+
 #include "construct/engine_ops.h"
 #include "construct/engine_state.h"
 #include "construct/posit_index.h"
@@ -35,7 +37,7 @@ Result<uint64_t> smallest_role_posting(construct::Engine& engine, std::span<cons
   uint64_t smallest = UINT64_MAX;
   for (const Identity role : roles) {
     const construct::IdentitySet* posting = index->find(role);
-    smallest = std::min<uint64_t>(smallest, posting ? posting->cardinality() : 0);
+    smallest = std::min<uint64_t>(smallest, posting ? construct::identity_count(*posting) : 0);
   }
   return smallest;
 }
@@ -50,11 +52,10 @@ Result<construct::PositRef> posit(construct::Engine& engine, Identity id) {
   return construct::posit_by_identity(*registry, id);
 }
 
-Result<std::vector<const construct::Posting*>> thing_postings(construct::Engine& engine,
-                                                              std::span<const Identity> things,
-                                                              std::optional<Identity> role) {
+Result<void> thing_postings(construct::Engine& engine, std::span<const Identity> things, std::optional<Identity> role,
+                            std::vector<const construct::Posting*>& out) {
   construct::EngineState& state = engine.state();
-  std::vector<construct::AppearanceRef> appearances;
+  boost::container::small_vector<construct::AppearanceRef, 8> appearances;
   {
     BW_LOCK(index, state.thing_appearances);
     for (const Identity thing : things) {
@@ -63,7 +64,7 @@ Result<std::vector<const construct::Posting*>> thing_postings(construct::Engine&
       }
     }
   }
-  std::vector<construct::AppearanceSetRef> sets;
+  boost::container::small_vector<construct::AppearanceSetRef, 8> sets;
   {
     BW_LOCK(index, state.appearance_memberships);
     for (construct::AppearanceRef a : appearances) {
@@ -73,13 +74,11 @@ Result<std::vector<const construct::Posting*>> thing_postings(construct::Engine&
   // Catalog sets: one record per set, so the handle tells sets apart.
   std::sort(sets.begin(), sets.end());
   sets.erase(std::unique(sets.begin(), sets.end()), sets.end());
-  std::vector<const construct::Posting*> postings;
-  postings.reserve(sets.size());
   BW_LOCK(index, state.appearance_set_posits);
   for (construct::AppearanceSetRef s : sets) {
-    if (const construct::Posting* p = index->find(*s); p != nullptr && *p) postings.push_back(p);
+    if (const construct::Posting* p = index->find(*s); p != nullptr && *p) out.push_back(p);
   }
-  return postings;
+  return {};
 }
 
 Result<std::vector<Identity>> all_posit_ids(construct::Engine& engine) {

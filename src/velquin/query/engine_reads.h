@@ -36,12 +36,12 @@ construct::Result<const construct::Posting*> set_posting(construct::Engine& engi
 // The Posit of an identity (PositIndex), or nullptr.
 construct::Result<construct::PositRef> posit(construct::Engine& engine, construct::Identity id);
 
-// The postings of the sets in which one of `things` appears (as a Thing), in Role `role` when
-// given: Thing -> Appearances -> the sets containing them -> their postings, each set once. A Posit
-// has one set, so the postings are disjoint. Three locks, taken one after the other.
-construct::Result<std::vector<const construct::Posting*>> thing_postings(construct::Engine& engine,
-                                                                         std::span<const construct::Identity> things,
-                                                                         std::optional<construct::Identity> role);
+// Appends to `out` the postings of the sets in which one of `things` appears (as a Thing), in Role
+// `role` when given: Thing -> Appearances -> the sets containing them -> their non-empty postings,
+// each set once. A Posit has one set, so the postings are disjoint. Three locks, one after the other.
+construct::Result<void> thing_postings(construct::Engine& engine, std::span<const construct::Identity> things,
+                                       std::optional<construct::Identity> role,
+                                       std::vector<const construct::Posting*>& out);
 
 // Every indexed Posit identity, ascending (PositAppearanceSetIndex).
 construct::Result<std::vector<construct::Identity>> all_posit_ids(construct::Engine& engine);

@@ -12,6 +12,7 @@
 #include "velquin/query/match.h"
 
 #include <algorithm>
+#include <memory>
 #include <string>
 
 #include "literal/compare.h"
@@ -29,7 +30,8 @@ using construct::Result;
 
 namespace {
 
-// One candidate posting: a single identity, a Role's bitmap, or the disjoint postings of some sets.
+// One candidate posting: a single identity, a Role's bitmap, or the disjoint postings of some sets
+// (a range of the workspace's posting pool, attached once the pool is complete).
 class Candidates {
  public:
   static Candidates one(Identity id) {
@@ -43,15 +45,21 @@ class Candidates {
     Candidates c;
     c.kind_ = Kind::Bitmap;
     c.bitmap_ = set;
-    c.size_ = set ? set->cardinality() : 0;
+    c.size_ = set ? construct::identity_count(*set) : 0;
     return c;
   }
-  static Candidates sets(std::vector<const construct::Posting*> postings) {
+  static Candidates sets(size_t first, size_t count) {
     Candidates c;
     c.kind_ = Kind::Sets;
-    for (const construct::Posting* p : postings) c.size_ += p->cardinality();
-    c.sets_ = std::move(postings);
+    c.first_ = first;
+    c.count_ = count;
     return c;
+  }
+
+  void attach(const std::vector<const construct::Posting*>& pool) {
+    if (kind_ != Kind::Sets) return;
+    sets_ = std::span(pool).subspan(first_, count_);
+    for (const construct::Posting* p : sets_) size_ += p->cardinality();
   }
 
   uint64_t size() const { return size_; }
@@ -81,12 +89,16 @@ class Candidates {
           for (const Identity id : *bitmap_) take(id);
         }
         return;
-      case Kind::Sets: {
-        IdentitySet ordered;  // the postings of several sets interleave
-        for (const construct::Posting* p : sets_) p->unite_into(ordered);
-        for (const Identity id : ordered) take(id);
+      case Kind::Sets:
+        if (sets_.size() == 1) {
+          sets_[0]->for_each(take);
+          return;
+        }
+        // Several sets interleave: take them all, then order them (they are disjoint).
+        const size_t base = out.size();
+        for (const construct::Posting* p : sets_) p->for_each(take);
+        std::sort(out.begin() + static_cast<std::ptrdiff_t>(base), out.end());
         return;
-      }
     }
   }
 
@@ -95,8 +107,56 @@ class Candidates {
   Kind kind_ = Kind::One;
   Identity one_ = 0;
   const IdentitySet* bitmap_ = nullptr;
-  std::vector<const construct::Posting*> sets_;
+  size_t first_ = 0, count_ = 0;
+  std::span<const construct::Posting* const> sets_;
   uint64_t size_ = 0;
+};
+
+// The buffers of the index branch, kept per thread between calls so that the rows of a join do not
+// allocate them again; buffers grown large are released after the call.
+struct Workspace {
+  std::vector<Identity> things;
+  std::vector<const construct::Posting*> pool;
+  std::vector<Candidates> postings;
+  std::vector<const Candidates*> order;
+  std::vector<Identity> ids;
+  std::vector<PositRef> owners;
+  SetMatchScratch scratch;
+  bool busy = false;
+
+  void trim() {
+    constexpr size_t kKeep = size_t(1) << 16;
+    if (ids.capacity() > kKeep) std::vector<Identity>().swap(ids);
+    if (owners.capacity() > kKeep) std::vector<PositRef>().swap(owners);
+    if (pool.capacity() > kKeep) std::vector<const construct::Posting*>().swap(pool);
+    scratch.trim();
+  }
+};
+
+// The calling thread's workspace, or a fresh one when it is in use.
+class WorkspaceLease {
+ public:
+  WorkspaceLease() {
+    thread_local Workspace shared;
+    if (shared.busy) {
+      own_ = std::make_unique<Workspace>();
+      ws_ = own_.get();
+    } else {
+      ws_ = &shared;
+    }
+    ws_->busy = true;
+  }
+  ~WorkspaceLease() {
+    ws_->busy = false;
+    ws_->trim();
+  }
+  WorkspaceLease(const WorkspaceLease&) = delete;
+  WorkspaceLease& operator=(const WorkspaceLease&) = delete;
+  Workspace& operator*() { return *ws_; }
+
+ private:
+  std::unique_ptr<Workspace> own_;
+  Workspace* ws_;
 };
 
 void copy_row(RowTable& table, size_t from, size_t to) {
@@ -119,12 +179,12 @@ void retain_latest_rows(RowTable& out, size_t base, std::vector<PositRef>& owner
   out.truncate(base + w);
 }
 
-// The postings the row and the pattern give, in collection order; nothing when a name or a bound
-// identity rules every Posit out.
-Result<std::optional<std::vector<Candidates>>> collect_postings(construct::Engine& engine, const PositPattern& pattern,
-                                                                std::span<const BoundSlot> row, bool widen_posit) {
-  using Out = std::optional<std::vector<Candidates>>;
-  std::vector<Candidates> postings;
+// The postings the row and the pattern give, in collection order, into `ws.postings`; false when a
+// Role name or a bound identity rules every Posit out.
+Result<bool> collect_postings(construct::Engine& engine, const PositPattern& pattern, std::span<const BoundSlot> row,
+                              bool widen_posit, Workspace& ws) {
+  ws.postings.clear();
+  ws.pool.clear();
   if (pattern.posit_binding) {
     const Var& var = *pattern.posit_binding;
     const BoundSlot& bound = row[var.id];
@@ -132,14 +192,15 @@ Result<std::optional<std::vector<Candidates>>> collect_postings(construct::Engin
       if (!is_identity(bound)) return fail(wrong_kind(var, bound, BindingKind::Posit));
       auto posit = reads::posit(engine, identity_of(bound));
       if (!posit) return fail(std::move(posit.error()));
-      if (*posit == nullptr) return Out();
+      if (*posit == nullptr) return false;
       if (widen_posit) {
         // The supersession filter sees the bound Posit's whole set; the posit slot keeps the one.
         auto posting = reads::set_posting(engine, *(*posit)->appearance_set);
         if (!posting) return fail(std::move(posting.error()));
-        postings.push_back(Candidates::sets({*posting}));
+        ws.postings.push_back(Candidates::sets(ws.pool.size(), *posting ? 1 : 0));
+        if (*posting) ws.pool.push_back(*posting);
       } else {
-        postings.push_back(Candidates::one((*posit)->identity));
+        ws.postings.push_back(Candidates::one((*posit)->identity));
       }
     }
   }
@@ -151,18 +212,16 @@ Result<std::optional<std::vector<Candidates>>> collect_postings(construct::Engin
       if (set == nullptr) return fail(wrong_kind(var, bound, BindingKind::AppearanceSet));
       auto posting = reads::set_posting(engine, **set);
       if (!posting) return fail(std::move(posting.error()));
-      std::vector<const construct::Posting*> one;
-      if (*posting != nullptr) one.push_back(*posting);
-      postings.push_back(Candidates::sets(std::move(one)));
+      ws.postings.push_back(Candidates::sets(ws.pool.size(), *posting ? 1 : 0));
+      if (*posting) ws.pool.push_back(*posting);
     }
   }
-  std::vector<Identity> things;
   for (const AppearanceSearch& entry : pattern.appearances) {
     std::optional<Identity> role;
     if (auto* name = std::get_if<RoleName>(&entry.role)) {
       auto found = engine.find_role_by_name(name->name);
       if (!found) return fail(std::move(found.error()));
-      if (!*found) return Out();
+      if (!*found) return false;
       role = (**found)->identity;
     } else if (auto* var = std::get_if<Var>(&entry.role)) {
       const BoundSlot& bound = row[var->id];
@@ -175,43 +234,42 @@ Result<std::optional<std::vector<Candidates>>> collect_postings(construct::Engin
     if (role) {
       auto posting = reads::role_posting(engine, *role);
       if (!posting) return fail(std::move(posting.error()));
-      postings.push_back(Candidates::bitmap(*posting));
+      ws.postings.push_back(Candidates::bitmap(*posting));
     }
-    things.clear();
+    ws.things.clear();
     if (auto* var = std::get_if<Var>(&entry.thing)) {
       const BoundSlot& bound = row[var->id];
       if (is_bound(bound)) {
         if (!is_identity(bound)) return fail(wrong_kind(*var, bound, BindingKind::Thing));
-        things.push_back(identity_of(bound));
+        ws.things.push_back(identity_of(bound));
       }
     } else if (auto* thing_union = std::get_if<ThingUnion>(&entry.thing)) {
       for (const Var& member : thing_union->members) {
         const BoundSlot& bound = row[member.id];
         if (!is_bound(bound)) return fail(EngineError::invalid_query_recall(member.name));
         if (!is_identity(bound)) return fail(wrong_kind(member, bound, BindingKind::Thing));
-        things.push_back(identity_of(bound));
+        ws.things.push_back(identity_of(bound));
       }
     }
-    if (!things.empty()) {
-      auto posting = reads::thing_postings(engine, things, role);
-      if (!posting) return fail(std::move(posting.error()));
-      postings.push_back(Candidates::sets(std::move(*posting)));
+    if (!ws.things.empty()) {
+      const size_t first = ws.pool.size();
+      if (auto r = reads::thing_postings(engine, ws.things, role, ws.pool); !r) return fail(std::move(r.error()));
+      ws.postings.push_back(Candidates::sets(first, ws.pool.size() - first));
     }
   }
-  return Out(std::move(postings));
+  for (Candidates& c : ws.postings) c.attach(ws.pool);
+  return true;
 }
 
-// The candidate identities, ascending: the smallest posting probed against the others.
-std::vector<Identity> intersect(std::vector<Candidates>& postings) {
-  std::vector<const Candidates*> order;
-  order.reserve(postings.size());
-  for (const Candidates& c : postings) order.push_back(&c);
-  std::stable_sort(order.begin(), order.end(), [](const Candidates* a, const Candidates* b) { return a->size() < b->size(); });
-  std::vector<Identity> ids;
-  if (order.front()->size() == 0) return ids;
-  ids.reserve(order.front()->size());
-  order.front()->intersect(std::span(order).subspan(1), ids);
-  return ids;
+// The candidate identities into `ws.ids`, ascending: the smallest posting probed against the others.
+void intersect(Workspace& ws) {
+  ws.ids.clear();
+  ws.order.clear();
+  for (const Candidates& c : ws.postings) ws.order.push_back(&c);
+  std::stable_sort(ws.order.begin(), ws.order.end(),
+                   [](const Candidates* a, const Candidates* b) { return a->size() < b->size(); });
+  if (ws.order.front()->size() == 0) return;
+  ws.order.front()->intersect(std::span(ws.order).subspan(1), ws.ids);
 }
 
 Result<void> match_index(construct::Engine& engine, const PositPattern& pattern, std::span<const BoundSlot> row,
@@ -222,29 +280,30 @@ Result<void> match_index(construct::Engine& engine, const PositPattern& pattern,
     if (!cutoff) return fail(std::move(cutoff.error()));
     as_of = *cutoff;
   }
+  WorkspaceLease lease;
+  Workspace& ws = *lease;
   // Under "as of" without "latest" the supersession filter runs before the posit slot is checked.
   const bool widen_posit = as_of && !pattern.latest;
-  auto postings = collect_postings(engine, pattern, row, widen_posit);
-  if (!postings) return fail(std::move(postings.error()));
-  if (!*postings) return {};
-  std::vector<Identity> ids;
-  if ((*postings)->empty()) {
+  auto any = collect_postings(engine, pattern, row, widen_posit, ws);
+  if (!any) return fail(std::move(any.error()));
+  if (!*any) return {};
+  if (ws.postings.empty()) {
     auto all = reads::all_posit_ids(engine);
     if (!all) return fail(std::move(all.error()));
-    ids = std::move(*all);
+    ws.ids = std::move(*all);
   } else {
-    ids = intersect(**postings);
+    intersect(ws);
   }
-  auto posits = reads::posits_by_identity(engine, ids, ctx);
+  auto posits = reads::posits_by_identity(engine, ws.ids, ctx);
   if (!posits) return fail(std::move(posits.error()));
 
   const size_t base = out.size();
-  std::vector<PositRef> owners;  // the Posit of each row from `base` on
-  SetMatchScratch scratch;
+  std::vector<PositRef>& owners = ws.owners;  // the Posit of each row from `base` on
+  owners.clear();
   for (const PositRef posit : *posits) {
     if (auto stop = ctx.check_stop(); !stop) return stop;
     if (as_of && !TimeValue::is_at_or_before(posit->appearance_time, *as_of)) continue;
-    if (auto matched = scratch.match(pattern, *posit->appearance_set, row, out); !matched) return matched;
+    if (auto matched = ws.scratch.match(pattern, *posit->appearance_set, row, out); !matched) return matched;
     owners.resize(out.size() - base, posit);
   }
   if (as_of && !pattern.latest) retain_latest_rows(out, base, owners);

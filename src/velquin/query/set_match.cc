@@ -62,6 +62,17 @@ Result<void> SetMatchScratch::match(const PositPattern& pattern, const construct
   return assign(out);
 }
 
+void SetMatchScratch::trim() {
+  constexpr size_t kKeep = size_t(1) << 12;
+  if (row_.capacity() > kKeep) BindingRow().swap(row_);
+  if (used_.capacity() > kKeep) std::vector<uint8_t>().swap(used_);
+  if (trail_.capacity() > kKeep) std::vector<Undo>().swap(trail_);
+  if (stack_.capacity() > kKeep) std::vector<Frame>().swap(stack_);
+  if (key_vars_.capacity() > kKeep) std::vector<VarId>().swap(key_vars_);
+  if (by_name_.size() > kKeep) std::unordered_map<std::string_view, uint32_t>().swap(by_name_);
+  if (seen_.size() > kKeep) std::unordered_multimap<uint64_t, size_t>().swap(seen_);
+}
+
 Result<void> SetMatchScratch::assign(RowTable& out) {
   used_.assign(members_.size(), 0);
   trail_.clear();

@@ -34,6 +34,8 @@ class SetMatchScratch {
   // Appends to `out` the distinct extensions of `row` that match the set slot of `pattern`.
   construct::Result<void> match(const PositPattern& pattern, const construct::AppearanceSet& set,
                                 std::span<const BoundSlot> row, RowTable& out);
+  // Releases buffers grown large.
+  void trim();
 
  private:
   struct Undo {
