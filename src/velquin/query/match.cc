@@ -180,7 +180,7 @@ void retain_latest_rows(RowTable& out, size_t base, std::vector<PositRef>& owner
 }
 
 // The postings the row and the pattern give, in collection order, into `ws.postings`; false when a
-// Role name or a bound identity rules every Posit out.
+// Role name names no Role.
 Result<bool> collect_postings(construct::Engine& engine, const PositPattern& pattern, std::span<const BoundSlot> row,
                               bool widen_posit, Workspace& ws) {
   ws.postings.clear();
@@ -192,8 +192,10 @@ Result<bool> collect_postings(construct::Engine& engine, const PositPattern& pat
       if (!is_identity(bound)) return fail(wrong_kind(var, bound, BindingKind::Posit));
       auto posit = reads::posit(engine, identity_of(bound));
       if (!posit) return fail(std::move(posit.error()));
-      if (*posit == nullptr) return false;
-      if (widen_posit) {
+      if (*posit == nullptr) {
+        // An identity that names no Posit: an empty posting, so nothing is looked up.
+        ws.postings.push_back(Candidates::sets(ws.pool.size(), 0));
+      } else if (widen_posit) {
         // The supersession filter sees the bound Posit's whole set; the posit slot keeps the one.
         auto posting = reads::set_posting(engine, *(*posit)->appearance_set);
         if (!posting) return fail(std::move(posting.error()));
