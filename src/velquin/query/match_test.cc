@@ -188,6 +188,22 @@ TEST_F(MatchTest, ValueAndTimeSlots) {
   EXPECT_EQ(show(pattern({entry(Wildcard{}, Wildcard{})}), row()), "Execution cancelled");
 }
 
+TEST_F(MatchTest, InEffectGivesOneRowPerAssertionAndViaDescribesTheAssertion) {
+  ASSERT_EQ(outcome("add role q; add posit +z [{(+o, q)}, 1, '2020'] and assert by +s1 with 80% at '2021';"
+                    "add posit [{(z, posit), (+s2, ascertains)}, 60%, '2021'], [{(z, posit), (s2, ascertains)}, 0%, "
+                    "'2022-06-01'];"),
+            "ok");
+  PositPattern p = pattern({entry(Wildcard{}, role("q"))}, var("v"));
+  p.in_effect = InEffectClause{TimeValue::of_year(2022), TimeValue::of_year(2022), nullptr};
+  EXPECT_EQ(show(p, row(), {"v"}), "1, 1");  // two sources, rows kept twice
+  p.in_effect->via = std::make_shared<PositPattern>(
+      pattern({entry(var("u"), role("posit")), entry(var("y"), role("ascertains"))}, var("w")));
+  EXPECT_EQ(show(p, row(), {"w"}), "80%, 60%");
+  // The 0% of 2022-06-01 lies after the year 2022 starts: it retracts s2 only from 2023 on.
+  p.in_effect->assertion_cutoff = TimeValue::of_year(2023);
+  EXPECT_EQ(show(p, row(), {"w"}), "80%");
+}
+
 TEST_F(MatchTest, UnionMembersAreCheckedInOrder) {
   const PositPattern p = pattern({entry(ThingUnion{{var("u"), var("w")}}, role("r"))}, var("v"), Wildcard{}, true);
   BindingRow r = row();
