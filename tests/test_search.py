@@ -125,8 +125,6 @@ def test_or_add_upserts_then_finds(people):
         ("search [{(?t, name)}, *, *] return ?t order by ?u;", brackwater.InvalidQueryError, "Unknown variable: u"),
         ("search [{(?t, name)}, *, *] union [{(?u|?v, name)}, *, *] return ?t;", brackwater.InvalidQueryError,
          "Invalid query recall: 'u' is not bound by a positive pattern"),
-        ("search [{(?t, name)}, ?n, *] return ?n order by ?n;", brackwater.InvalidQueryError,
-         "Unsupported comparison: ORDER BY is unsupported for String literals"),
         ("search [{(?t, name)}, ?n, *] where ?n < 3 return ?n;", brackwater.InvalidQueryError,
          "Unsupported comparison: Ordering comparison not allowed: ordering is unsupported between String and "
          "Integer"),
