@@ -58,4 +58,14 @@ with tempfile.TemporaryDirectory() as directory:
         upsert = 'search [{(?t, name)}, "Paris", *] return ?t or add posit [{(+t, name)}, "Paris", @BOT];'
         show("upsert Paris", upsert)
         show("upsert Paris again", upsert)
+
+        # The Terrain: Role supports, profiles and relationships, for the history and as of a moment.
+        terrain = json.loads(db.terrain_json(as_of="2024-05-01"))
+        print("terrain as of", terrain["resolved_as_of"], json.dumps(terrain["database"]))
+        for role in terrain["projection"]["roles"]:
+            print(f"  attribute Role {role['name']}: {role['current_support']} current, {role['history_support']} in history")
+        for signature in terrain["relationship_catalog"]["signatures"]:
+            print("  relationship", " + ".join(r["name"] for r in signature["roles"]))
+        for frame in terrain["frames"].values():
+            print(f"  {frame['scope']}:", json.dumps(frame["stats"]))
     print("closed", db)

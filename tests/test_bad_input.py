@@ -38,6 +38,10 @@ BAD_CALLS = [
     ("search nothing at all", None, native.ParseError, None),
     ("add posit [{(+t, name)}, 1, '2020'] and assert by +s with 101% at '2020';", None, native.ExecutionError,
      "Execution error: ..."),
+    # Nine slots that each take x's nine identities: 9^9 combinations, refused before any is built.
+    ("add role %s; add posit [{%s}, 1, '2001'];" % (", ".join("r%d" % i for i in range(9)),
+     ", ".join(("(+x, r%d)" if i == 0 else "(x, r%d)") % i for i in range(9))), None, native.ResourceLimitError,
+     "Resource limit exceeded for add posit combinations: maximum 10000000"),
 ]
 
 

@@ -145,8 +145,13 @@ def test_a_committed_length_opens_only_where_a_batch_ends(tmp_path, written):
         if cut in batch_ends:
             open_copy(tmp_path / "copy", log[:cut], manifest_bytes(uuid, cut))
         else:
-            with pytest.raises(native.DataCorruptionError):
+            with pytest.raises(native.DataCorruptionError) as cut_log:
                 open_copy(tmp_path / "copy", log[:cut], manifest_bytes(uuid, cut))
+            # The same length over the whole log: the same refusal, and not a byte of the log cut.
+            with pytest.raises(native.DataCorruptionError) as whole_log:
+                open_copy(tmp_path / "copy", log, manifest_bytes(uuid, cut))
+            assert str(whole_log.value) == str(cut_log.value)
+            assert (tmp_path / "copy" / LOG).read_bytes() == log
 
 
 def test_bytes_after_the_committed_length_are_cut_off(tmp_path, written):

@@ -41,6 +41,20 @@ class Database:
         """Runs a Velquin script and returns the response as JSON text."""
         return self._native.execute_json(script, parameters, now, timeout, max_rows)
 
+    def terrain_json(
+        self,
+        as_of: Optional[str] = None,
+        timeout: Optional[float] = 5.0,
+        projected_role_limit: Optional[int] = None,
+        max_relationship_signatures: Optional[int] = None,
+    ) -> str:
+        """Returns the Terrain, a statistical map of the database, as JSON text.
+
+        ``as_of`` picks the moment of the current frame (a time token, by default "@NOW");
+        ``timeout`` is in seconds, and None means no time limit.
+        """
+        return self._native.terrain_json(as_of, timeout, projected_role_limit, max_relationship_signatures)
+
     def close(self) -> None:
         """Releases the database; a second call does nothing."""
         self._native.close()

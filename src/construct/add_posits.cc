@@ -18,7 +18,7 @@ PositRef resolve(const PositSlot& slot, const std::vector<PositRef>& filed) {
 }
 
 // Persists the new Posits (store only) and files them; gives the filed handle per list position.
-Result<std::vector<PositRef>> persist_and_index(EngineState& state, NewPositList& new_posits) {
+Result<std::vector<PositRef>> persist_and_index(EngineState& state, NewPositList& new_posits, const StopCheck& stop) {
   std::vector<PositRef> filed;
   if (new_posits.empty()) return filed;
   std::vector<storage::PendingRecord> records;
@@ -27,10 +27,15 @@ Result<std::vector<PositRef>> persist_and_index(EngineState& state, NewPositList
   if (state.has_store()) {
     records.reserve(new_posits.size());
     for (const Posit& p : new_posits.posits()) {
+      if (auto r = check_stop_every(stop, records.size()); !r) return fail(std::move(r.error()));
       auto record = storage::encode_posit_payload(p.identity, *p.appearance_set, p.value, p.appearance_time);
       if (!record) return fail(std::move(record.error()));
       records.push_back(std::move(*record));
     }
+  }
+  // The last moment to stop: from here the batch is stored and filed whole.
+  if (stop) {
+    if (auto r = stop(); !r) return fail(std::move(r.error()));
   }
   bool appended = false;
   {
@@ -53,7 +58,7 @@ Result<std::vector<PositRef>> persist_and_index(EngineState& state, NewPositList
 }  // namespace
 
 Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit> posits,
-                                   std::vector<PendingAssertion> assertions) {
+                                   std::vector<PendingAssertion> assertions, const StopCheck& stop) {
   const uint64_t target_count = posits.size();
   for (const PendingAssertion& a : assertions) {
     if (a.target >= target_count) {
@@ -68,7 +73,7 @@ Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit>
   }
 
   NewPositList new_posits;
-  auto posit_slots = intern_posits(state, std::move(posits), new_posits);
+  auto posit_slots = intern_posits(state, std::move(posits), new_posits, stop);
   if (!posit_slots) return fail(std::move(posit_slots.error()));
 
   RoleRef posit_role;
@@ -86,6 +91,7 @@ Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit>
   std::vector<PendingPosit> assertion_posits;
   assertion_posits.reserve(assertions.size());
   for (PendingAssertion& a : assertions) {
+    if (auto r = check_stop_every(stop, assertion_posits.size()); !r) return fail(std::move(r.error()));
     if (a.target >= posit_slots->size()) {
       return fail(EngineError::internal("validated assertion target disappeared"));
     }
@@ -100,10 +106,10 @@ Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit>
     if (!set) return fail(std::move(set.error()));
     assertion_posits.push_back(PendingPosit{std::move(a.certainty), set->first, a.time});
   }
-  auto assertion_slots = intern_posits(state, std::move(assertion_posits), new_posits);
+  auto assertion_slots = intern_posits(state, std::move(assertion_posits), new_posits, stop);
   if (!assertion_slots) return fail(std::move(assertion_slots.error()));
 
-  auto filed = persist_and_index(state, new_posits);
+  auto filed = persist_and_index(state, new_posits, stop);
   if (!filed) return fail(std::move(filed.error()));
 
   AddPositsResult result;

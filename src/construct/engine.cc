@@ -216,8 +216,9 @@ Result<std::pair<AppearanceSetRef, bool>> Engine::intern_appearance_set(std::vec
   return construct::intern_appearance_set(*state_, std::move(members));
 }
 
-Result<AddPositsResult> Engine::add_posits(std::vector<PendingPosit> posits, std::vector<PendingAssertion> assertions) {
-  return construct::add_posits(*state_, std::move(posits), std::move(assertions));
+Result<AddPositsResult> Engine::add_posits(std::vector<PendingPosit> posits, std::vector<PendingAssertion> assertions,
+                                           const StopCheck& stop) {
+  return construct::add_posits(*state_, std::move(posits), std::move(assertions), stop);
 }
 
 bool Engine::has_store() const { return state_->has_store(); }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,9 @@ inline constexpr Identity kAscertainsRoleId = 2;  // "ascertains"
 inline constexpr Identity kThingRoleId = 3;      // "thing"
 inline constexpr Identity kClassRoleId = 4;      // "class"
 inline constexpr Identity kSubclassRoleId = 5;   // "subclass"
+
+// Asked during long engine steps: an error (cancelled, timed out) ends the step.
+using StopCheck = std::function<Result<void>()>;
 
 struct RoleRequest {
   std::string name;  // as declared; normalised to NFC by add_roles
@@ -88,8 +92,11 @@ class Engine {
   Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(std::vector<AppearanceRef> members);
 
   // One `add posit` statement: interns the Posits then the assertions, appends the new ones as one
-  // committed batch (store only), then indexes them.
-  Result<AddPositsResult> add_posits(std::vector<PendingPosit> posits, std::vector<PendingAssertion> assertions);
+  // committed batch (store only), then indexes them. `stop`, when given, is asked every few thousand
+  // Posits until the batch is handed to the store (in memory: until filing starts); its error ends
+  // the call and nothing of the batch is stored or filed.
+  Result<AddPositsResult> add_posits(std::vector<PendingPosit> posits, std::vector<PendingAssertion> assertions,
+                                     const StopCheck& stop = {});
 
   // True for a database over a store directory.
   bool has_store() const;

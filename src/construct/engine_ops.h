@@ -73,8 +73,12 @@ struct PositSlot {
   size_t new_index = 0;
 };
 
+// Every kStopCheckInterval Posits, `stop` (when given) is asked whether to go on.
+inline constexpr size_t kStopCheckInterval = 4096;
+Result<void> check_stop_every(const StopCheck& stop, size_t position);
+
 Result<std::vector<PositSlot>> intern_posits(EngineState& state, std::vector<PendingPosit> pending,
-                                             NewPositList& new_posits);
+                                             NewPositList& new_posits, const StopCheck& stop);
 
 // Files a Posit in the PositIndex and the posting indexes: (canonical Posit, existed).
 // `h` is posit_key_hash(posit).
@@ -97,7 +101,7 @@ Result<std::vector<PositRef>> index_new_posits(Access& access, EngineState& stat
                                                std::span<const uint64_t> hashes);
 
 Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit> posits,
-                                   std::vector<PendingAssertion> assertions);
+                                   std::vector<PendingAssertion> assertions, const StopCheck& stop);
 
 // Marks the store fail-closed after a failure that follows a successful append (no-op in memory).
 void fail_close_store(EngineState& state);

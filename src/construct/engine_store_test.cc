@@ -143,6 +143,30 @@ TEST_F(StoreEngine, FailedAppendFilesNothing) {
   EXPECT_FALSE(engine->find_role_by_name("q").value().has_value());
 }
 
+TEST_F(StoreEngine, AStopBeforeTheAppendStoresAndFilesNothing) {
+  auto engine = open();
+  RoleRef r = engine->add_roles({{"r", false}}).value()[0].role;
+  std::vector<PendingPosit> many;
+  for (Identity thing = 100; thing < 10100; ++thing) {
+    many.push_back({{"1", LiteralKind::Integer}, set_of(*engine, {{r, thing}}), TimeValue::bot()});
+  }
+  const uint64_t length = log_size();
+  // Interning asks every few thousand Posits, encoding likewise, and once more before the append.
+  for (int allowed : {1, 3, 6}) {
+    int asked = 0;
+    auto failed = engine->add_posits(many, {}, [&]() -> Result<void> {
+      if (++asked > allowed) return fail(EngineError::timed_out());
+      return {};
+    });
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().kind(), ErrorKind::TimedOut);
+    EXPECT_EQ(log_size(), length);
+    EXPECT_EQ((*engine->state().components.lock())->posit_count, 0u);
+  }
+  ASSERT_TRUE(engine->add_posits(many, {}, [] { return Result<void>{}; }));
+  EXPECT_EQ((*engine->state().components.lock())->posit_count, 10000u);
+}
+
 TEST_F(StoreEngine, FailureAfterAppendClosesTheWriter) {
   auto engine = open();
   RoleRef r = engine->add_roles({{"r", false}}).value()[0].role;

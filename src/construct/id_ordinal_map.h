@@ -62,6 +62,16 @@ class IdOrdinalMap {
   // Visits (identity, ordinal) in ascending identity order.
   template <class F>
   void for_each(F&& f) const {
+    visit_while([&f](Identity id, uint32_t ordinal) {
+      f(id, ordinal);
+      return true;
+    });
+  }
+
+  // Visits (identity, ordinal) in ascending identity order while `f` returns true; false when `f`
+  // stopped the walk.
+  template <class F>
+  bool visit_while(F&& f) const {
     std::vector<Extra> extras;
     extras.reserve(extra_.size());
     extra_.for_each([&extras](const Extra& e) { extras.push_back(e); });
@@ -72,21 +82,22 @@ class IdOrdinalMap {
       for (size_t w = 0; w < s.words.size(); ++w) {
         for (uint64_t bits = s.words[w]; bits != 0; bits &= bits - 1) {
           const Identity id = s.base + 64 * w + unsigned(std::countr_zero(bits));
-          while (next < extras.size() && extras[next].id < id) {
-            f(extras[next].id, extras[next].ordinal);
-            ++next;
+          for (; next < extras.size() && extras[next].id < id; ++next) {
+            if (!f(extras[next].id, extras[next].ordinal)) return false;
           }
           if (next < extras.size() && extras[next].id == id) {
-            f(id, extras[next].ordinal);  // replaced
-            ++next;
-          } else {
-            f(id, ordinal);
+            if (!f(id, extras[next++].ordinal)) return false;  // replaced
+          } else if (!f(id, ordinal)) {
+            return false;
           }
           ++ordinal;
         }
       }
     }
-    for (; next < extras.size(); ++next) f(extras[next].id, extras[next].ordinal);
+    for (; next < extras.size(); ++next) {
+      if (!f(extras[next].id, extras[next].ordinal)) return false;
+    }
+    return true;
   }
 
  private:

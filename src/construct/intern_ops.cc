@@ -132,10 +132,11 @@ Result<void> use_catalog_sets(EngineState& state, std::vector<PendingPosit>& pen
 // One Posit at a time, each step under its own lock (the order of the model, kept exactly when a
 // lock is poisoned).
 Result<std::vector<PositSlot>> intern_posits_stepwise(EngineState& state, std::vector<PendingPosit>& pending,
-                                                      NewPositList& new_posits) {
+                                                      NewPositList& new_posits, const StopCheck& stop) {
   std::vector<PositSlot> slots;
   slots.reserve(pending.size());
   for (PendingPosit& p : pending) {
+    if (auto r = check_stop_every(stop, slots.size()); !r) return fail(std::move(r.error()));
     auto drawn = draw_identity(state);
     if (!drawn) return fail(std::move(drawn.error()));
     Posit posit{*drawn, p.appearance_set, std::move(p.value), p.time};
@@ -164,12 +165,17 @@ Result<std::vector<PositSlot>> intern_posits_stepwise(EngineState& state, std::v
 
 }  // namespace
 
+Result<void> check_stop_every(const StopCheck& stop, size_t position) {
+  if (!stop || position % kStopCheckInterval != 0) return {};
+  return stop();
+}
+
 Result<std::vector<PositSlot>> intern_posits(EngineState& state, std::vector<PendingPosit> pending,
-                                             NewPositList& new_posits) {
+                                             NewPositList& new_posits, const StopCheck& stop) {
   if (auto canonical = use_catalog_sets(state, pending); !canonical) return fail(std::move(canonical.error()));
   new_posits.reserve(pending.size());
   if (state.components.is_poisoned() || state.identities.is_poisoned()) {
-    return intern_posits_stepwise(state, pending, new_posits);
+    return intern_posits_stepwise(state, pending, new_posits, stop);
   }
   // The same steps with the registry and the pool held for the whole command (the pool nests
   // inside the registry, the one nesting the lock order allows).
@@ -179,6 +185,7 @@ Result<std::vector<PositSlot>> intern_posits(EngineState& state, std::vector<Pen
   BW_LOCK(pool, state.identities);
   const PositIndex* index = registry->existing_posit_index();
   for (PendingPosit& p : pending) {
+    if (auto r = check_stop_every(stop, slots.size()); !r) return fail(std::move(r.error()));
     auto drawn = pool->draw();
     if (!drawn) return fail(std::move(drawn.error()));
     Posit posit{*drawn, p.appearance_set, std::move(p.value), p.time};

@@ -85,6 +85,11 @@ class PositOrdinals {
   void for_each(F&& f) const {
     by_posit_.for_each([&](Identity id, uint32_t ordinal) { f(id, &records_->posits[ordinal]); });
   }
+  // As for_each while `f` returns true; false when `f` stopped the walk.
+  template <class F>
+  bool visit_while(F&& f) const {
+    return by_posit_.visit_while([&](Identity id, uint32_t ordinal) { return f(id, &records_->posits[ordinal]); });
+  }
 
  private:
   const RecordStorage* records_ = nullptr;
@@ -104,6 +109,11 @@ class PositAppearanceSetIndex {
   template <class F>
   void for_each(F&& f) const {
     posits_.for_each([&](Identity id, PositRef p) { f(id, p->appearance_set); });
+  }
+  // As for_each while `f` returns true; false when `f` stopped the walk.
+  template <class F>
+  bool visit_while(F&& f) const {
+    return posits_.visit_while([&](Identity id, PositRef p) { return f(id, p->appearance_set); });
   }
   // Every indexed Posit identity.
   IdentitySet keys() const;

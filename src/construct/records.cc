@@ -60,17 +60,6 @@ int three_way(T a, T b) {
   return a < b ? -1 : (b < a ? 1 : 0);
 }
 
-int compare_members(const AppearanceSet& a, const AppearanceSet& b) {
-  const size_t n = std::min(a.members.size(), b.members.size());
-  for (size_t i = 0; i < n; ++i) {
-    const Appearance& x = *a.members[i];
-    const Appearance& y = *b.members[i];
-    if (int c = three_way(x.role->identity, y.role->identity)) return c;
-    if (int c = three_way(x.thing, y.thing)) return c;
-  }
-  return three_way(a.members.size(), b.members.size());
-}
-
 int compare_text(const std::string& a, const std::string& b) {
   const size_t n = std::min(a.size(), b.size());
   if (n != 0) {
@@ -85,6 +74,17 @@ int structural(const TimeValue& a, const TimeValue& b) {
 }
 
 }  // namespace
+
+int compare_members(const AppearanceSet& a, const AppearanceSet& b) {
+  const size_t n = std::min(a.members.size(), b.members.size());
+  for (size_t i = 0; i < n; ++i) {
+    const Appearance& x = *a.members[i];
+    const Appearance& y = *b.members[i];
+    if (int c = three_way(x.role->identity, y.role->identity)) return c;
+    if (int c = three_way(x.thing, y.thing)) return c;
+  }
+  return three_way(a.members.size(), b.members.size());
+}
 
 bool posit_record_less(const Posit& first_a, const Posit& second_a, uint64_t key_a, const Posit& first_b,
                        const Posit& second_b, uint64_t key_b) {

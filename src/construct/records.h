@@ -179,6 +179,10 @@ bool posit_key_eq(const Posit& a, const Posit& b);
 // "{(9, s),(8, r)}": members in stored order as "(thing, role name)".
 std::string format_appearance_set(const AppearanceSet& set);
 
+// The member-by-member order of two sets: at each position the Role identity, then the Thing
+// identity; the first difference decides and a prefix comes first. Negative, 0 or positive.
+int compare_members(const AppearanceSet& a, const AppearanceSet& b);
+
 // The order used to sort assertion-effect entries (first Posit, second Posit, key).
 bool posit_record_less(const Posit& first_a, const Posit& second_a, uint64_t key_a, const Posit& first_b,
                        const Posit& second_b, uint64_t key_b);

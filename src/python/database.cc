@@ -126,6 +126,10 @@ PyMethodDef g_methods[] = {
     {"execute_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(database_execute_json)),
      METH_VARARGS | METH_KEYWORDS,
      "execute_json($self, script, parameters=None, now=None, timeout=None, max_rows=None)\n--\n\n"},
+    {"terrain_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(database_terrain_json)),
+     METH_VARARGS | METH_KEYWORDS,
+     "terrain_json($self, as_of=None, timeout=5.0, projected_role_limit=None, max_relationship_signatures=None)"
+     "\n--\n\n"},
     {"close", reinterpret_cast<PyCFunction>(database_close), METH_NOARGS, "close($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };

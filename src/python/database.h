@@ -26,6 +26,7 @@ PyObject* database_type();
 
 // Method bodies defined beside their own concerns.
 PyObject* database_execute_json(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* database_terrain_json(PyObject* self, PyObject* args, PyObject* kwargs);
 
 // Raises RuntimeError "Already mutably borrowed" (a shared borrow was refused).
 void raise_already_mutably_borrowed();

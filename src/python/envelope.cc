@@ -1,7 +1,7 @@
 #include "python/envelope.h"
 
 #include "python/versions.h"
-#include "velquin/json_writer.h"
+#include "literal/json_writer.h"
 
 namespace brackwater::python {
 
@@ -9,11 +9,11 @@ std::string execute_response_json(std::string_view resolved_now, const std::vect
   std::string out;
   out.reserve(128);
   out.append("{\"python_interface_version\":");
-  velquin::append_json_u64(out, kPythonInterfaceVersion);
+  literal::append_json_u64(out, kPythonInterfaceVersion);
   out.append(",\"velquin_version\":");
-  velquin::append_json_u64(out, kVelquinVersion);
+  literal::append_json_u64(out, kVelquinVersion);
   out.append(",\"resolved_now\":");
-  velquin::append_json_string(out, resolved_now);
+  literal::append_json_string(out, resolved_now);
   out.append(",\"warnings\":[");
   if (!sets.empty()) {
     bool first = true;

@@ -29,7 +29,7 @@ uint64_t fraction_to_nanos(double fraction) {
 
 }  // namespace
 
-std::expected<velquin::Duration, std::string> seconds_to_duration(double seconds, std::string_view name) {
+std::expected<construct::Duration, std::string> seconds_to_duration(double seconds, std::string_view name) {
   if (!std::isfinite(seconds) || !(seconds > 0.0)) {
     std::string message(name);
     message.append(" must be a finite positive number of seconds");
@@ -41,7 +41,7 @@ std::expected<velquin::Duration, std::string> seconds_to_duration(double seconds
     return std::unexpected(std::move(message));
   }
   const double whole = std::floor(seconds);
-  velquin::Duration duration;
+  construct::Duration duration;
   duration.secs = static_cast<uint64_t>(whole);
   const uint64_t nanos = fraction_to_nanos(seconds - whole);  // the subtraction is exact
   if (nanos >= kNanosPerSecond) {

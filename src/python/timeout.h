@@ -11,10 +11,10 @@
 #include <string>
 #include <string_view>
 
-#include "velquin/deadline.h"
+#include "construct/deadline.h"
 
 namespace brackwater::python {
 
-std::expected<velquin::Duration, std::string> seconds_to_duration(double seconds, std::string_view name);
+std::expected<construct::Duration, std::string> seconds_to_duration(double seconds, std::string_view name);
 
 }  // namespace brackwater::python

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -39,12 +40,40 @@ int open_flags(OpenMode mode) {
   return O_RDONLY;
 }
 
-// Lock files held by this process, by (device, inode). Some file systems (NFS) emulate flock with
-// per-process record locks, under which a second open in the same process would succeed and its
-// close would release the first holder's lock; this registry refuses such an open before it touches
-// the file.
-class LockRegistry {
+// The descriptors this process opened through the file system layer, and the lock files it holds
+// by (device, inode).
+//
+// Some file systems (NFS) emulate flock with per-process record locks, under which a second open in
+// the same process would succeed and its close would release the first holder's lock; the lock
+// table refuses such an open before it touches the file.
+//
+// A forked child inherits every descriptor, and with the lock file's open description the lock
+// itself: the parent's close would then not free the store while the child lives. Right after a
+// fork the child points each of these descriptor numbers at a placeholder (the read end of an
+// empty pipe made once), which drops its share of the files (and of the lock) while the numbers
+// stay valid for the child's own later close.
+class DescriptorRegistry {
  public:
+  DescriptorRegistry() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) == 0) {
+      placeholder_ = ends[0];
+      ::close(ends[1]);
+    }
+    ::pthread_atfork([] { instance().mutex_.lock(); }, [] { instance().mutex_.unlock(); },
+                     [] { instance().detach_in_child(); });
+  }
+
+  static DescriptorRegistry& instance() {
+    static DescriptorRegistry registry;
+    return registry;
+  }
+
+  void opened(Fd fd) {
+    std::lock_guard guard(mutex_);
+    open_.insert(fd);
+  }
+
   std::expected<Fd, LockFailure> lock(Fd dir, const std::string& name) {
     std::lock_guard guard(mutex_);
     struct stat st;
@@ -58,6 +87,7 @@ class LockRegistry {
       ::close(fd);
       return std::unexpected(LockFailure{e, true});
     }
+    open_.insert(fd);
     if (::fstat(fd, &st) == 0) {
       held_.insert(key(st));
       by_fd_[fd] = key(st);
@@ -72,6 +102,7 @@ class LockRegistry {
       held_.erase(it->second);
       by_fd_.erase(it);
     }
+    open_.erase(fd);
     ::close(fd);
   }
 
@@ -79,7 +110,17 @@ class LockRegistry {
   using Key = std::pair<dev_t, ino_t>;
   static Key key(const struct stat& st) { return {st.st_dev, st.st_ino}; }
 
+  // Runs in the child with the mutex taken by the forking thread; only async-signal-safe calls.
+  void detach_in_child() {
+    if (placeholder_ >= 0) {
+      for (Fd fd : open_) ::dup3(placeholder_, fd, O_CLOEXEC);
+    }
+    mutex_.unlock();
+  }
+
   std::mutex mutex_;
+  int placeholder_ = -1;
+  std::set<Fd> open_;
   std::set<Key> held_;
   std::map<Fd, Key> by_fd_;
 };
@@ -100,6 +141,7 @@ class PosixFs final : public Fs {
   SysResult<Fd> open_at(Fd dir, const std::string& name, OpenMode mode) override {
     int fd = ::openat(dir, name.c_str(), open_flags(mode) | O_CLOEXEC, 0666);
     if (fd < 0) return std::unexpected(errno);
+    descriptors_.opened(fd);
     return fd;
   }
 
@@ -111,7 +153,7 @@ class PosixFs final : public Fs {
   }
 
   std::expected<Fd, LockFailure> lock_file(Fd dir, const std::string& name) override {
-    return locks_.lock(dir, name);
+    return descriptors_.lock(dir, name);
   }
 
   SysResult<size_t> read_at(Fd fd, uint64_t offset, std::span<uint8_t> buffer) override {
@@ -156,10 +198,10 @@ class PosixFs final : public Fs {
     return {};
   }
 
-  void close(Fd fd) override { locks_.close(fd); }
+  void close(Fd fd) override { descriptors_.close(fd); }
 
  private:
-  LockRegistry locks_;
+  DescriptorRegistry& descriptors_ = DescriptorRegistry::instance();
 };
 
 }  // namespace

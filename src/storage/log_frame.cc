@@ -88,8 +88,8 @@ EngineError frame_error(uint64_t offset, std::optional<uint64_t> sequence, std::
       str_cat("segment ", kLogSegmentName, ", byte offset ", offset, ", record sequence unknown: ", message));
 }
 
-BufferedReader::BufferedReader(Fs& fs, Fd fd, uint64_t offset, size_t capacity)
-    : fs_(fs), fd_(fd), file_pos_(offset), buf_(capacity) {}
+BufferedReader::BufferedReader(Fs& fs, Fd fd, uint64_t offset, uint64_t end, size_t capacity)
+    : fs_(fs), fd_(fd), file_pos_(offset), file_end_(end), buf_(capacity) {}
 
 std::expected<size_t, std::string> BufferedReader::fill(size_t n) {
   if (available() >= n) return available();
@@ -98,8 +98,9 @@ std::expected<size_t, std::string> BufferedReader::fill(size_t n) {
     end_ -= begin_;
     begin_ = 0;
   }
-  while (end_ < n) {
-    auto got = fs_.read_at(fd_, file_pos_, std::span<uint8_t>(buf_).subspan(end_));
+  while (end_ < n && file_pos_ < file_end_) {
+    const uint64_t left = file_end_ - file_pos_;
+    auto got = fs_.read_at(fd_, file_pos_, std::span<uint8_t>(buf_).subspan(end_, std::min<uint64_t>(buf_.size() - end_, left)));
     if (!got) {
       if (got.error() == EINTR) continue;
       return std::unexpected(os_error_text(got.error()));
@@ -120,6 +121,7 @@ std::expected<void, std::string> BufferedReader::read_exact(std::span<uint8_t> d
   if (dst.empty()) return {};
   if (dst.size() >= buf_.size() / 2) {
     // Large remainder: read straight into the destination.
+    if (file_pos_ > file_end_ || dst.size() > file_end_ - file_pos_) return std::unexpected(std::string(kFillFailure));
     auto r = storage::read_exact(fs_, fd_, file_pos_, dst);
     if (!r) return r;
     file_pos_ += dst.size();
@@ -134,7 +136,7 @@ std::expected<void, std::string> BufferedReader::read_exact(std::span<uint8_t> d
 }
 
 FrameReader::FrameReader(Fs& fs, Fd log, uint64_t committed_length)
-    : reader_(fs, log, kLogHeaderSize), offset_(kLogHeaderSize), committed_(committed_length) {}
+    : reader_(fs, log, kLogHeaderSize, committed_length), offset_(kLogHeaderSize), committed_(committed_length) {}
 
 Result<FrameInfo> FrameReader::next(std::vector<uint8_t>& arena) {
   const uint64_t p = offset_;

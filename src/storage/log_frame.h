@@ -39,7 +39,8 @@ EngineError frame_error(uint64_t offset, std::optional<uint64_t> sequence, std::
 // Sequential reads of a file from a start offset through a large buffer.
 class BufferedReader {
  public:
-  BufferedReader(Fs& fs, Fd fd, uint64_t offset, size_t capacity = size_t(1) << 20);
+  // Reads the file from `offset`; bytes at or after `end` are treated as past the end of file.
+  BufferedReader(Fs& fs, Fd fd, uint64_t offset, uint64_t end = UINT64_MAX, size_t capacity = size_t(1) << 20);
 
   // Makes at least `n` bytes (n <= capacity) available at `data()`; fewer only at end of file. On a
   // read failure, the OS error's text.
@@ -55,6 +56,7 @@ class BufferedReader {
   Fs& fs_;
   Fd fd_;
   uint64_t file_pos_;  // file offset of buf_[end_]
+  uint64_t file_end_;
   std::vector<uint8_t> buf_;
   size_t begin_ = 0, end_ = 0;
 };
@@ -71,7 +73,9 @@ struct FrameInfo {
   uint8_t version = 0;
 };
 
-// Reads frames from offset 64 up to the committed length, with every frame check in order.
+// Reads frames from offset 64 up to the committed length, with every frame check in order. Bytes
+// past the committed length are never read, so a log is judged the same before and after its
+// uncommitted tail is cut.
 class FrameReader {
  public:
   FrameReader(Fs& fs, Fd log, uint64_t committed_length);

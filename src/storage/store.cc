@@ -214,13 +214,14 @@ Result<std::pair<std::unique_ptr<Store>, ReplayedLog>> Store::open(const std::st
     return fail(EngineError::data_corruption(
         str_cat("manifest committed length ", committed, " is invalid for log length ", *size)));
   }
+  // The uncommitted tail is cut only once the committed prefix has replayed: a refused open leaves
+  // every file as it found it.
+  auto replayed = replay(fs, log, committed);
+  if (!replayed) return fail(std::move(replayed.error()));
   if (*size > committed) {
     if (auto r = fs.truncate(log, committed); !r) return fail(os_error(r.error()));
     if (auto r = sync_or_fail(fs, log); !r) return fail(std::move(r.error()));
   }
-
-  auto replayed = replay(fs, log, committed);
-  if (!replayed) return fail(std::move(replayed.error()));
   state->batch_count = replayed->batch_count;
   state->next_record_seq = replayed->next_record_seq;
   state->next_batch_seq = replayed->next_batch_seq;

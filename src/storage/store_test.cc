@@ -253,5 +253,30 @@ TEST_F(StoreAppend, AForkedChildCannotWriteThroughItsParentsStore) {
   EXPECT_TRUE(store->append_batch({testing::role_record(6, "parent")}));
 }
 
+TEST_F(StoreAppend, AForkedChildDoesNotKeepTheStoreLocked) {
+  auto store = open_with_genesis();
+  int ready[2], gate[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(gate), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    close(gate[1]);
+    char byte = 1;
+    if (write(ready[1], &byte, 1) != 1) _exit(1);  // the fork has been handled
+    _exit(read(gate[0], &byte, 1) >= 0 ? 0 : 1);   // lives until the parent is done
+  }
+  close(gate[0]);
+  close(ready[1]);
+  char byte;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  close(ready[0]);
+  store.reset();
+  EXPECT_EQ(open_error(path), "ok");  // while the child still lives
+  close(gate[1]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 }  // namespace
 }  // namespace brackwater::storage

@@ -37,6 +37,16 @@ struct BindingRange {
 
 constexpr size_t kInsertionSortLimit = 16;
 
+// The most Posits and assertions one statement may enumerate: a few Roles that each take a
+// variable's whole candidate list multiply quickly, and the product is checked before any of it is
+// built.
+constexpr uint64_t kMaxCombinations = 10'000'000;
+
+uint64_t saturating_mul(uint64_t a, uint64_t b) {
+  uint64_t product;
+  return __builtin_mul_overflow(a, b, &product) ? UINT64_MAX : product;
+}
+
 // One appearance of a posit clause after its candidate lists are built.
 struct Slot {
   uint32_t list = 0;  // index into the clause's candidate lists
@@ -104,6 +114,7 @@ class AddPositRun {
   Result<RoleRef> role_for_slot(size_t slot);
   Result<void> and_assert(NodeView clause);
   Result<const ResultBinding*> draw_into(std::string_view name);
+  Result<void> charge_combinations(uint64_t count);
   Result<void> bind_ranges(const std::vector<BindingRange>& ranges, const std::vector<construct::PositRef>& posits);
 
   Engine& engine_;
@@ -118,6 +129,7 @@ class AddPositRun {
   bool has_preceding_ = false;
   uint64_t preceding_start_ = 0;
   uint64_t preceding_end_ = 0;
+  uint64_t combinations_ = 0;  // enumerated so far by this statement
   ClauseScratch scratch_;
   StatementRoles roles_;
   // The last appearance-time token and what it parsed to (clauses often repeat one time).
@@ -141,6 +153,15 @@ Result<const ResultBinding*> AddPositRun::draw_into(std::string_view name) {
   return &binding;
 }
 
+Result<void> AddPositRun::charge_combinations(uint64_t count) {
+  // The running total never exceeds the maximum once charged, so the sum cannot wrap past it.
+  if (count > kMaxCombinations - combinations_) {
+    return fail(EngineError::resource_limit("add posit combinations", kMaxCombinations));
+  }
+  combinations_ += count;
+  return {};
+}
+
 Result<void> AddPositRun::run(NodeView statement) {
   if (auto stop = ctx_.check_stop(); !stop) return stop;
   size_t clauses = 0;
@@ -156,7 +177,7 @@ Result<void> AddPositRun::run(NodeView statement) {
       return fail(EngineError::internal("unexpected add-posit structure " + rule_text(child.rule())));
     }
   }
-  auto added = engine_.add_posits(std::move(posits_), std::move(assertions_));
+  auto added = engine_.add_posits(std::move(posits_), std::move(assertions_), [this] { return ctx_.check_stop(); });
   if (!added) return fail(std::move(added.error()));
   if (auto r = bind_ranges(posit_bindings_, added->posits); !r) return r;
   if (auto r = bind_ranges(assertion_bindings_, added->assertions); !r) return r;
@@ -365,9 +386,12 @@ Result<void> AddPositRun::enumerate() {
   s.sets.clear();
   const size_t k = s.slots.size();
   if (k == 0) return {};
+  uint64_t combinations = 1;
   for (const Slot& slot : s.slots) {
     if (s.lists[slot.list].empty()) return {};
+    combinations = saturating_mul(combinations, s.lists[slot.list].size());
   }
+  if (auto r = charge_combinations(combinations); !r) return r;
   s.indices.assign(k, 0);
   s.cache_offsets.resize(k);
   size_t cache_size = 0;
@@ -489,6 +513,7 @@ Result<void> AddPositRun::and_assert(NodeView clause) {
   }
   if (!assertion_time) return fail(EngineError::internal("and assert has no assertion time"));
 
+  if (auto r = charge_combinations(saturating_mul(preceding_end_ - preceding_start_, sources.size())); !r) return r;
   const uint64_t start = assertions_.size();
   for (uint64_t target = preceding_start_; target < preceding_end_; ++target) {
     for (construct::Identity id : sources) {

@@ -13,11 +13,17 @@
 
 #include "construct/error.h"
 #include "literal/time_value.h"
-#include "velquin/deadline.h"
+#include "construct/deadline.h"
 #include "velquin/parameters.h"
 #include "velquin/result_set.h"
 
 namespace brackwater::velquin {
+
+using construct::CancelFlag;
+using construct::Deadline;
+using construct::Duration;
+using construct::make_cancel_flag;
+using construct::MonoInstant;
 
 struct ExecContext {
   std::optional<uint64_t> max_rows;

@@ -1,9 +1,6 @@
 #include "velquin/execute.h"
 
-#include <chrono>
-#include <thread>
-
-#include "construct/poison_mutex.h"
+#include "construct/database_lock.h"
 #include "literal/unicode.h"
 #include "velquin/add_posit.h"
 #include "velquin/exec_context.h"
@@ -23,19 +20,6 @@ using construct::fail;
 using construct::Result;
 
 namespace {
-
-using DatabaseGuard = construct::PoisonGuard<construct::Unit>;
-
-// Takes the engine-wide lock without ever blocking: try, then give up on a cancel or a passed
-// deadline, else sleep 1 ms and try again.
-Result<DatabaseGuard> lock_database(Engine& engine, const ExecContext& ctx) {
-  for (;;) {
-    if (auto attempt = engine.database_lock().try_lock()) return std::move(*attempt);
-    if (ctx.cancel->load(std::memory_order_acquire)) return fail(EngineError::cancelled());
-    if (ctx.deadline && ctx.deadline->reached()) return fail(EngineError::timed_out());
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
 
 // State of one script run beside the context.
 struct ScriptRun {
@@ -120,7 +104,7 @@ Result<std::vector<ResultSet>> execute_script(std::shared_ptr<Engine> engine, st
   CancelFlag cancel = options.cancel ? std::move(options.cancel) : make_cancel_flag();
   const ExecContext ctx{options.max_rows, {}, now, deadline, std::move(cancel), std::move(*parameters)};
 
-  auto guard = lock_database(*engine, ctx);
+  auto guard = construct::lock_database_cancellable(engine->database_lock(), *ctx.cancel, ctx.deadline);
   if (!guard) return fail(std::move(guard.error()));
   if (auto stop = ctx.check_stop(); !stop) return fail(std::move(stop.error()));
 

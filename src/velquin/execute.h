@@ -19,7 +19,7 @@
 #include "construct/engine.h"
 #include "construct/error.h"
 #include "literal/time_value.h"
-#include "velquin/deadline.h"
+#include "velquin/exec_context.h"
 #include "velquin/result_set.h"
 #include "velquin/script_parameter.h"
 

@@ -1,6 +1,6 @@
 #include "velquin/result_set.h"
 
-#include "velquin/json_writer.h"
+#include "literal/json_writer.h"
 
 namespace brackwater::velquin {
 
@@ -20,7 +20,7 @@ void append_result_value_json(std::string& out, const ResultValue& value) {
   out.append("{\"kind\":\"");
   out.append(value_kind_name(value.kind));
   out.append("\",\"text\":");
-  append_json_string(out, value.text);
+  literal::append_json_string(out, value.text);
   out.push_back('}');
 }
 
@@ -28,7 +28,7 @@ void append_result_set_json(std::string& out, const ResultSet& set) {
   out.append("{\"columns\":[");
   for (size_t i = 0; i < set.columns.size(); ++i) {
     if (i != 0) out.push_back(',');
-    append_json_string(out, set.columns[i]);
+    literal::append_json_string(out, set.columns[i]);
   }
   out.append("],\"rows\":[");
   for (size_t r = 0; r < set.rows.size(); ++r) {
@@ -42,21 +42,21 @@ void append_result_set_json(std::string& out, const ResultSet& set) {
     out.push_back(']');
   }
   out.append("],\"row_count\":");
-  append_json_u64(out, set.row_count);
+  literal::append_json_u64(out, set.row_count);
   out.append(",\"limited\":");
-  append_json_bool(out, set.limited);
+  literal::append_json_bool(out, set.limited);
   out.append(",\"search\":");
-  append_json_optional_string(out, set.search);
+  literal::append_json_optional_string(out, set.search);
   out.push_back('}');
 }
 
 void append_warning_json(std::string& out, const Warning& warning) {
   out.append("{\"code\":");
-  append_json_string(out, warning.code);
+  literal::append_json_string(out, warning.code);
   out.append(",\"message\":");
-  append_json_string(out, warning.message);
+  literal::append_json_string(out, warning.message);
   out.append(",\"rewrite\":");
-  append_json_optional_string(out, warning.rewrite);
+  literal::append_json_optional_string(out, warning.rewrite);
   out.push_back('}');
 }
 

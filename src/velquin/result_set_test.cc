@@ -4,14 +4,14 @@
 
 #include <string>
 
-#include "velquin/json_writer.h"
+#include "literal/json_writer.h"
 
 namespace brackwater::velquin {
 namespace {
 
 std::string json_string(std::string_view text) {
   std::string out;
-  append_json_string(out, text);
+  literal::append_json_string(out, text);
   return out;
 }
 
@@ -35,13 +35,13 @@ TEST(JsonWriter, EscapesExactlyQuotesBackslashesAndControls) {
 
 TEST(JsonWriter, NumbersAndLiterals) {
   std::string out;
-  append_json_u64(out, 0);
+  literal::append_json_u64(out, 0);
   out.push_back(',');
-  append_json_u64(out, 18446744073709551615ULL);
+  literal::append_json_u64(out, 18446744073709551615ULL);
   out.push_back(',');
-  append_json_bool(out, true);
-  append_json_bool(out, false);
-  append_json_null(out);
+  literal::append_json_bool(out, true);
+  literal::append_json_bool(out, false);
+  literal::append_json_null(out);
   EXPECT_EQ(out, "0,18446744073709551615,truefalsenull");
 }
 

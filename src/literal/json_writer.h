@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace brackwater::velquin {
+namespace brackwater::literal {
 
 // Appends `text` as a JSON string, quotes included.
 void append_json_string(std::string& out, std::string_view text);
@@ -35,4 +35,4 @@ inline void append_json_bool(std::string& out, bool value) { out.append(value ? 
 // Appends "null".
 inline void append_json_null(std::string& out) { out.append("null"); }
 
-}  // namespace brackwater::velquin
+}  // namespace brackwater::literal

@@ -1,8 +1,8 @@
-#include "velquin/json_writer.h"
+#include "literal/json_writer.h"
 
 #include <charconv>
 
-namespace brackwater::velquin {
+namespace brackwater::literal {
 
 namespace {
 
@@ -50,4 +50,4 @@ void append_json_u64(std::string& out, uint64_t value) {
   out.append(buf, static_cast<size_t>(res.ptr - buf));
 }
 
-}  // namespace brackwater::velquin
+}  // namespace brackwater::literal

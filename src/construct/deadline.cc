@@ -1,10 +1,10 @@
-#include "velquin/deadline.h"
+#include "construct/deadline.h"
 
 #include <time.h>
 
 #include <limits>
 
-namespace brackwater::velquin {
+namespace brackwater::construct {
 
 namespace {
 constexpr uint64_t kNanosPerSecond = 1'000'000'000;
@@ -34,4 +34,4 @@ std::optional<Deadline> Deadline::after(Duration timeout) {
   return Deadline(*at);
 }
 
-}  // namespace brackwater::velquin
+}  // namespace brackwater::construct

@@ -1,10 +1,10 @@
-#include "velquin/deadline.h"
+#include "construct/deadline.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
 
-namespace brackwater::velquin {
+namespace brackwater::construct {
 namespace {
 
 constexpr int64_t kI64Max = std::numeric_limits<int64_t>::max();
@@ -39,4 +39,4 @@ TEST(Deadline, ZeroTimeoutIsReachedAtOnce) {
 }
 
 }  // namespace
-}  // namespace brackwater::velquin
+}  // namespace brackwater::construct

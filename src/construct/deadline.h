@@ -13,7 +13,7 @@
 #include <memory>
 #include <optional>
 
-namespace brackwater::velquin {
+namespace brackwater::construct {
 
 using CancelFlag = std::shared_ptr<std::atomic<bool>>;
 
@@ -57,4 +57,4 @@ class Deadline {
   MonoInstant at_;
 };
 
-}  // namespace brackwater::velquin
+}  // namespace brackwater::construct

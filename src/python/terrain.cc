@@ -1,0 +1,114 @@
+// `_Database.terrain_json`: argument conversion in signature order, the checks in their fixed
+// order, the Terrain capture and computation with the interpreter lock released, and the JSON
+// written with it held. A left-out `timeout` is 5 seconds; None means no time limit.
+#include <optional>
+#include <string>
+
+#include "python/arguments.h"
+#include "python/boundary.h"
+#include "python/database.h"
+#include "python/exceptions.h"
+#include "python/time_argument.h"
+#include "python/timeout.h"
+#include "terrain/terrain.h"
+
+namespace brackwater::python {
+namespace {
+
+constexpr double kDefaultTimeoutSeconds = 5.0;
+constexpr uint64_t kDefaultProjectedRoleLimit = 8;
+constexpr uint64_t kDefaultMaxRelationshipSignatures = 16;
+
+// Captures and computes the Terrain with the interpreter lock released. The engine hold is moved in
+// and dropped before the lock is taken back.
+construct::Result<terrain::Terrain> capture_released(std::shared_ptr<construct::Engine> engine,
+                                                     const terrain::TerrainLimits& limits) {
+  PyThreadState* thread = PyEval_SaveThread();
+  try {
+    auto result = terrain::capture_terrain(*engine, limits);
+    engine.reset();
+    PyEval_RestoreThread(thread);
+    return result;
+  } catch (...) {
+    PyEval_RestoreThread(thread);
+    throw;
+  }
+}
+
+PyObject* terrain_json(DatabaseObject* db, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"as_of", "timeout", "projected_role_limit", "max_relationship_signatures",
+                                   nullptr};
+  PyObject* as_of_object = nullptr;
+  PyObject* timeout_object = nullptr;
+  PyObject* role_limit_object = nullptr;
+  PyObject* signature_limit_object = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOO:terrain_json", const_cast<char**>(keywords), &as_of_object,
+                                   &timeout_object, &role_limit_object, &signature_limit_object)) {
+    return nullptr;
+  }
+  SharedBorrow borrow(db->borrow);
+  if (!borrow.held()) {
+    raise_already_mutably_borrowed();
+    return nullptr;
+  }
+
+  std::optional<std::string> as_of;
+  std::optional<double> timeout;
+  std::optional<uint64_t> role_limit;
+  std::optional<uint64_t> signature_limit;
+  if (!convert_optional_text(as_of_object, "as_of", as_of)) return nullptr;
+  if (timeout_object == nullptr) {
+    timeout = kDefaultTimeoutSeconds;
+  } else if (!convert_optional_seconds(timeout_object, "timeout", timeout)) {
+    return nullptr;
+  }
+  if (!convert_optional_u64(role_limit_object, "projected_role_limit", role_limit) ||
+      !convert_optional_u64(signature_limit_object, "max_relationship_signatures", signature_limit)) {
+    return nullptr;
+  }
+
+  if (db->engine == nullptr) {
+    raise_class(ExceptionClass::Closed, "database is closed");
+    return nullptr;
+  }
+  std::shared_ptr<construct::Engine> engine = db->engine;
+  const literal::TimeValue wall_clock = literal::wall_clock_now();
+  const std::optional<literal::TimeValue> resolved = parse_time_argument(as_of, wall_clock, "as_of");
+  if (!resolved) return nullptr;
+
+  terrain::TerrainLimits limits;
+  if (timeout) {
+    auto duration = seconds_to_duration(*timeout, "timeout");
+    if (!duration) {
+      raise(PyExc_ValueError, duration.error());
+      return nullptr;
+    }
+    limits.timeout = *duration;
+  }
+  limits.projected_role_limit = role_limit.value_or(kDefaultProjectedRoleLimit);
+  limits.max_relationship_signatures = signature_limit.value_or(kDefaultMaxRelationshipSignatures);
+  limits.as_of = *resolved;
+
+  auto result = capture_released(std::move(engine), limits);
+  if (!result) {
+    raise_engine_error(result.error());
+    return nullptr;
+  }
+  std::string json;
+  json.reserve(128);
+  terrain::write_terrain_json(*result, json);
+  PyObject* text = PyUnicode_FromStringAndSize(json.data(), static_cast<Py_ssize_t>(json.size()));
+  if (text == nullptr) {
+    PyErr_Clear();
+    raise_class(ExceptionClass::Internal, "cannot serialize Terrain: the report is not valid UTF-8");
+  }
+  return text;
+}
+
+}  // namespace
+
+PyObject* database_terrain_json(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded<PyObject*>(nullptr, [&] { return terrain_json(reinterpret_cast<DatabaseObject*>(self), args, kwargs); });
+}
+
+}  // namespace brackwater::python

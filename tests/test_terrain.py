@@ -1,0 +1,109 @@
+"""`terrain_json`: the exact Terrain of small databases, argument defaults and the order of the checks."""
+
+import inspect
+import json
+import sys
+
+import pytest
+
+import brackwater
+import brackwater._native as native
+
+from conftest import notes
+
+EMPTY_FRAME = (
+    '"stats":{"endpoint_things":0,"roles":0,"appearance_sets":0,"posits":0,"incidences":0},'
+    '"role_supports":[],"profiles":[],"isopleths":[],"relationships":[]}'
+)
+
+
+def test_empty_database_terrain_is_exact(db):
+    assert db.terrain_json(as_of="@EOT") == (
+        '{"terrain_version":1,"resolved_as_of":"@EOT",'
+        '"database":{"referenced_things":5,"roles":5,"appearances":0,"appearance_sets":0,"posits":0},'
+        '"projection":{"complete":true,"total_attribute_roles":0,"roles":[]},'
+        '"relationship_catalog":{"complete":true,"total_signatures":0,"default_signature_id":null,"signatures":[]},'
+        '"frames":{"history":{"scope":"history",' + EMPTY_FRAME + ',"current":{"scope":"current",' + EMPTY_FRAME + "}}"
+    )
+
+
+def test_small_database_terrain_is_exact(db):
+    db.execute_json("add role person, city, name;")
+    db.execute_json(
+        "add posit [{(+a, person), (+l, city)}, \"lives\", '2020'], [{(a, name)}, \"Ada\", '2020'],"
+        " [{(a, name)}, \"Ada L\", '2030'], [{(l, name)}, \"London\", @BOT];"
+    )
+    allocations = (
+        '"allocations":[{"id":"terrain-v1-allocation-6-7-6-001","role_id":"6","profile_id":"terrain-v1-profile-001",'
+        '"profile_mask":1,"isopleth_id":"terrain-v1-isopleth-001","distinct_things":1,"participations":1},'
+        '{"id":"terrain-v1-allocation-6-7-7-001","role_id":"7","profile_id":"terrain-v1-profile-001",'
+        '"profile_mask":1,"isopleth_id":"terrain-v1-isopleth-001","distinct_things":1,"participations":1}]}]}'
+    )
+
+    def frame(scope, posits, incidences):
+        return (
+            f'"{scope}":{{"scope":"{scope}","stats":{{"endpoint_things":2,"roles":3,"appearance_sets":3,'
+            f'"posits":{posits},"incidences":{incidences}}},"role_supports":[{{"role_id":"8","distinct_things":2}}],'
+            '"profiles":[{"id":"terrain-v1-profile-001","mask":1,"present_role_ids":["8"],"absent_role_ids":[],'
+            '"things":2,"isopleth_id":"terrain-v1-isopleth-001"}],"isopleths":[{"id":"terrain-v1-isopleth-001",'
+            '"mask":1,"included_role_ids":["8"],"support":2}],"relationships":[{"signature_id":'
+            '"terrain-v1-signature-6-7","appearance_sets":1,"posits":1,"role_totals":[{"role_id":"6",'
+            '"distinct_things":1,"participations":1},{"role_id":"7","distinct_things":1,"participations":1}],'
+            + allocations
+        )
+
+    assert db.terrain_json(as_of="2025") == (
+        '{"terrain_version":1,"resolved_as_of":"\'2025\'",'
+        '"database":{"referenced_things":14,"roles":8,"appearances":4,"appearance_sets":3,"posits":4},'
+        '"projection":{"complete":true,"total_attribute_roles":1,"roles":[{"id":"8","name":"name","bit":0,'
+        '"history_support":2,"current_support":2}]},'
+        '"relationship_catalog":{"complete":true,"total_signatures":1,'
+        '"default_signature_id":"terrain-v1-signature-6-7","signatures":[{"id":"terrain-v1-signature-6-7",'
+        '"roles":[{"id":"6","name":"person"},{"id":"7","name":"city"}]}]},'
+        '"frames":{' + frame("history", 4, 5) + "," + frame("current", 3, 4) + "}}"
+    )
+    # Without an attribute Role in the projection every Thing has mask 0: no isopleth ids.
+    zero = json.loads(db.terrain_json(as_of="2025", projected_role_limit=0))
+    assert zero["projection"] == {"complete": False, "total_attribute_roles": 1, "roles": []}
+    assert zero["frames"]["current"]["profiles"][0]["isopleth_id"] is None
+    assert zero["frames"]["current"]["relationships"][0]["allocations"][0]["isopleth_id"] is None
+
+
+def test_defaults_leave_timeout_at_five_seconds_and_none_means_no_limit(db):
+    assert native._Database.terrain_json.__text_signature__ == (
+        "($self, as_of=None, timeout=5.0, projected_role_limit=None, max_relationship_signatures=None)"
+    )
+    assert inspect.signature(brackwater.Database.terrain_json).parameters["timeout"].default == 5.0
+    assert json.loads(db.terrain_json(None, None, None, None))["projection"]["complete"] is True
+    with pytest.raises(native.QueryTimeoutError):
+        db.terrain_json(timeout=1e-12)  # rounds to no time at all
+
+
+@pytest.mark.parametrize(
+    "kwargs, error, message",
+    [
+        ({"projected_role_limit": 9}, native.ResourceLimitError,
+         "Resource limit exceeded for projected attribute Roles: maximum 8"),
+        ({"max_relationship_signatures": 129}, native.ResourceLimitError,
+         "Resource limit exceeded for relationship signatures: maximum 128"),
+        ({"as_of": " @EOT"}, ValueError, "invalid as_of time token ' @EOT'"),
+        ({"timeout": -1.0}, ValueError, "timeout must be a finite positive number of seconds"),
+        ({"timeout": 1.8e19}, native.ExecutionError, "Execution error: Terrain timeout is too large"),
+    ],
+)
+def test_bad_values_raise_their_errors(db, kwargs, error, message):
+    with pytest.raises(error) as caught:
+        db.terrain_json(**kwargs)
+    assert caught.value.args == (message,)
+
+
+def test_check_order_types_then_closed_then_as_of(db):
+    with pytest.raises(OverflowError) as caught:
+        db.terrain_json(projected_role_limit=-1)
+    if sys.version_info >= (3, 11):
+        assert notes(caught) == ["while processing 'projected_role_limit'"]
+    db.close()
+    with pytest.raises(TypeError):
+        db.terrain_json(as_of=1)
+    with pytest.raises(native.ClosedError):
+        db.terrain_json(as_of="not a time")
