@@ -37,10 +37,7 @@ struct BindingRange {
 
 constexpr size_t kInsertionSortLimit = 16;
 
-// The most Posits and assertions one statement may enumerate: a few Roles that each take a
-// variable's whole candidate list multiply quickly, and the product is checked before any of it is
-// built.
-constexpr uint64_t kMaxCombinations = 10'000'000;
+constexpr uint64_t kMaxCombinations = kMaxAddPositCombinations;
 
 uint64_t saturating_mul(uint64_t a, uint64_t b) {
   uint64_t product;

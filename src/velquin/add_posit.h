@@ -10,6 +10,8 @@
 // batch); only then are the posit bindings and then the assertion bindings recorded.
 #pragma once
 
+#include <cstdint>
+
 #include "construct/engine.h"
 #include "construct/error.h"
 #include "literal/time_value.h"
@@ -19,6 +21,11 @@
 #include "velquin/result_binding.h"
 
 namespace brackwater::velquin {
+
+// The most Posits and assertions one statement may enumerate, and the most rows the or-add
+// fallback may build: a few slots that each take a variable's whole candidate list multiply
+// quickly, so the product is checked before any of it is built (kind 7 "add posit combinations").
+inline constexpr uint64_t kMaxAddPositCombinations = 10'000'000;
 
 // `statement` is an `add_posit` or an `or_add_clause` node.
 construct::Result<void> execute_add_posit_command(construct::Engine& engine, NodeView statement,

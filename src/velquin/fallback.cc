@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "velquin/add_posit.h"
 #include "velquin/distinct_rows.h"
 #include "velquin/merge_sort.h"
 
@@ -26,6 +27,13 @@ Result<void> bind_or_add_fallback(const ScriptVariables& variables, const Fallba
     if (list.empty()) return fail(EngineError::execution("or-add fallback produced an empty returned binding"));
   }
   if (lists.empty()) return {};
+  uint64_t combinations = 1;
+  for (const auto& list : lists) {
+    if (__builtin_mul_overflow(combinations, list.size(), &combinations)) combinations = UINT64_MAX;
+  }
+  if (combinations > kMaxAddPositCombinations) {
+    return fail(EngineError::resource_limit("add posit combinations", kMaxAddPositCombinations));
+  }
 
   const size_t width = lists.size();
   const size_t columns = std::min(projection.column_variables.size(), projection.column_kinds.size());

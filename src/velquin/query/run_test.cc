@@ -193,6 +193,14 @@ TEST_F(FallbackTest, UnknownThenEmptyBindingsPushNothing) {
   p.variables = {"a", "empty"};
   EXPECT_TRUE(rows(p, std::nullopt, &error).empty());
   EXPECT_EQ(error, "Execution error: or-add fallback produced an empty returned binding");
+  // A product past the bound is refused before a row is built.
+  for (Identity id = 100; id < 4100; ++id) {
+    bind_identity(variables, "x", id);
+    bind_identity(variables, "y", id);
+  }
+  p.variables = {"x", "y"};
+  EXPECT_TRUE(rows(p, 1, &error).empty());
+  EXPECT_EQ(error, "Resource limit exceeded for add posit combinations: maximum 10000000");
 }
 
 }  // namespace
