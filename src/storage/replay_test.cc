@@ -319,8 +319,8 @@ TEST(Replay, ACorruptRecordSurfacesAtItsCommitUnlessTheBatchIsCut) {
 
 // The windowed pass (delimited in order, checked and decoded on threads, applied in order) against
 // the one sequential pass: the same outcome, to the message, for every damaged payload byte of every
-// frame (checksums made to match, so that the record checks are reached), every damaged frame byte
-// and every committed length. Windows of 64 bytes (smaller than most frames) and of 300 bytes.
+// frame (checksums made to match, so that the record checks are reached), every third frame byte
+// and every other committed length. Windows of 64 bytes (smaller than most frames) and of 300 bytes.
 class WindowedLog {
  public:
   // With `late_codecs`, the integer and certainty codecs are declared only in the third batch:
@@ -414,12 +414,12 @@ TEST(Replay, WindowsReportWhatOnePassReports) {
       for (size_t at = 0; at < log.frames[f].payload.size(); ++at) check(log.image(f, at, 0x01), whole.size(), at);
     }
     if (late_codecs) continue;
-    for (size_t at = kLogHeaderSize; at < whole.size(); ++at) {
+    for (size_t at = kLogHeaderSize; at < whole.size(); at += 3) {
       B damaged = whole;
       damaged[at] ^= 0x10;
       check(damaged, whole.size(), at);
     }
-    for (uint64_t committed = kLogHeaderSize; committed <= whole.size(); ++committed) check(whole, committed, committed);
+    for (uint64_t committed = kLogHeaderSize; committed <= whole.size(); committed += 2) check(whole, committed, committed);
     EXPECT_GT(failures, cases / 2);
     RecordProperty("cases", static_cast<int>(cases));
   }
