@@ -31,6 +31,9 @@ Workloads (figures are medians of --runs runs after one untimed warm-up; each ru
      - two-pattern join: every name with its Thing's age;
      - "as of": the latest age before a date per Thing, over 10 age versions per Thing, beside
        SQLite's window form and its correlated-subquery form.
+  6. open of an --open-posits store (a full replay of its log), beside SQLite's open followed by a
+     scan of every stored value inside SQLite (it reads pages on demand; the scan touches them all);
+  7. one-posit durable commit: the median latency of each of --commits single-posit commits.
 
 SQLite on disk runs twice: journal_mode=WAL and the default rollback journal (DELETE), both with
 synchronous=FULL; ":memory:" stands beside Brackwater's memory database.
@@ -454,16 +457,86 @@ def bench_searches(report, args):
         connection.close()
 
 
+
+def build_store(path, posits, step=100_000):
+    """A Brackwater store of `posits` posits, written in commits of `step` posits."""
+    remove(path)
+    db = brackwater_create(path)
+    for first in range(0, posits, step):
+        db.execute_json(velquin_add(first, min(step, posits - first)))
+    db.close()
+
+
+def bench_open_store(report, args, directory):
+    n = args.open_posits
+    work = f"open of a {n:,}-posit store"
+    path = os.path.join(directory, "open")
+    build_store(path, n)
+    holder = []
+
+    def open_brackwater(_):
+        holder.append(brackwater.Database.open(path))
+        holder[-1].execute_json(TRIVIAL_SCRIPT)
+
+    seconds = measure(args.runs, lambda: None, open_brackwater, lambda _: holder.pop().close())
+    report.add(work, "brackwater store", seconds, n, "posit", mib(size_of(path)))
+    remove(path)
+    for engine, file, mode in sqlite_places(directory, "open"):
+        connection = sqlite_fresh(file, mode)()
+        for first in range(0, n, 100_000):
+            sqlite_write(connection, sqlite_rows(first, min(100_000, n - first)))
+        connection.close()
+
+        def open_sqlite(_):
+            holder.append(sqlite_connect(file, mode))
+            count, _ = holder[-1].execute("SELECT count(*), sum(length(value)) FROM posits").fetchone()
+            assert count == n, f"{count} values scanned of {n}"
+
+        seconds = measure(args.runs, lambda: None, open_sqlite, lambda _: holder.pop().close())
+        report.add(work, engine, seconds, n, "posit", f"{mib(size_of(file))}, every value scanned")
+        remove(file)
+
+
+def median_commit(commits, commit):
+    """The median seconds of commit(i) over i < commits, each timed on its own."""
+    times = []
+    for i in range(commits):
+        start = time.perf_counter()
+        commit(i)
+        times.append(time.perf_counter() - start)
+    return statistics.median(times)
+
+
+def bench_durable_commit(report, args, directory):
+    n = args.commits
+    work = "one-posit durable commit"
+    note = f"median of {n:,} commits"
+    path = os.path.join(directory, "commit")
+    remove(path)
+    db = brackwater_create(path)
+    seconds = median_commit(n, lambda i: db.execute_json(velquin_add(i, 1)))
+    db.close()
+    report.add(work, "brackwater store", seconds, 1, "commit", note)
+    remove(path)
+    for engine, file, mode in sqlite_places(directory, "commit"):
+        connection = sqlite_fresh(file, mode)()
+        seconds = median_commit(n, lambda i: sqlite_write(connection, sqlite_rows(i, 1)))
+        connection.close()
+        report.add(work, engine, seconds, 1, "commit", note)
+        remove(file)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--posits", type=int, default=100_000, help="posits of the bulk, re-add and reopen workloads")
     parser.add_argument("--commits", type=int, default=2_000, help="one-posit commits of the small-commit workload")
     parser.add_argument("--things", type=int, default=100_000, help="Things of the search workloads")
+    parser.add_argument("--open-posits", type=int, default=1_000_000, help="posits of the store-open workload")
     parser.add_argument("--runs", type=int, default=3, help="runs per figure; the median is reported")
     parser.add_argument("--dir", default=None, help="directory for the on-disk databases")
     args = parser.parse_args()
-    if args.posits < 1 or args.commits < 1 or args.runs < 1 or args.things < 1:
-        parser.error("--posits, --commits, --things and --runs must be at least 1")
+    if min(args.posits, args.commits, args.runs, args.things, args.open_posits) < 1:
+        parser.error("--posits, --open-posits, --commits, --things and --runs must be at least 1")
 
     print(f"brackwater {brackwater.ENGINE_PACKAGE_VERSION}, SQLite {sqlite3.sqlite_version}; "
           f"{args.posits:,} posits, {args.commits:,} commits, median of {args.runs} run(s)", flush=True)
@@ -476,6 +549,8 @@ def main():
         bench_small_commits(report, args, directory)
         bench_readd(report, args, directory, rows, script, readd_script)
         bench_reopen(report, args, directory, rows, script)
+        bench_open_store(report, args, directory)
+        bench_durable_commit(report, args, directory)
     bench_searches(report, args)
     report.table()
 

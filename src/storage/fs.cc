@@ -125,6 +125,69 @@ class DescriptorRegistry {
   std::map<Fd, Key> by_fd_;
 };
 
+SysResult<void> flush_fd(Fd fd) {
+#if defined(__APPLE__)
+  if (::fcntl(fd, F_FULLFSYNC) != 0) return std::unexpected(errno);
+#else
+  if (::fsync(fd) != 0) return std::unexpected(errno);
+#endif
+  return {};
+}
+
+// A flush whose result is already known.
+class DoneSync final : public PendingSync {
+ public:
+  explicit DoneSync(SysResult<void> result) : result_(result) {}
+  SysResult<void> wait() override { return result_; }
+
+ private:
+  SysResult<void> result_;
+};
+
+// A flush on a thread of its own, joined by `wait` or at destruction: no thread outlives the call
+// that waits for it.
+class ThreadSync final : public PendingSync {
+ public:
+  // The flush of `fd` on a new thread, or nullptr when no thread could be started.
+  static std::unique_ptr<ThreadSync> start(Fd fd) {
+    std::unique_ptr<ThreadSync> sync(new ThreadSync(fd));
+    pthread_attr_t attr;
+    if (::pthread_attr_init(&attr) != 0) return nullptr;
+    ::pthread_attr_setstacksize(&attr, size_t(64) << 10);
+    const int created = ::pthread_create(&sync->thread_, &attr, &ThreadSync::run, sync.get());
+    ::pthread_attr_destroy(&attr);
+    if (created != 0) return nullptr;
+    sync->running_ = true;
+    return sync;
+  }
+
+  ~ThreadSync() override { join(); }
+
+  SysResult<void> wait() override {
+    join();
+    return result_;
+  }
+
+ private:
+  explicit ThreadSync(Fd fd) : fd_(fd) {}
+
+  static void* run(void* self) {
+    auto* sync = static_cast<ThreadSync*>(self);
+    sync->result_ = flush_fd(sync->fd_);
+    return nullptr;
+  }
+
+  void join() {
+    if (running_) ::pthread_join(thread_, nullptr);
+    running_ = false;
+  }
+
+  Fd fd_;
+  pthread_t thread_{};
+  bool running_ = false;
+  SysResult<void> result_;
+};
+
 class PosixFs final : public Fs {
  public:
   SysResult<void> make_dir(const std::string& path) override {
@@ -168,13 +231,11 @@ class PosixFs final : public Fs {
     return static_cast<size_t>(n);
   }
 
-  SysResult<void> sync(Fd fd) override {
-#if defined(__APPLE__)
-    if (::fcntl(fd, F_FULLFSYNC) != 0) return std::unexpected(errno);
-#else
-    if (::fsync(fd) != 0) return std::unexpected(errno);
-#endif
-    return {};
+  SysResult<void> sync(Fd fd) override { return flush_fd(fd); }
+
+  SysResult<std::unique_ptr<PendingSync>> start_sync(Fd fd) override {
+    if (auto sync = ThreadSync::start(fd)) return std::unique_ptr<PendingSync>(std::move(sync));
+    return Fs::start_sync(fd);  // no thread to spare: flush here
   }
 
   SysResult<uint64_t> file_size(Fd fd) override {
@@ -205,6 +266,10 @@ class PosixFs final : public Fs {
 };
 
 }  // namespace
+
+SysResult<std::unique_ptr<PendingSync>> Fs::start_sync(Fd fd) {
+  return std::unique_ptr<PendingSync>(std::make_unique<DoneSync>(sync(fd)));
+}
 
 std::shared_ptr<Fs> posix_fs() {
   static const std::shared_ptr<Fs> fs = std::make_shared<PosixFs>();

@@ -45,6 +45,14 @@ struct LockFailure {
   bool while_locking = false;
 };
 
+// A flush started by `Fs::start_sync`. `wait` returns its result and is called at most once;
+// destroying it without `wait` still waits for the flush to end.
+class PendingSync {
+ public:
+  virtual ~PendingSync() = default;
+  virtual SysResult<void> wait() = 0;
+};
+
 class Fs {
  public:
   virtual ~Fs() = default;
@@ -66,6 +74,10 @@ class Fs {
   virtual SysResult<size_t> write_at(Fd fd, uint64_t offset, std::span<const uint8_t> data) = 0;
   // Flushes a file or a directory to stable storage (F_FULLFSYNC where it exists, fsync otherwise).
   virtual SysResult<void> sync(Fd fd) = 0;
+  // Starts the flush of `fd` as `sync` does, so that the caller can work on other files while it is
+  // in flight; `fd` is neither written nor closed before the flush was waited for. The flush may
+  // complete at any moment until `wait` returns. By default it runs here, before this returns.
+  virtual SysResult<std::unique_ptr<PendingSync>> start_sync(Fd fd);
   virtual SysResult<uint64_t> file_size(Fd fd) = 0;
   virtual SysResult<void> truncate(Fd fd, uint64_t length) = 0;
   virtual SysResult<void> rename_at(Fd dir, const std::string& from, const std::string& to) = 0;

@@ -1,6 +1,7 @@
 // Test double: wraps a file system, records every call as "op target" and injects one fault at the
 // k-th call (counting from 0): an errno, a short transfer, a zero-byte write, one EINTR, or a crash
-// after which every call fails with EIO and changes nothing.
+// after which every call fails with EIO and changes nothing. A started flush is two calls, "start
+// sync" and "finish sync"; one that the crash cut off never completes.
 #pragma once
 
 #include <errno.h>
@@ -81,6 +82,12 @@ class InterposeFs final : public Fs {
     if (auto f = enter("sync " + name(fd))) return std::unexpected(*f);
     return inner_->sync(fd);
   }
+  SysResult<std::unique_ptr<PendingSync>> start_sync(Fd fd) override {
+    if (auto f = enter("start sync " + name(fd))) return std::unexpected(*f);
+    auto inner = inner_->start_sync(fd);
+    if (!inner) return std::unexpected(inner.error());
+    return std::unique_ptr<PendingSync>(std::make_unique<Flush>(*this, std::move(*inner), name(fd)));
+  }
   SysResult<uint64_t> file_size(Fd fd) override {
     if (auto f = enter("size " + name(fd))) return std::unexpected(*f);
     return inner_->file_size(fd);
@@ -106,6 +113,24 @@ class InterposeFs final : public Fs {
   }
 
  private:
+  class Flush final : public PendingSync {
+   public:
+    Flush(InterposeFs& fs, std::unique_ptr<PendingSync> inner, std::string name)
+        : fs_(fs), inner_(std::move(inner)), name_(std::move(name)) {}
+    SysResult<void> wait() override {
+      const auto fault = fs_.enter("finish sync " + name_);
+      if (fs_.crashed_) return std::unexpected(EIO);
+      auto r = inner_->wait();
+      if (fault) return std::unexpected(*fault);
+      return r;
+    }
+
+   private:
+    InterposeFs& fs_;
+    std::unique_ptr<PendingSync> inner_;
+    std::string name_;
+  };
+
   std::string name(Fd fd) const {
     auto it = names_.find(fd);
     return it == names_.end() ? "?" : it->second;

@@ -12,13 +12,6 @@ namespace brackwater::storage {
 namespace {
 
 constexpr std::string_view kLogMagic = "POSITLOG";
-constexpr std::string_view kSyncWord = "BTR1";
-// The largest frame end before the checksum that still leaves room for its four bytes in a u64.
-constexpr uint64_t kMaxFrameEnd = std::numeric_limits<uint64_t>::max() - 4;
-
-EngineError truncated_frame(uint64_t offset, std::optional<uint64_t> sequence, std::string_view io_text) {
-  return frame_error(offset, sequence, str_cat("truncated frame: ", io_text));
-}
 
 }  // namespace
 
@@ -55,7 +48,7 @@ Result<void> encode_log_frame(Bytes payload, uint64_t sequence, uint16_t flags, 
                               ByteWriter& out) {
   // The prefix is built apart so that a refused frame leaves `out` untouched.
   uint8_t prefix[kFramePrefixSize + 10];
-  std::memcpy(prefix, kSyncWord.data(), 4);
+  std::memcpy(prefix, kLogSyncWord.data(), 4);
   prefix[4] = version;
   prefix[5] = type;
   prefix[6] = static_cast<uint8_t>(flags);
@@ -86,6 +79,10 @@ EngineError frame_error(uint64_t offset, std::optional<uint64_t> sequence, std::
   }
   return EngineError::data_corruption(
       str_cat("segment ", kLogSegmentName, ", byte offset ", offset, ", record sequence unknown: ", message));
+}
+
+EngineError truncated_frame(uint64_t offset, std::optional<uint64_t> sequence, std::string_view io_text) {
+  return frame_error(offset, sequence, str_cat("truncated frame: ", io_text));
 }
 
 BufferedReader::BufferedReader(Fs& fs, Fd fd, uint64_t offset, uint64_t end, size_t capacity)
@@ -140,54 +137,22 @@ FrameReader::FrameReader(Fs& fs, Fd log, uint64_t committed_length)
 
 Result<FrameInfo> FrameReader::next(std::vector<uint8_t>& arena) {
   const uint64_t p = offset_;
-  auto got = reader_.fill(kFramePrefixSize);
-  if (!got) return fail(truncated_frame(p, std::nullopt, got.error()));
-  if (*got < kFramePrefixSize) return fail(truncated_frame(p, std::nullopt, kFillFailure));
-  const uint8_t* h = reader_.data();
-  if (std::memcmp(h, kSyncWord.data(), 4) != 0) return fail(frame_error(p, std::nullopt, "record sync word mismatch"));
-
-  FrameInfo f;
-  f.offset = p;
-  f.version = h[4];
-  f.type = h[5];
-  f.flags = load_u16(h + 6);
-  f.sequence = load_u64(h + 8);
-  if (f.version != 1 || f.flags != 0) {
-    return fail(frame_error(p, f.sequence, str_cat("unsupported frame version/flags ", f.version, "/", f.flags)));
-  }
-
-  UlebDecoder length;
-  size_t prefix = kFramePrefixSize;
-  for (bool more = true; more;) {
-    got = reader_.fill(prefix + 1);
-    if (!got) return fail(truncated_frame(p, f.sequence, got.error()));
-    if (*got < prefix + 1) return fail(truncated_frame(p, f.sequence, kFillFailure));
-    switch (length.feed(reader_.data()[prefix++])) {
-      case UlebDecoder::Step::More:
-        break;
-      case UlebDecoder::Step::Done:
-        more = false;
-        break;
-      case UlebDecoder::Step::Overflow:
-        return fail(frame_error(p, f.sequence, kUlebOverflow));
-      case UlebDecoder::Step::NonCanonical:
-        return fail(frame_error(p, f.sequence, kUlebNonCanonical));
-    }
-  }
-  const uint64_t n = length.value();
-  if (n > kMaxFrameEnd - prefix) {
-    return fail(EngineError::data_corruption(
-        str_cat("log offset ", p, ", sequence ", f.sequence, ": frame length overflow")));
-  }
-  const uint64_t total = prefix + n + 4;
-  if (total > kMaxFrameSize || p > committed_ || total > committed_ - p) {
-    return fail(frame_error(p, f.sequence, str_cat("invalid frame length ", total)));
-  }
+  bool short_data = false;
+  auto header = check_frame_header(
+      p, committed_,
+      [this](size_t n) -> FrameBytes {
+        auto got = reader_.fill(n);
+        if (!got) return std::unexpected(std::move(got.error()));
+        return Bytes(reader_.data(), *got);
+      },
+      short_data);
+  if (!header) return header;
+  FrameInfo f = *header;
+  const size_t prefix = static_cast<size_t>(f.total_size - f.payload_size - 4);
 
   uint32_t crc = crc32c(std::span<const uint8_t>(reader_.data(), prefix));
   reader_.consume(prefix);
   f.payload_offset = arena.size();
-  f.payload_size = static_cast<size_t>(n);
   arena.resize(arena.size() + f.payload_size);
   std::span<uint8_t> payload(arena.data() + f.payload_offset, f.payload_size);
   if (auto r = reader_.read_exact(payload); !r) {
@@ -204,8 +169,7 @@ Result<FrameInfo> FrameReader::next(std::vector<uint8_t>& arena) {
     arena.resize(f.payload_offset);
     return fail(frame_error(p, f.sequence, "record checksum mismatch"));
   }
-  f.total_size = total;
-  offset_ = p + total;
+  offset_ = p + f.total_size;
   return f;
 }
 

@@ -8,6 +8,9 @@
 #pragma once
 
 #include <array>
+#include <cstring>
+#include <expected>
+#include <optional>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +18,7 @@
 #include "storage/bytes.h"
 #include "storage/fs.h"
 #include "storage/store.h"
+#include "storage/text.h"
 
 namespace brackwater::storage {
 
@@ -35,6 +39,8 @@ Result<void> encode_log_frame(Bytes payload, uint64_t sequence, uint16_t flags, 
 
 // "segment {}, byte offset {}, record sequence {}: {}" (sequence empty: "unknown").
 EngineError frame_error(uint64_t offset, std::optional<uint64_t> sequence, std::string_view message);
+// The frame error "truncated frame: {io_text}".
+EngineError truncated_frame(uint64_t offset, std::optional<uint64_t> sequence, std::string_view io_text);
 
 // Sequential reads of a file from a start offset through a large buffer.
 class BufferedReader {
@@ -72,6 +78,77 @@ struct FrameInfo {
   uint8_t type = 0;
   uint8_t version = 0;
 };
+
+inline constexpr std::string_view kLogSyncWord = "BTR1";
+// The largest frame end before the checksum that still leaves room for its four bytes in a u64.
+inline constexpr uint64_t kMaxFrameEnd = UINT64_MAX - 4;
+
+// What `fill(n)` hands to `check_frame_header`: the bytes from the frame's start, at least n of them
+// (fewer only at the end of the committed data), or the text of the read error.
+using FrameBytes = std::expected<Bytes, std::string>;
+
+// Checks the header of the frame at `p` in order (sync word, version and flags, length, bounds);
+// the frame's fields, its payload unread. `fill` makes the header's bytes available as it goes;
+// `short_data` tells whether a failure came from bytes missing at the end of the data.
+template <class Fill>
+Result<FrameInfo> check_frame_header(uint64_t p, uint64_t committed, Fill&& fill, bool& short_data) {
+  auto truncated = [p](std::optional<uint64_t> sequence, std::string_view io_text) {
+    return fail(truncated_frame(p, sequence, io_text));
+  };
+  short_data = false;
+  FrameBytes got = fill(kFramePrefixSize);
+  if (!got) return truncated(std::nullopt, got.error());
+  if (got->size() < kFramePrefixSize) {
+    short_data = true;
+    return truncated(std::nullopt, kFillFailure);
+  }
+  const uint8_t* h = got->data();
+  if (std::memcmp(h, kLogSyncWord.data(), 4) != 0) return fail(frame_error(p, std::nullopt, "record sync word mismatch"));
+
+  FrameInfo f;
+  f.offset = p;
+  f.version = h[4];
+  f.type = h[5];
+  f.flags = load_u16(h + 6);
+  f.sequence = load_u64(h + 8);
+  if (f.version != 1 || f.flags != 0) {
+    return fail(frame_error(p, f.sequence, str_cat("unsupported frame version/flags ", f.version, "/", f.flags)));
+  }
+
+  UlebDecoder length;
+  size_t prefix = kFramePrefixSize;
+  for (bool more = true; more;) {
+    got = fill(prefix + 1);
+    if (!got) return truncated(f.sequence, got.error());
+    if (got->size() < prefix + 1) {
+      short_data = true;
+      return truncated(f.sequence, kFillFailure);
+    }
+    switch (length.feed((*got)[prefix++])) {
+      case UlebDecoder::Step::More:
+        break;
+      case UlebDecoder::Step::Done:
+        more = false;
+        break;
+      case UlebDecoder::Step::Overflow:
+        return fail(frame_error(p, f.sequence, kUlebOverflow));
+      case UlebDecoder::Step::NonCanonical:
+        return fail(frame_error(p, f.sequence, kUlebNonCanonical));
+    }
+  }
+  const uint64_t n = length.value();
+  if (n > kMaxFrameEnd - prefix) {
+    return fail(EngineError::data_corruption(
+        str_cat("log offset ", p, ", sequence ", f.sequence, ": frame length overflow")));
+  }
+  const uint64_t total = prefix + n + 4;
+  if (total > kMaxFrameSize || p > committed || total > committed - p) {
+    return fail(frame_error(p, f.sequence, str_cat("invalid frame length ", total)));
+  }
+  f.total_size = total;
+  f.payload_size = static_cast<size_t>(n);
+  return f;
+}
 
 // Reads frames from offset 64 up to the committed length, with every frame check in order. Bytes
 // past the committed length are never read, so a log is judged the same before and after its

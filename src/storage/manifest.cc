@@ -71,18 +71,29 @@ Result<ManifestV1> decode_manifest(Bytes file) {
   return out;
 }
 
-Result<void> write_manifest(Fs& fs, Fd dir, const Uuid& uuid, uint64_t committed_length) {
+Result<UniqueFd> stage_manifest(Fs& fs, Fd dir, const Uuid& uuid, uint64_t committed_length) {
   const auto bytes = encode_manifest(uuid, committed_length);
   auto fd = fs.open_at(dir, std::string(kManifestNextName), OpenMode::WriteTruncate);
   if (!fd) return fail(os_error(fd.error()));
   UniqueFd next(&fs, *fd);
-  if (auto r = write_all(fs, next.get(), 0, bytes); !r) return r;
+  if (auto r = write_all(fs, next.get(), 0, bytes); !r) return fail(std::move(r.error()));
   if (auto r = fs.sync(next.get()); !r) return fail(os_error(r.error()));
+  return next;
+}
+
+Result<void> publish_manifest(Fs& fs, Fd dir, UniqueFd staged) {
   if (auto r = fs.rename_at(dir, std::string(kManifestNextName), std::string(kManifestName)); !r) {
     return fail(os_error(r.error()));
   }
   if (auto r = fs.sync(dir); !r) return fail(os_error(r.error()));
+  staged.reset();
   return {};
+}
+
+Result<void> write_manifest(Fs& fs, Fd dir, const Uuid& uuid, uint64_t committed_length) {
+  auto staged = stage_manifest(fs, dir, uuid, committed_length);
+  if (!staged) return fail(std::move(staged.error()));
+  return publish_manifest(fs, dir, std::move(*staged));
 }
 
 }  // namespace brackwater::storage

@@ -28,7 +28,13 @@ struct ManifestV1 {
 std::array<uint8_t, kManifestSize> encode_manifest(const Uuid& uuid, uint64_t committed_length);
 Result<ManifestV1> decode_manifest(Bytes whole_file);
 
-// Durably replaces the manifest of the store directory `dir` (kind 1 on failure).
+// Durably replaces the manifest of the store directory `dir` (kind 1 on failure): `stage_manifest`
+// then `publish_manifest`.
 Result<void> write_manifest(Fs& fs, Fd dir, const Uuid& uuid, uint64_t committed_length);
+// Writes and flushes "manifest.next" and returns it open. Opening never reads it, so this may run
+// while the log's flush is in flight.
+Result<UniqueFd> stage_manifest(Fs& fs, Fd dir, const Uuid& uuid, uint64_t committed_length);
+// Renames the staged "manifest.next" over "manifest.bmf", flushes the directory, then closes it.
+Result<void> publish_manifest(Fs& fs, Fd dir, UniqueFd staged);
 
 }  // namespace brackwater::storage

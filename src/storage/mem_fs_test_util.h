@@ -1,7 +1,8 @@
 // Test double: an in-memory file system that tracks what is durable.
 //
 // File data becomes durable when the file is synced; directory entries (mkdir, create, rename) when
-// their directory is synced. `after_crash` builds the file system a machine would find after power
+// their directory is synced. A started flush makes the data the file held at its start durable only
+// when it is waited for, the latest moment a real one may complete. `after_crash` builds the file system a machine would find after power
 // loss: for each directory and file it keeps the durable state, the current state, or (files) a torn
 // mixture of the two, as the chosen variant says. Reachability from the root decides what survives.
 #pragma once
@@ -163,6 +164,12 @@ class MemFs final : public Fs {
     return {};
   }
 
+  SysResult<std::unique_ptr<PendingSync>> start_sync(Fd fd) override {
+    auto node = file_of(fd);
+    if (!node) return std::unexpected(node.error());
+    return std::unique_ptr<PendingSync>(std::make_unique<Flush>(**node));
+  }
+
   SysResult<uint64_t> file_size(Fd fd) override {
     auto node = file_of(fd);
     if (!node) return std::unexpected(node.error());
@@ -235,6 +242,19 @@ class MemFs final : public Fs {
     std::vector<uint8_t> data, durable;               // files
     std::map<std::string, int> entries, durable_entries;  // directories
     int parent = kRoot;
+  };
+
+  class Flush final : public PendingSync {
+   public:
+    explicit Flush(Node& node) : node_(node), data_(node.data) {}
+    SysResult<void> wait() override {
+      node_.durable = std::move(data_);
+      return {};
+    }
+
+   private:
+    Node& node_;
+    std::vector<uint8_t> data_;
   };
 
   static std::vector<uint8_t> crashed_data(const std::vector<uint8_t>& durable, const std::vector<uint8_t>& current,

@@ -50,6 +50,8 @@ std::optional<int8_t> canonical_certainty(std::string_view text) {
 
 std::string format_canonical_i64(int64_t value) { return str_cat(value); }
 
+EngineError undeclared_codec_error() { return corrupt("unknown or not-yet-declared Posit codec"); }
+
 PendingRecord encode_role_payload(const construct::Role& role) {
   ByteWriter w;
   w.put_u64(role.identity);
@@ -208,7 +210,7 @@ Result<std::string_view> literal_payload_text(uint8_t family, uint16_t codec, By
       return std::string_view(buffer.data(), end + 1);
     }
     default:
-      return fail(corrupt("unknown or not-yet-declared Posit codec"));
+      return fail(undeclared_codec_error());
   }
 }
 
@@ -223,7 +225,8 @@ Result<std::string> decode_literal_payload(uint8_t family, uint16_t codec, Bytes
 
 namespace {
 
-Result<ReplayedPosit> decode_posit_into(Bytes payload, CodecSet declared, std::vector<ReplayedMember>& members) {
+Result<ReplayedPosit> decode_posit_into(Bytes payload, CodecSet declared, std::vector<ReplayedMember>& members,
+                                        std::optional<uint16_t>& accepted_codec) {
   Cursor c(payload);
   ReplayedPosit out;
   auto id = read_u64(c, "Posit identity");
@@ -259,9 +262,8 @@ Result<ReplayedPosit> decode_posit_into(Bytes payload, CodecSet declared, std::v
   if (!codec) return fail(std::move(codec.error()));
   auto version = read_u16(c, "codec version");
   if (!version) return fail(std::move(version.error()));
-  if (*codec > 2 || *version != 1 || !(declared & (1u << *codec))) {
-    return fail(corrupt("unknown or not-yet-declared Posit codec"));
-  }
+  if (*codec > 2 || *version != 1 || !(declared & (1u << *codec))) return fail(undeclared_codec_error());
+  accepted_codec = *codec;
   auto bytes = read_byte_string(c);
   if (!bytes) return fail(std::move(bytes.error()));
   CanonicalBuffer buffer;
@@ -278,14 +280,26 @@ Result<ReplayedPosit> decode_posit_into(Bytes payload, CodecSet declared, std::v
   return out;
 }
 
+// On failure the pool is cut back to its length on entry.
+Result<ReplayedPosit> decode_posit_ahead_of(Bytes payload, CodecSet declared, std::vector<ReplayedMember>& members,
+                                            std::optional<uint16_t>& codec) {
+  const size_t pool_size = members.size();
+  auto decoded = decode_posit_into(payload, declared, members, codec);
+  if (!decoded) members.resize(pool_size);
+  return decoded;
+}
+
 }  // namespace
 
 Result<ReplayedPosit> decode_posit(Bytes payload, CodecSet declared, std::vector<ReplayedMember>& members) {
-  // On failure the pool is cut back to its length on entry.
-  const size_t pool_size = members.size();
-  auto decoded = decode_posit_into(payload, declared, members);
-  if (!decoded) members.resize(pool_size);
-  return decoded;
+  std::optional<uint16_t> codec;
+  return decode_posit_ahead_of(payload, declared, members, codec);
+}
+
+Result<ReplayedPosit> decode_posit_ahead(Bytes payload, std::vector<ReplayedMember>& members,
+                                         std::optional<uint16_t>& codec) {
+  codec.reset();
+  return decode_posit_ahead_of(payload, kAllCodecs, members, codec);
 }
 
 }  // namespace brackwater::storage

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,13 @@ Result<DecodedCommit> decode_commit(Bytes payload);
 // Decodes a Posit, its codec checked against `declared`; the value is re-validated. Its members
 // are appended to `members` (the log's pool), which is left as it was when decoding fails.
 Result<ReplayedPosit> decode_posit(Bytes payload, CodecSet declared, std::vector<ReplayedMember>& members);
+// The same ahead of knowing which codecs are declared: every codec counts as declared, and `codec`
+// receives the Posit's codec once it was read and accepted, even when a later field fails. A decode
+// with the real set fails at the codec first exactly when `codec` is set and not in it.
+Result<ReplayedPosit> decode_posit_ahead(Bytes payload, std::vector<ReplayedMember>& members,
+                                         std::optional<uint16_t>& codec);
+// The failure of a Posit whose codec is unknown or not yet declared.
+EngineError undeclared_codec_error();
 
 // The canonical token text of a persisted value.
 Result<std::string> decode_literal_payload(uint8_t family, uint16_t codec, Bytes value);

@@ -1,10 +1,16 @@
-// Replay: one sequential pass over the committed part of the log (offset 64 to the committed
+// Replay: one pass in log order over the committed part of the log (offset 64 to the committed
 // length) that checks every frame, sequence, batch and record, and returns the Roles and Posits in
 // log order with the counters the writer continues from. Records count only once the Commit that
 // closes their batch has been read and checked; a committed length inside a batch is corruption.
 // Pure reader: nothing on disk changes, nothing partial is returned.
+//
+// A large log is read in windows: the frames of a window are delimited in order, then their
+// checksums are verified and their Posits decoded on a few threads, and the pass applies them in
+// order as before. Every check still happens at its place in the pass, so a damaged log reports the
+// same first error either way. The threads live for one call and are joined before it returns.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "storage/fs.h"
@@ -12,6 +18,12 @@
 
 namespace brackwater::storage {
 
-Result<ReplayedLog> replay(Fs& fs, Fd log, uint64_t committed_length);
+struct ReplayTuning {
+  uint64_t parallel_from = uint64_t(4) << 20;  // committed bytes from which windows are used
+  size_t window = size_t(8) << 20;             // bytes read per window (more for a larger frame)
+  unsigned threads = 0;                        // threads per window, the caller's included; 0: the cores, up to 8
+};
+
+Result<ReplayedLog> replay(Fs& fs, Fd log, uint64_t committed_length, const ReplayTuning& tuning = {});
 
 }  // namespace brackwater::storage

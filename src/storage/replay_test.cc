@@ -316,5 +316,114 @@ TEST(Replay, ACorruptRecordSurfacesAtItsCommitUnlessTheBatchIsCut) {
   EXPECT_EQ(error_of(log.bytes(), before), "ok");
 }
 
+
+// The windowed pass (delimited in order, checked and decoded on threads, applied in order) against
+// the one sequential pass: the same outcome, to the message, for every damaged payload byte of every
+// frame (checksums made to match, so that the record checks are reached), every third frame byte
+// and every other committed length. Windows of 64 bytes (smaller than most frames) and of 300 bytes.
+class WindowedLog {
+ public:
+  // With `late_codecs`, the integer and certainty codecs are declared only in the third batch:
+  // Posits of the second that use one fail at their codec, before any later field.
+  explicit WindowedLog(bool late_codecs) {
+    testing::PositFactory posits;
+    auto genesis = genesis_records();
+    const size_t early = late_codecs ? genesis.size() - 2 : genesis.size();
+    std::vector<PendingRecord> first(genesis.begin(), genesis.begin() + early);
+    first.push_back(role_record(6, "r6"));
+    first.push_back(role_record(7, "r7"));
+    add(first);
+    add({posits.make(20, {{6, 100}}, "\"a\""), posits.make(21, {{6, 101}, {7, 102}}, "12", literal::LiteralKind::Integer,
+                                                            literal::TimeValue::of_year(2001))});
+    std::vector<PendingRecord> third(genesis.begin() + early, genesis.end());
+    third.push_back(posits.make(22, {{7, 103}}, "-5", literal::LiteralKind::Integer));
+    add(third);
+    for (Identity id = 23; id < 35; ++id) {
+      add({posits.make(id, {{6, id * 10}, {7, id * 10 + 1}}, std::to_string(id), literal::LiteralKind::Integer,
+                       literal::TimeValue::of_date(2000 + int32_t(id), 1 + id % 12, 1)),
+           posits.make(id + 100, {{6, id}}, "\"t" + std::to_string(id) + "\"", literal::LiteralKind::String,
+                       literal::TimeValue::of_year(1990)),
+           posits.make(id + 200, {{3, id}}, std::to_string(id % 100) + "%", literal::LiteralKind::Certainty)});
+    }
+  }
+
+  struct Frame {
+    B payload;
+    uint8_t type;
+  };
+  std::vector<Frame> frames;
+
+  // The log image, with payload byte `at` of frame `f` xor-ed with `flip` when given.
+  B image(size_t f = SIZE_MAX, size_t at = 0, uint8_t flip = 0) const {
+    auto header = encode_log_header(Uuid{});
+    B out(header.begin(), header.end());
+    for (size_t i = 0; i < frames.size(); ++i) {
+      B payload = frames[i].payload;
+      if (i == f) payload[at] ^= flip;
+      ByteWriter w;
+      EXPECT_TRUE(encode_log_frame(payload, i + 1, 0, frames[i].type, 1, w));
+      out.insert(out.end(), w.bytes().begin(), w.bytes().end());
+    }
+    return out;
+  }
+
+ private:
+  void add(const std::vector<PendingRecord>& records) {
+    const uint64_t first = frames.size() + 1;
+    for (const auto& r : records) frames.push_back({r.payload, r.type});
+    frames.push_back({encode_commit_payload({batch_++, first, first + records.size() - 1, records.size()}), 255});
+  }
+  uint64_t batch_ = 1;
+};
+
+std::string outcome(const B& log, uint64_t committed, const ReplayTuning& tuning) {
+  testing::MemFs fs;
+  Fd fd = *fs.open_at(kCurrentDir, "log", OpenMode::CreateNew);
+  EXPECT_TRUE(write_all(fs, fd, 0, log));
+  auto r = replay(fs, fd, committed, tuning);
+  if (!r) return r.error().display();
+  std::string out = str_cat(r->next_record_seq, " ", r->next_batch_seq, " ", r->batch_count, " ",
+                            int(r->codec_registry_complete), ";");
+  for (const auto& role : r->roles) out += str_cat(" ", role.identity, role.name, int(role.reserved));
+  for (const auto& p : r->posits) {
+    out += str_cat(" ", p.identity, "[");
+    for (auto [role, thing] : r->members_of(p)) out += str_cat(role, ":", thing, ",");
+    out += str_cat("]", p.value.text, "/", static_cast<int>(p.value.kind), "@", p.time.display());
+  }
+  return out;
+}
+
+TEST(Replay, WindowsReportWhatOnePassReports) {
+  const ReplayTuning one_pass{.parallel_from = UINT64_MAX};
+  const ReplayTuning windows[] = {{.parallel_from = 0, .window = 64, .threads = 3},
+                                  {.parallel_from = 0, .window = 300, .threads = 2}};
+  for (bool late_codecs : {false, true}) {
+    const WindowedLog log(late_codecs);
+    size_t cases = 0, failures = 0;
+    auto check = [&](const B& image, uint64_t committed, size_t variant) {
+      const std::string expected = outcome(image, committed, one_pass);
+      EXPECT_EQ(outcome(image, committed, windows[variant % 2]), expected) << "case " << cases;
+      ++cases;
+      failures += expected.starts_with("Data corruption");
+    };
+    const B whole = log.image();
+    check(whole, whole.size(), 0);
+    EXPECT_EQ(failures, late_codecs ? 1u : 0u);
+    // The late codecs matter to the first batches only.
+    for (size_t f = 0; f < (late_codecs ? 16 : log.frames.size()); ++f) {
+      for (size_t at = 0; at < log.frames[f].payload.size(); ++at) check(log.image(f, at, 0x01), whole.size(), at);
+    }
+    if (late_codecs) continue;
+    for (size_t at = kLogHeaderSize; at < whole.size(); at += 3) {
+      B damaged = whole;
+      damaged[at] ^= 0x10;
+      check(damaged, whole.size(), at);
+    }
+    for (uint64_t committed = kLogHeaderSize; committed <= whole.size(); committed += 2) check(whole, committed, committed);
+    EXPECT_GT(failures, cases / 2);
+    RecordProperty("cases", static_cast<int>(cases));
+  }
+}
+
 }  // namespace
 }  // namespace brackwater::storage

@@ -261,21 +261,24 @@ Result<std::vector<SequencedRecord>> Store::append_batch(std::vector<PendingReco
     return fail(std::move(e.error()));
   }
 
-  Fs& fs = *s.fs;
-  if (auto r = write_all(fs, s.log.get(), s.committed_length, buffer.bytes()); !r) {
-    s.fail_closed = true;
-    return fail(std::move(r.error()));
-  }
-  if (auto r = sync_or_fail(fs, s.log.get()); !r) {
-    s.fail_closed = true;
-    return fail(std::move(r.error()));
-  }
   if (buffer.size() > kMaxU64 - s.committed_length) return fail(EngineError::internal("log length exhausted"));
   const uint64_t new_length = s.committed_length + buffer.size();
-  if (auto r = write_manifest(fs, s.dir.get(), s.uuid, new_length); !r) {
+  // The batch is written, then flushed while the next manifest is staged beside it: open never reads
+  // "manifest.next", so it may become durable before the log. Only once both flushes succeeded does
+  // the rename publish the new length, and the batch counts once the directory flush returned.
+  Fs& fs = *s.fs;
+  auto failed = [&s](EngineError error) -> Result<std::vector<SequencedRecord>> {
     s.fail_closed = true;
-    return fail(std::move(r.error()));
-  }
+    return fail(std::move(error));
+  };
+  if (auto r = write_all(fs, s.log.get(), s.committed_length, buffer.bytes()); !r) return failed(std::move(r.error()));
+  auto log_sync = fs.start_sync(s.log.get());
+  if (!log_sync) return failed(os_error(log_sync.error()));
+  auto staged = stage_manifest(fs, s.dir.get(), s.uuid, new_length);
+  const SysResult<void> log_synced = (*log_sync)->wait();
+  if (!log_synced) return failed(os_error(log_synced.error()));
+  if (!staged) return failed(std::move(staged.error()));
+  if (auto r = publish_manifest(fs, s.dir.get(), std::move(*staged)); !r) return failed(std::move(r.error()));
   s.committed_length = new_length;
   if (buffer.bytes().capacity() <= kKeptBufferCapacity) s.batch_buffer = buffer.take();
 
