@@ -118,8 +118,8 @@ class PositReplay {
   std::vector<RoleRef> roles_;  // small Role identities already looked up
   std::vector<AppearanceRef> members_;
   std::vector<Identity> identities_;  // to record in the pool
-  std::vector<Posit> posits_;
-  std::vector<uint64_t> hashes_;
+  BlockVector<Posit> posits_;
+  BlockVector<uint64_t> hashes_;
 };
 
 Result<void> replay_posits(EngineState& state, storage::ReplayedLog& log) {

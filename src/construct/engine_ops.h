@@ -50,8 +50,8 @@ Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(EngineState& sta
 // repeated proposition is found in constant time.
 class NewPositList {
  public:
-  const std::vector<Posit>& posits() const { return posits_; }
-  std::vector<Posit>& posits() { return posits_; }
+  const BlockVector<Posit>& posits() const { return posits_; }
+  BlockVector<Posit>& posits() { return posits_; }
   // The position of a Posit of the same proposition, or -1; `h` is posit_key_hash(candidate).
   int64_t find(const Posit& candidate, uint64_t h) const;
   size_t append(Posit posit, uint64_t h);
@@ -62,8 +62,8 @@ class NewPositList {
   uint64_t hash(size_t i) const { return hashes_[i]; }
 
  private:
-  std::vector<Posit> posits_;
-  std::vector<uint64_t> hashes_;
+  BlockVector<Posit> posits_;
+  BlockVector<uint64_t> hashes_;
   FlatTable<uint32_t> index_;
 };
 
@@ -77,7 +77,7 @@ struct PositSlot {
 inline constexpr size_t kStopCheckInterval = 4096;
 Result<void> check_stop_every(const StopCheck& stop, size_t position);
 
-Result<std::vector<PositSlot>> intern_posits(EngineState& state, std::vector<PendingPosit> pending,
+Result<BlockVector<PositSlot>> intern_posits(EngineState& state, std::vector<PendingPosit> pending,
                                              NewPositList& new_posits, const StopCheck& stop);
 
 // Files a Posit in the PositIndex and the posting indexes: (canonical Posit, existed).
@@ -86,7 +86,7 @@ Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit, u
 Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit);
 // Files the new Posits of one command (distinct propositions, in creation order): the same steps
 // as index_posit for each, taking each lock once for the whole list. Gives the filed handles.
-Result<std::vector<PositRef>> index_new_posits(EngineState& state, std::vector<Posit>& posits,
+Result<BlockVector<PositRef>> index_new_posits(EngineState& state, BlockVector<Posit>& posits,
                                                std::span<const uint64_t> hashes);
 
 // The same steps through a component access policy (component_access.h).
@@ -97,7 +97,7 @@ template <class Access>
 Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(Access& access, EngineState& state,
                                                                 std::vector<AppearanceRef> members);
 template <class Access>
-Result<std::vector<PositRef>> index_new_posits(Access& access, EngineState& state, std::vector<Posit>& posits,
+Result<BlockVector<PositRef>> index_new_posits(Access& access, EngineState& state, BlockVector<Posit>& posits,
                                                std::span<const uint64_t> hashes);
 
 Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit> posits,

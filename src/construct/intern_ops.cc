@@ -131,9 +131,9 @@ Result<void> use_catalog_sets(EngineState& state, std::vector<PendingPosit>& pen
 
 // One Posit at a time, each step under its own lock (the order of the model, kept exactly when a
 // lock is poisoned).
-Result<std::vector<PositSlot>> intern_posits_stepwise(EngineState& state, std::vector<PendingPosit>& pending,
+Result<BlockVector<PositSlot>> intern_posits_stepwise(EngineState& state, std::vector<PendingPosit>& pending,
                                                       NewPositList& new_posits, const StopCheck& stop) {
-  std::vector<PositSlot> slots;
+  BlockVector<PositSlot> slots;
   slots.reserve(pending.size());
   for (PendingPosit& p : pending) {
     if (auto r = check_stop_every(stop, slots.size()); !r) return fail(std::move(r.error()));
@@ -170,7 +170,7 @@ Result<void> check_stop_every(const StopCheck& stop, size_t position) {
   return stop();
 }
 
-Result<std::vector<PositSlot>> intern_posits(EngineState& state, std::vector<PendingPosit> pending,
+Result<BlockVector<PositSlot>> intern_posits(EngineState& state, std::vector<PendingPosit> pending,
                                              NewPositList& new_posits, const StopCheck& stop) {
   if (auto canonical = use_catalog_sets(state, pending); !canonical) return fail(std::move(canonical.error()));
   new_posits.reserve(pending.size());
@@ -179,7 +179,7 @@ Result<std::vector<PositSlot>> intern_posits(EngineState& state, std::vector<Pen
   }
   // The same steps with the registry and the pool held for the whole command (the pool nests
   // inside the registry, the one nesting the lock order allows).
-  std::vector<PositSlot> slots;
+  BlockVector<PositSlot> slots;
   slots.reserve(pending.size());
   BW_LOCK(registry, state.components);
   BW_LOCK(pool, state.identities);
@@ -243,9 +243,9 @@ Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit, u
 }
 
 template <class Access>
-Result<std::vector<PositRef>> index_new_posits(Access& access, EngineState& state, std::vector<Posit>& posits,
+Result<BlockVector<PositRef>> index_new_posits(Access& access, EngineState& state, BlockVector<Posit>& posits,
                                                std::span<const uint64_t> hashes) {
-  std::vector<PositRef> filed;
+  BlockVector<PositRef> filed;
   filed.reserve(posits.size());
   const bool any_poisoned = state.components.is_poisoned() || state.appearance_set_posits.is_poisoned() ||
                             state.posit_appearance_sets.is_poisoned() || state.posit_times.is_poisoned() ||
@@ -259,7 +259,7 @@ Result<std::vector<PositRef>> index_new_posits(Access& access, EngineState& stat
     return filed;
   }
   // The filing steps of every Posit, one lock at a time in the order of the steps.
-  std::vector<uint32_t> ordinals(posits.size(), kNoOrdinal);  // kNoOrdinal: already indexed
+  BlockVector<uint32_t> ordinals(posits.size(), kNoOrdinal);  // kNoOrdinal: already indexed
   {
     BW_TAKE(registry, access, state.components);
     PositIndex& index = registry->posit_index();
@@ -306,13 +306,13 @@ Result<std::vector<PositRef>> index_new_posits(Access& access, EngineState& stat
   return filed;
 }
 
-Result<std::vector<PositRef>> index_new_posits(EngineState& state, std::vector<Posit>& posits,
+Result<BlockVector<PositRef>> index_new_posits(EngineState& state, BlockVector<Posit>& posits,
                                                std::span<const uint64_t> hashes) {
   LockEach access;
   return index_new_posits(access, state, posits, hashes);
 }
 
-template Result<std::vector<PositRef>> index_new_posits(HeldLocks&, EngineState&, std::vector<Posit>&,
+template Result<BlockVector<PositRef>> index_new_posits(HeldLocks&, EngineState&, BlockVector<Posit>&,
                                                         std::span<const uint64_t>);
 
 }  // namespace brackwater::construct

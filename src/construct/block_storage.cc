@@ -1,4 +1,4 @@
-#include "velquin/node_allocator.h"
+#include "construct/block_storage.h"
 
 #include <cstdint>
 #include <new>
@@ -7,17 +7,25 @@
 #include <sys/mman.h>
 #endif
 
-namespace brackwater::velquin {
+namespace brackwater::construct {
 
 namespace {
 
 #if defined(__linux__)
+constexpr size_t kPage = size_t{4} << 10;
 constexpr size_t kHugePage = size_t{2} << 20;
 
-size_t mapped_size(size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
+size_t round_up(size_t bytes, size_t unit) { return (bytes + unit - 1) & ~(unit - 1); }
 
-void* map_aligned(size_t bytes) {
+size_t mapped_size(size_t bytes) { return round_up(bytes, bytes >= kHugeBlockBytes ? kHugePage : kPage); }
+
+void* map_block(size_t bytes) {
   const size_t size = mapped_size(bytes);
+  if (bytes < kHugeBlockBytes) {
+    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    return p;
+  }
   void* raw = mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) throw std::bad_alloc();
   const auto begin = reinterpret_cast<uintptr_t>(raw);
@@ -36,17 +44,17 @@ void* map_aligned(size_t bytes) {
 
 }  // namespace
 
-void* allocate_node_storage(size_t bytes) {
+void* allocate_block(size_t bytes) {
 #if defined(__linux__)
-  if (bytes >= kLargeNodeBytes) return map_aligned(bytes);
+  if (bytes >= kMappedBlockBytes) return map_block(bytes);
 #endif
-  return ::operator new(bytes);
+  return ::operator new(bytes);  // 16-byte aligned on the platforms built for
 }
 
-void release_node_storage(void* p, size_t bytes) noexcept {
+void release_block(void* p, size_t bytes) noexcept {
   if (p == nullptr) return;
 #if defined(__linux__)
-  if (bytes >= kLargeNodeBytes) {
+  if (bytes >= kMappedBlockBytes) {
     munmap(p, mapped_size(bytes));
     return;
   }
@@ -54,4 +62,12 @@ void release_node_storage(void* p, size_t bytes) noexcept {
   ::operator delete(p);
 }
 
-}  // namespace brackwater::velquin
+size_t block_footprint(size_t bytes, size_t used) {
+  if (bytes == 0) return 0;
+#if defined(__linux__)
+  if (bytes >= kMappedBlockBytes) return round_up(used, kPage);
+#endif
+  return (bytes + 8 + 15) & ~size_t{15};  // the heap's chunk header and 16-byte granule
+}
+
+}  // namespace brackwater::construct
