@@ -46,15 +46,17 @@ Result<std::pair<AppearanceRef, bool>> intern_appearance(EngineState& state, Rol
 Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(EngineState& state,
                                                                 std::vector<AppearanceRef> members);
 
-// The Posits one command creates, in order of creation, with a hash index by proposition so that a
-// repeated proposition is found in constant time.
+// The Posits one command creates, in order of creation, found again by proposition in constant
+// time: the first new Posit of each set by the set's ordinal in a dense array, the others (a set
+// with several new Posits) in a hash index.
 class NewPositList {
  public:
   const BlockVector<Posit>& posits() const { return posits_; }
   BlockVector<Posit>& posits() { return posits_; }
-  // The position of a Posit of the same proposition, or -1; `h` is posit_key_hash(candidate).
-  int64_t find(const Posit& candidate, uint64_t h) const;
-  size_t append(Posit posit, uint64_t h);
+  // The position of a Posit of the same proposition, or -1; `h` is posit_key_hash(candidate) and
+  // `set` the ordinal of its (catalog) set.
+  int64_t find(const Posit& candidate, uint64_t h, uint32_t set) const;
+  size_t append(Posit posit, uint64_t h, uint32_t set);
   void reserve(size_t n);
   std::span<const uint64_t> hashes() const { return hashes_; }
   bool empty() const { return posits_.empty(); }
@@ -64,6 +66,8 @@ class NewPositList {
  private:
   BlockVector<Posit> posits_;
   BlockVector<uint64_t> hashes_;
+  uint32_t first_set_ = 0;              // the set ordinal at first_by_set_[0]
+  BlockVector<uint32_t> first_by_set_;  // 1 + position of the set's first new Posit, or 0
   FlatTable<uint32_t> index_;
 };
 

@@ -95,16 +95,32 @@ template Result<std::pair<AppearanceRef, bool>> intern_appearance(HeldLocks&, En
 template Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(HeldLocks&, EngineState&,
                                                                          std::vector<AppearanceRef>);
 
-int64_t NewPositList::find(const Posit& candidate, uint64_t h) const {
+int64_t NewPositList::find(const Posit& candidate, uint64_t h, uint32_t set) const {
+  if (set >= first_set_ && set - first_set_ < first_by_set_.size() && first_by_set_[set - first_set_] != 0) {
+    const uint32_t first = first_by_set_[set - first_set_] - 1;
+    if (posit_key_eq(posits_[first], candidate)) return first;
+  }
+  if (index_.empty()) return -1;
   const uint32_t* found =
       index_.find(h, [this, &candidate](uint32_t i) { return posit_key_eq(posits_[i], candidate); });
   return found ? int64_t(*found) : -1;
 }
 
-size_t NewPositList::append(Posit posit, uint64_t h) {
+size_t NewPositList::append(Posit posit, uint64_t h, uint32_t set) {
   const uint32_t position = static_cast<uint32_t>(posits_.size());
   posits_.push_back(std::move(posit));
   hashes_.push_back(h);
+  if (position == 0) first_set_ = set;
+  // The dense array covers the sets from the first Posit's on, as far as a few times the list's
+  // reserved length reaches: the sets a command creates as it goes.
+  const uint64_t offset = uint64_t(set) - first_set_;
+  if (set != kNoOrdinal && set >= first_set_ && offset < 4 * uint64_t(posits_.capacity()) + 4096) {
+    if (offset >= first_by_set_.size()) first_by_set_.resize(std::max<size_t>(offset + 1, first_by_set_.size() * 2), 0);
+    if (first_by_set_[offset] == 0) {
+      first_by_set_[offset] = position + 1;
+      return position;
+    }
+  }
   index_.insert_new(h, position);
   return position;
 }
@@ -112,7 +128,6 @@ size_t NewPositList::append(Posit posit, uint64_t h) {
 void NewPositList::reserve(size_t n) {
   posits_.reserve(posits_.size() + n);
   hashes_.reserve(hashes_.size() + n);
-  index_.reserve(index_.size() + n);
 }
 
 namespace {
@@ -151,14 +166,15 @@ Result<BlockVector<PositSlot>> intern_posits_stepwise(EngineState& state, std::v
         continue;
       }
     }
-    const int64_t earlier = new_posits.find(posit, h);
+    const uint32_t set = state.records.sets.ordinal_of(posit.appearance_set);
+    const int64_t earlier = new_posits.find(posit, h, set);
     if (earlier >= 0) {
       BW_LOCK(pool, state.identities);
       pool->release(*drawn);
       slots.push_back({nullptr, size_t(earlier)});
       continue;
     }
-    slots.push_back({nullptr, new_posits.append(std::move(posit), h)});
+    slots.push_back({nullptr, new_posits.append(std::move(posit), h, set)});
   }
   return slots;
 }
@@ -195,13 +211,14 @@ Result<BlockVector<PositSlot>> intern_posits(EngineState& state, std::vector<Pen
       slots.push_back({found, 0});
       continue;
     }
-    const int64_t earlier = new_posits.find(posit, h);
+    const uint32_t set = state.records.sets.ordinal_of(posit.appearance_set);
+    const int64_t earlier = new_posits.find(posit, h, set);
     if (earlier >= 0) {
       pool->release(*drawn);
       slots.push_back({nullptr, size_t(earlier)});
       continue;
     }
-    slots.push_back({nullptr, new_posits.append(std::move(posit), h)});
+    slots.push_back({nullptr, new_posits.append(std::move(posit), h, set)});
   }
   return slots;
 }
