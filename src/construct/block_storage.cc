@@ -17,11 +17,13 @@ constexpr size_t kHugePage = size_t{2} << 20;
 
 size_t round_up(size_t bytes, size_t unit) { return (bytes + unit - 1) & ~(unit - 1); }
 
-size_t mapped_size(size_t bytes) { return round_up(bytes, bytes >= kHugeBlockBytes ? kHugePage : kPage); }
+bool huge(size_t bytes, bool huge_pages) { return huge_pages && bytes >= kHugeBlockBytes; }
 
-void* map_block(size_t bytes) {
-  const size_t size = mapped_size(bytes);
-  if (bytes < kHugeBlockBytes) {
+size_t mapped_size(size_t bytes, bool huge_pages) { return round_up(bytes, huge(bytes, huge_pages) ? kHugePage : kPage); }
+
+void* map_block(size_t bytes, bool huge_pages) {
+  const size_t size = mapped_size(bytes, huge_pages);
+  if (!huge(bytes, huge_pages)) {
     void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
     return p;
@@ -44,18 +46,18 @@ void* map_block(size_t bytes) {
 
 }  // namespace
 
-void* allocate_block(size_t bytes) {
+void* allocate_block(size_t bytes, bool huge_pages) {
 #if defined(__linux__)
-  if (bytes >= kMappedBlockBytes) return map_block(bytes);
+  if (bytes >= kMappedBlockBytes) return map_block(bytes, huge_pages);
 #endif
   return ::operator new(bytes);  // 16-byte aligned on the platforms built for
 }
 
-void release_block(void* p, size_t bytes) noexcept {
+void release_block(void* p, size_t bytes, bool huge_pages) noexcept {
   if (p == nullptr) return;
 #if defined(__linux__)
   if (bytes >= kMappedBlockBytes) {
-    munmap(p, mapped_size(bytes));
+    munmap(p, mapped_size(bytes, huge_pages));
     return;
   }
 #endif

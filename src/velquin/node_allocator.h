@@ -1,5 +1,6 @@
-// The allocator of parse-tree node arrays: block storage (construct/block_storage.h), so a large
-// script's tree is mapped on its own, on huge pages where offered, and unmapped when it is freed.
+// The allocator of parse-tree node arrays: block storage on huge pages (construct/block_storage.h),
+// so a large script's tree is mapped on its own, filled without a fault per 4 KiB page, and
+// unmapped when it is freed.
 #pragma once
 
 #include "construct/block_storage.h"
@@ -10,6 +11,6 @@ namespace brackwater::velquin {
 inline constexpr size_t kLargeNodeBytes = construct::kHugeBlockBytes;
 
 template <class T>
-using NodeAllocator = construct::BlockAllocator<T>;
+using NodeAllocator = construct::BlockAllocator<T, true>;
 
 }  // namespace brackwater::velquin
