@@ -11,6 +11,7 @@
 
 #include "construct/engine.h"
 #include "velquin/execute.h"
+#include "script_engine.h"
 
 namespace {
 
@@ -18,25 +19,8 @@ using namespace brackwater;
 using construct::Engine;
 using velquin::ExecuteOptions;
 
-const literal::TimeValue kNow = literal::TimeValue::of_date_time(2024, 3, 1, 36000, 0);
-
-std::shared_ptr<Engine> open_engine(std::optional<std::string> path) {
-  auto engine = Engine::open(std::move(path));
-  if (!engine) {
-    std::fprintf(stderr, "%s\n", engine.error().display().c_str());
-    std::abort();
-  }
-  return std::move(*engine);
-}
-
-void run_or_abort(const std::shared_ptr<Engine>& engine, std::string_view script, ExecuteOptions options = {}) {
-  options.now = kNow;
-  auto r = velquin::execute_script(engine, script, std::move(options));
-  if (!r) {
-    std::fprintf(stderr, "%s\n", r.error().display().c_str());
-    std::abort();
-  }
-}
+using bench::open_engine;
+using bench::run_or_abort;
 
 std::string temp_dir(const std::string& tag) {
   std::string dir = std::filesystem::temp_directory_path() / ("bw-exec-bench-" + tag + "-" + std::to_string(getpid()));

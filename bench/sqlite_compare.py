@@ -34,6 +34,13 @@ Workloads (figures are medians of --runs runs after one untimed warm-up; each ru
   6. open of an --open-posits store (a full replay of its log), beside SQLite's open followed by a
      scan of every stored value inside SQLite (it reads pages on demand; the scan touches them all);
   7. one-posit durable commit: the median latency of each of --commits single-posit commits.
+  8. memory (--memory-posits posits, each engine in a fresh process): resident and peak bytes per
+     posit after the bulk script in memory, and after reopening that database from disk (SQLite: open
+     and a scan of every value); with --native-bench (bench/ingest_bench.cc, built with
+     BRACKWATER_BENCH), Brackwater's resident bytes broken down by structure;
+  9. ingest of a realistic shape (--memory-posits posits): 500 cities, then per person a name posit
+     (a new Thing in "person", a string value) and a posit of the person and one of the cities (an
+     integer value), each at the person's date of birth; in memory and on disk.
 
 SQLite on disk runs twice: journal_mode=WAL and the default rollback journal (DELETE), both with
 synchronous=FULL; ":memory:" stands beside Brackwater's memory database.
@@ -48,6 +55,8 @@ import os
 import shutil
 import sqlite3
 import statistics
+import subprocess
+import sys
 import tempfile
 import time
 
@@ -135,13 +144,13 @@ def sqlite_create(path, mode):
     return connection
 
 
-def sqlite_write(connection, rows):
+def sqlite_write(connection, rows, insert_appearance=INSERT_APPEARANCE, insert_posit=INSERT_POSIT):
     things, sets, appearances, posits = rows
     connection.execute("BEGIN")
     connection.executemany(INSERT_THING, things)
     connection.executemany(INSERT_SET, sets)
-    connection.executemany(INSERT_APPEARANCE, appearances)
-    connection.executemany(INSERT_POSIT, posits)
+    connection.executemany(insert_appearance, appearances)
+    connection.executemany(insert_posit, posits)
     connection.execute("COMMIT")
 
 
@@ -239,12 +248,14 @@ def brackwater_fresh(path):
     return setup
 
 
-def sqlite_fresh(path, mode, rows=None):
-    """setup for measure(): a new SQLite database with the schema, and rows written when given."""
+def sqlite_fresh(path, mode, rows=None, extra_sql=None):
+    """setup for measure(): a new SQLite database with the schema (and extra_sql), and rows written when given."""
     def setup():
         if path != ":memory:":
             remove(path)
         connection = sqlite_create(path, mode)
+        if extra_sql is not None:
+            connection.execute(extra_sql)
         if rows is not None:
             sqlite_write(connection, rows)
         return connection
@@ -526,6 +537,177 @@ def bench_durable_commit(report, args, directory):
         remove(file)
 
 
+# ---------------------------------------------------------------- memory and the mixed shape
+
+CITIES = 500
+
+
+def birth_date(i):
+    return f"{1950 + i % 60:04d}-{1 + i % 12:02d}-{1 + i % 28:02d}"
+
+
+def mixed_shape(n):
+    """(posit texts of one `add posit`, SQLite rows) of the mixed shape; same figures as ingest_bench."""
+    items = []
+    things, sets, appearances, posits = [], [], [], []
+    for c in range(min(CITIES, n)):
+        items.append(f'[{{(+c{c}, city)}}, "City {c}", \'{TIME}\']')
+        members = f"city:{c + 1}"
+        things.append((c + 1,))
+        sets.append((members,))
+        appearances.append((c + 1, "city", members))
+        posits.append((f'"City {c}"', 1, TIME, members))
+    i = 0
+    while len(items) < n:
+        date = birth_date(i)
+        person = CITIES + 1 + i
+        items.append(f'[{{(+p{i}, person)}}, "Person number {i}", \'{date}\']')
+        members = f"person:{person}"
+        things.append((person,))
+        sets.append((members,))
+        appearances.append((person, "person", members))
+        posits.append((f'"Person number {i}"', 1, date, members))
+        if len(items) < n:
+            value = i * 7919 % 100000
+            items.append(f"[{{(p{i}, person), (c{i % CITIES}, city)}}, {value}, \'{date}\']")
+            members = f"person:{person}|city:{i % CITIES + 1}"
+            sets.append((members,))
+            appearances.append((person, "person", members))
+            appearances.append((i % CITIES + 1, "city", members))
+            posits.append((str(value), 2, date, members))
+        i += 1
+    return "add posit " + ", ".join(items) + ";", (things, sets, appearances, posits)
+
+
+MIXED_SETUP_SQL = "INSERT INTO roles(name) VALUES ('person'), ('city');"
+MIXED_APPEARANCE = (
+    "INSERT OR IGNORE INTO appearances(set_id, role_id, thing_id) "
+    "SELECT s.id, r.id, ? FROM appearance_sets s, roles r WHERE r.name = ? AND s.members = ?"
+)
+MIXED_POSIT = (
+    "INSERT OR IGNORE INTO posits(set_id, value, kind, time) "
+    "SELECT id, ?, ?, ? FROM appearance_sets WHERE members = ?"
+)
+
+
+def sqlite_write_mixed(connection, rows):
+    sqlite_write(connection, rows, MIXED_APPEARANCE, MIXED_POSIT)
+
+
+def bench_mixed_ingest(report, args, directory):
+    n = args.memory_posits
+    script, rows = mixed_shape(n)
+    add = lambda db: db.execute_json(script)
+    write = lambda connection: sqlite_write_mixed(connection, rows)
+
+    def brackwater_setup(path):
+        def setup():
+            if path is not None:
+                remove(path)
+            db = brackwater.Database.memory() if path is None else brackwater.Database.open(path)
+            db.execute_json("add role person, city;")
+            return db
+        return setup
+
+    def sqlite_setup(path, mode):
+        return sqlite_fresh(path, mode, extra_sql=MIXED_SETUP_SQL)
+
+    work = f"mixed ingest {n:,}, memory"
+    report.add(work, "brackwater memory", measure(args.runs, brackwater_setup(None), add, close), n, "posit")
+    report.add(work, "sqlite :memory:", measure(args.runs, sqlite_setup(":memory:", None), write, close), n, "posit")
+    work = f"mixed ingest {n:,}, disk"
+    path = os.path.join(directory, "mixed")
+    report.add(work, "brackwater store", measure(args.runs, brackwater_setup(path), add, close), n, "posit",
+               mib(size_of(path)))
+    remove(path)
+    engine, file, mode = sqlite_places(directory, "mixed")[0]
+    report.add(work, engine, measure(args.runs, sqlite_setup(file, mode), write, close), n, "posit", mib(size_of(file)))
+    remove(file)
+
+
+# Run in a fresh interpreter: prints "resident peak" in bytes over the interpreter with its input built.
+MEMORY_CHILD = r"""
+import sys
+sys.path[:0] = {path!r}
+import sqlite_compare as bench
+
+def status(key):
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith(key):
+                return int(line.split()[1]) * 1024
+
+def measure(act):
+    base = status("VmRSS:")
+    with open("/proc/self/clear_refs", "w") as f:
+        f.write("5")
+    keep = act()
+    print(status("VmRSS:") - base, status("VmHWM:") - base)
+    return keep
+
+engine, action, n, path = {engine!r}, {action!r}, {n!r}, {place!r}
+if engine == "brackwater":
+    if action == "add":
+        script = bench.velquin_add(0, n)
+        db = bench.brackwater_create(path)
+        kept = measure(lambda: db.execute_json(script))
+    else:
+        kept = measure(lambda: bench.brackwater.Database.open(path))
+else:
+    if action == "add":
+        rows = bench.sqlite_rows(0, n)
+        connection = bench.sqlite_create(path, None if path == ":memory:" else "WAL")
+        kept = measure(lambda: bench.sqlite_write(connection, rows))
+    else:
+        def scan():
+            connection = bench.sqlite_connect(path, "WAL")
+            connection.execute("SELECT count(*), sum(length(value)) FROM posits").fetchone()
+            return connection
+        kept = measure(scan)
+"""
+
+
+def child_memory(engine, action, n, place):
+    code = MEMORY_CHILD.format(path=[os.path.dirname(os.path.abspath(__file__))] + sys.path, engine=engine,
+                               action=action, n=n, place=place)
+    out = subprocess.run([sys.executable, "-c", code], check=True, capture_output=True, text=True).stdout
+    resident, peak = (int(v) for v in out.split())
+    return resident, peak
+
+
+def bench_memory(args, directory):
+    """Resident and peak bytes per posit, each engine in a fresh process, printed as a table."""
+    n = args.memory_posits
+    rows = []
+    path = os.path.join(directory, "memory-store")
+    remove(path)
+    db = brackwater_create(path)
+    db.execute_json(velquin_add(0, n))
+    db.close()
+    file = os.path.join(directory, "memory-WAL.db")
+    sqlite_fresh(file, "WAL", sqlite_rows(0, n))().close()
+    for work, engine, action, place in (
+        ("after the bulk script, memory", "brackwater", "add", None),
+        ("after the bulk script, memory", "sqlite", "add", ":memory:"),
+        ("after reopening from disk", "brackwater", "open", path),
+        ("after reopening from disk", "sqlite", "open", file),
+    ):
+        resident, peak = child_memory(engine, action, n, place)
+        rows.append((work, engine, resident, peak))
+    remove(path)
+    remove(file)
+    print(f"\nmemory, {n:,} posits (bytes per posit over a fresh interpreter holding the input)")
+    print(f"{'state':<34} {'engine':<18} {'resident':>10} {'peak':>10} {'peak/resident':>14}")
+    for work, engine, resident, peak in rows:
+        print(f"{work:<34} {engine:<18} {resident / n:>10.1f} {peak / n:>10.1f} {peak / max(resident, 1):>13.2f}x")
+    if args.native_bench:
+        print(f"\nBrackwater's resident bytes by structure (from {args.native_bench}, the same script in C++):")
+        for shape in ("simple", "mixed"):
+            out = subprocess.run([args.native_bench, "memory", shape, str(n)], check=True, capture_output=True,
+                                 text=True).stdout
+            print(f"  {shape} shape: " + out.replace("\n", "\n  ").rstrip())
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--posits", type=int, default=100_000, help="posits of the bulk, re-add and reopen workloads")
@@ -534,9 +716,15 @@ def main():
     parser.add_argument("--open-posits", type=int, default=1_000_000, help="posits of the store-open workload")
     parser.add_argument("--runs", type=int, default=3, help="runs per figure; the median is reported")
     parser.add_argument("--dir", default=None, help="directory for the on-disk databases")
+    parser.add_argument("--memory-posits", type=int, default=1_000_000,
+                        help="posits of the memory and mixed-ingest workloads")
+    parser.add_argument("--native-bench", default=None,
+                        help="path of the built ingest_bench, for the memory breakdown by structure")
+    parser.add_argument("--skip", default="", help="comma-separated workloads to leave out: "
+                        "bulk,small,readd,reopen,open,commit,mixed,searches,memory")
     args = parser.parse_args()
-    if min(args.posits, args.commits, args.runs, args.things, args.open_posits) < 1:
-        parser.error("--posits, --open-posits, --commits, --things and --runs must be at least 1")
+    if min(args.posits, args.commits, args.runs, args.things, args.open_posits, args.memory_posits) < 1:
+        parser.error("--posits, --open-posits, --memory-posits, --commits, --things and --runs must be at least 1")
 
     print(f"brackwater {brackwater.ENGINE_PACKAGE_VERSION}, SQLite {sqlite3.sqlite_version}; "
           f"{args.posits:,} posits, {args.commits:,} commits, median of {args.runs} run(s)", flush=True)
@@ -545,14 +733,20 @@ def main():
     readd_script = velquin_add(0, args.posits, insert=False)
     report = Report()
     with tempfile.TemporaryDirectory(prefix="sqlite-compare-", dir=args.dir) as directory:
-        bench_bulk(report, args, directory, rows, script)
-        bench_small_commits(report, args, directory)
-        bench_readd(report, args, directory, rows, script, readd_script)
-        bench_reopen(report, args, directory, rows, script)
-        bench_open_store(report, args, directory)
-        bench_durable_commit(report, args, directory)
-    bench_searches(report, args)
-    report.table()
+        skip = set(args.skip.split(","))
+        for name, run in (("bulk", lambda: bench_bulk(report, args, directory, rows, script)),
+                          ("small", lambda: bench_small_commits(report, args, directory)),
+                          ("readd", lambda: bench_readd(report, args, directory, rows, script, readd_script)),
+                          ("reopen", lambda: bench_reopen(report, args, directory, rows, script)),
+                          ("open", lambda: bench_open_store(report, args, directory)),
+                          ("commit", lambda: bench_durable_commit(report, args, directory)),
+                          ("mixed", lambda: bench_mixed_ingest(report, args, directory)),
+                          ("searches", lambda: bench_searches(report, args))):
+            if name not in skip:
+                run()
+        report.table()
+        if "memory" not in skip:
+            bench_memory(args, directory)
 
 
 if __name__ == "__main__":

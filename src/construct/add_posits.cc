@@ -13,13 +13,13 @@ void fail_close_store(EngineState& state) {
 
 namespace {
 
-PositRef resolve(const PositSlot& slot, const std::vector<PositRef>& filed) {
+PositRef resolve(const PositSlot& slot, const BlockVector<PositRef>& filed) {
   return slot.existing ? slot.existing : filed[slot.new_index];
 }
 
 // Persists the new Posits (store only) and files them; gives the filed handle per list position.
-Result<std::vector<PositRef>> persist_and_index(EngineState& state, NewPositList& new_posits, const StopCheck& stop) {
-  std::vector<PositRef> filed;
+Result<BlockVector<PositRef>> persist_and_index(EngineState& state, NewPositList& new_posits, const StopCheck& stop) {
+  BlockVector<PositRef> filed;
   if (new_posits.empty()) return filed;
   std::vector<storage::PendingRecord> records;
   // Encoding can refuse only a set that repeats a Role, which a catalog set never does: a memory

@@ -17,11 +17,20 @@
 
 #include "construct/flat_table.h"
 #include "construct/id_ordinal_map.h"
+#include "construct/memory_usage.h"
 #include "construct/record_storage.h"
 #include "construct/records.h"
 #include "construct/ref_list.h"
 
 namespace brackwater::construct {
+
+// The bytes of an arena of lists (RefList, Posting): the arena and what each list holds.
+template <class List>
+size_t list_bytes(const StableArena<List>& lists) {
+  size_t bytes = lists.memory_bytes();
+  for (uint32_t i = 0; i < lists.size(); ++i) bytes += lists[i].memory_bytes();
+  return bytes;
+}
 
 class AppearanceCatalog {
  public:
@@ -32,6 +41,9 @@ class AppearanceCatalog {
   // storage is exhausted).
   AppearanceRef insert_new(const Appearance& candidate);
   size_t size() const { return records_ ? records_->appearances.size() : 0; }
+  void account(MemoryUsage& usage) const {
+    usage.tables += things_.memory_bytes() + first_.memory_bytes() + others_.memory_bytes();
+  }
 
  private:
   RecordStorage* records_ = nullptr;
@@ -49,6 +61,7 @@ class AppearanceSetCatalog {
   // Stores a set of these members, known to be absent (nullptr when the storage is exhausted).
   AppearanceSetRef insert_new(std::span<const AppearanceRef> members);
   size_t size() const { return records_ ? records_->sets.size() : 0; }
+  void account(MemoryUsage& usage) const { usage.tables += first_.memory_bytes() + others_.memory_bytes(); }
 
  private:
   RecordStorage* records_ = nullptr;
@@ -62,6 +75,10 @@ class ThingAppearanceIndex {
   std::span<const AppearanceRef> appearances(Identity thing) const;
   void add(AppearanceRef appearance);
   size_t size() const { return lists_.size(); }
+  void account(MemoryUsage& usage) const {
+    usage.tables += things_.memory_bytes();
+    usage.postings += list_bytes(lists_);
+  }
 
  private:
   IdOrdinalMap things_;  // Thing -> position in lists_
@@ -73,6 +90,9 @@ class RoleAppearanceIndex {
  public:
   std::span<const AppearanceRef> appearances(Identity role) const;
   void add(AppearanceRef appearance);
+  void account(MemoryUsage& usage) const {
+    for (const auto& [role, list] : by_role_) usage.postings += 64 + block_footprint(list.capacity() * sizeof(AppearanceRef));
+  }
 
  private:
   std::unordered_map<Identity, std::vector<AppearanceRef>> by_role_;
@@ -82,6 +102,7 @@ class RoleAppearanceIndex {
 // record that is not itself stored (an equal copy). Built on first use, then kept up to date.
 class ContentLookup {
  public:
+  size_t memory_bytes() const { return table_.memory_bytes(); }
   bool built() const { return built_; }
   // The ordinal among 0..n-1 for which `eq` holds, hashed `h`. The first call files every ordinal
   // for which `present(i)` holds under `hash_at(i)`.
@@ -127,6 +148,10 @@ class AppearanceMembershipIndex {
   // `member` is a catalog Appearance.
   void add(AppearanceRef member, AppearanceSetRef set);
   size_t size() const { return count_; }
+  void account(MemoryUsage& usage) const {
+    usage.postings += list_bytes(by_appearance_);
+    usage.tables += copies_.memory_bytes();
+  }
 
  private:
   const RecordStorage* records_ = nullptr;

@@ -3,6 +3,10 @@
 
 #include <span>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "construct/component_access.h"
 #include "construct/engine_ops.h"
 #include "construct/record_keys.h"
@@ -118,8 +122,8 @@ class PositReplay {
   std::vector<RoleRef> roles_;  // small Role identities already looked up
   std::vector<AppearanceRef> members_;
   std::vector<Identity> identities_;  // to record in the pool
-  std::vector<Posit> posits_;
-  std::vector<uint64_t> hashes_;
+  BlockVector<Posit> posits_;
+  BlockVector<uint64_t> hashes_;
 };
 
 Result<void> replay_posits(EngineState& state, storage::ReplayedLog& log) {
@@ -144,6 +148,20 @@ Result<void> replay(EngineState& state, storage::ReplayedLog& log) {
     if (auto ensured = ensure_builtin_role(state, b.identity, b.name); !ensured) return ensured;
   }
   return {};
+}
+
+// The replayed log's buffers are many and short-lived, and the records went to block storage: once
+// a large log is filed, free the buffers and hand the heap's free pages back to the system, so
+// that an opened store keeps only what the engine holds.
+void release_replayed_log(storage::ReplayedLog& log) {
+  constexpr size_t kLargeLog = 65536;  // Posits
+  const bool large = log.posits.size() >= kLargeLog;
+  log = storage::ReplayedLog{};
+#if defined(__GLIBC__)
+  if (large) malloc_trim(0);
+#else
+  (void)large;
+#endif
 }
 
 }  // namespace
@@ -172,6 +190,7 @@ Result<std::shared_ptr<Engine>> Engine::open(std::optional<std::string> path) {
     } else {
       auto replayed = replay(state, log);
       if (!replayed) return fail(std::move(replayed.error()));
+      release_replayed_log(log);
     }
   }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "construct/block_storage.h"
 #include "construct/error.h"
 #include "construct/identity.h"
 #include "construct/poison_mutex.h"
@@ -60,8 +61,8 @@ struct PendingAssertion {
 };
 
 struct AddPositsResult {
-  std::vector<PositRef> posits;      // in the order of the pending Posits
-  std::vector<PositRef> assertions;  // in the order of the pending assertions
+  BlockVector<PositRef> posits;      // in the order of the pending Posits
+  BlockVector<PositRef> assertions;  // in the order of the pending assertions
 };
 
 class EngineState;  // the components (construct/engine_state.h)

@@ -46,15 +46,17 @@ Result<std::pair<AppearanceRef, bool>> intern_appearance(EngineState& state, Rol
 Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(EngineState& state,
                                                                 std::vector<AppearanceRef> members);
 
-// The Posits one command creates, in order of creation, with a hash index by proposition so that a
-// repeated proposition is found in constant time.
+// The Posits one command creates, in order of creation, found again by proposition in constant
+// time: the first new Posit of each set by the set's ordinal in a dense array, the others (a set
+// with several new Posits) in a hash index.
 class NewPositList {
  public:
-  const std::vector<Posit>& posits() const { return posits_; }
-  std::vector<Posit>& posits() { return posits_; }
-  // The position of a Posit of the same proposition, or -1; `h` is posit_key_hash(candidate).
-  int64_t find(const Posit& candidate, uint64_t h) const;
-  size_t append(Posit posit, uint64_t h);
+  const BlockVector<Posit>& posits() const { return posits_; }
+  BlockVector<Posit>& posits() { return posits_; }
+  // The position of a Posit of the same proposition, or -1; `h` is posit_key_hash(candidate) and
+  // `set` the ordinal of its (catalog) set.
+  int64_t find(const Posit& candidate, uint64_t h, uint32_t set) const;
+  size_t append(Posit posit, uint64_t h, uint32_t set);
   void reserve(size_t n);
   std::span<const uint64_t> hashes() const { return hashes_; }
   bool empty() const { return posits_.empty(); }
@@ -62,8 +64,10 @@ class NewPositList {
   uint64_t hash(size_t i) const { return hashes_[i]; }
 
  private:
-  std::vector<Posit> posits_;
-  std::vector<uint64_t> hashes_;
+  BlockVector<Posit> posits_;
+  BlockVector<uint64_t> hashes_;
+  uint32_t first_set_ = 0;              // the set ordinal at first_by_set_[0]
+  BlockVector<uint32_t> first_by_set_;  // 1 + position of the set's first new Posit, or 0
   FlatTable<uint32_t> index_;
 };
 
@@ -77,7 +81,7 @@ struct PositSlot {
 inline constexpr size_t kStopCheckInterval = 4096;
 Result<void> check_stop_every(const StopCheck& stop, size_t position);
 
-Result<std::vector<PositSlot>> intern_posits(EngineState& state, std::vector<PendingPosit> pending,
+Result<BlockVector<PositSlot>> intern_posits(EngineState& state, std::vector<PendingPosit> pending,
                                              NewPositList& new_posits, const StopCheck& stop);
 
 // Files a Posit in the PositIndex and the posting indexes: (canonical Posit, existed).
@@ -86,7 +90,7 @@ Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit, u
 Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit);
 // Files the new Posits of one command (distinct propositions, in creation order): the same steps
 // as index_posit for each, taking each lock once for the whole list. Gives the filed handles.
-Result<std::vector<PositRef>> index_new_posits(EngineState& state, std::vector<Posit>& posits,
+Result<BlockVector<PositRef>> index_new_posits(EngineState& state, BlockVector<Posit>& posits,
                                                std::span<const uint64_t> hashes);
 
 // The same steps through a component access policy (component_access.h).
@@ -97,7 +101,7 @@ template <class Access>
 Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(Access& access, EngineState& state,
                                                                 std::vector<AppearanceRef> members);
 template <class Access>
-Result<std::vector<PositRef>> index_new_posits(Access& access, EngineState& state, std::vector<Posit>& posits,
+Result<BlockVector<PositRef>> index_new_posits(Access& access, EngineState& state, BlockVector<Posit>& posits,
                                                std::span<const uint64_t> hashes);
 
 Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit> posits,

@@ -137,6 +137,20 @@ TEST_F(MemoryEngine, NumbersIdentitiesInDrawOrder) {
   EXPECT_EQ(posit_count(), 2u);
 }
 
+TEST_F(MemoryEngine, DedupesWithinOneCommandWhateverOrderItsSetsComeIn) {
+  // A command's first Posit names a newer set than later ones: repeats are still found.
+  RoleRef r = role("r");
+  AppearanceSetRef older = set_of({{r, 100}});
+  AppearanceSetRef newer = set_of({{r, 101}});
+  auto added = engine->add_posits({pending(newer, "1"), pending(older, "1"), pending(older, "2"),
+                                   pending(newer, "1"), pending(older, "1"), pending(older, "2")},
+                                  {}).value();
+  EXPECT_EQ(added.posits[3], added.posits[0]);
+  EXPECT_EQ(added.posits[4], added.posits[1]);
+  EXPECT_EQ(added.posits[5], added.posits[2]);
+  EXPECT_EQ(posit_count(), 3u);
+}
+
 TEST_F(MemoryEngine, DedupesWithinAndAcrossCommandsSkippingIdentities) {
   RoleRef r = role("r");  // 6
   AppearanceSetRef set = set_of({{r, 100}});

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "construct/block_storage.h"
+
 namespace brackwater::construct {
 
 template <class Entry>
@@ -48,6 +50,10 @@ class FlatTable {
     return place(stamp_of(h), std::move(entry));
   }
 
+  size_t memory_bytes() const {
+    return block_footprint(stamps_.capacity() * sizeof(uint32_t)) + block_footprint(slots_.capacity() * sizeof(Entry));
+  }
+
   template <class F>
   void for_each(F&& f) const {
     for (size_t i = 0; i < stamps_.size(); ++i) {
@@ -69,8 +75,8 @@ class FlatTable {
 
   void grow() {
     const size_t capacity = stamps_.empty() ? 16 : stamps_.size() * 2;
-    std::vector<uint32_t> old_stamps(capacity, 0);
-    std::vector<Entry> old_slots(capacity);
+    Array<uint32_t> old_stamps(capacity, 0);
+    Array<Entry> old_slots(capacity);
     old_stamps.swap(stamps_);
     old_slots.swap(slots_);
     mask_ = capacity - 1;
@@ -79,8 +85,11 @@ class FlatTable {
     }
   }
 
-  std::vector<uint32_t> stamps_;
-  std::vector<Entry> slots_;
+  template <class T>
+  using Array = std::vector<T, BlockAllocator<T>>;
+
+  Array<uint32_t> stamps_;
+  Array<Entry> slots_;
   size_t size_ = 0;
   size_t mask_ = 0;
 };

@@ -25,6 +25,13 @@ class IdOrdinalMap {
  public:
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
+  size_t memory_bytes() const {
+    size_t bytes = block_footprint(segments_.capacity() * sizeof(Segment)) + extra_.memory_bytes();
+    for (const Segment& s : segments_) {
+      bytes += block_footprint(s.words.capacity() * sizeof(uint64_t)) + block_footprint(s.ranks.capacity() * sizeof(uint32_t));
+    }
+    return bytes;
+  }
 
   // Maps `id` to `ordinal`, replacing an earlier mapping of `id`.
   void insert(Identity id, uint32_t ordinal) {
@@ -107,8 +114,8 @@ class IdOrdinalMap {
     Identity base;   // the segment's first identity
     uint32_t first;  // its ordinal; the k-th identity of the segment has ordinal first + k
     uint32_t count;
-    std::vector<uint64_t> words;  // bit i: identity base + i is present
-    std::vector<uint32_t> ranks;  // entries in the words before each word
+    std::vector<uint64_t, BlockAllocator<uint64_t>> words;  // bit i: identity base + i is present
+    std::vector<uint32_t, BlockAllocator<uint32_t>> ranks;  // entries in the words before each word
 
     void add(uint64_t offset) {
       const size_t w = offset / 64;

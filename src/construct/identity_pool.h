@@ -36,6 +36,7 @@ class IdentityPool {
   uint64_t size() const { return allocated_.cardinality(); }
   bool contains(Identity id) const { return allocated_.contains(id); }
   const IdentitySet& allocated() const { return allocated_; }
+  size_t memory_bytes() const { return identity_set_bytes(allocated_); }
 
  private:
   IdentitySet allocated_;

@@ -14,4 +14,9 @@ using IdentitySet = ::Roaring64Map;
 // Roaring>); the rank of the largest identity counts them in place.
 inline uint64_t identity_count(const IdentitySet& set) { return set.rank(UINT64_MAX); }
 
+// An estimate of the heap bytes a set holds (its containers' in-memory size).
+inline size_t identity_set_bytes(const IdentitySet& set) {
+  return set.getSizeInBytes(false);
+}
+
 }  // namespace brackwater::construct

@@ -95,16 +95,32 @@ template Result<std::pair<AppearanceRef, bool>> intern_appearance(HeldLocks&, En
 template Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(HeldLocks&, EngineState&,
                                                                          std::vector<AppearanceRef>);
 
-int64_t NewPositList::find(const Posit& candidate, uint64_t h) const {
+int64_t NewPositList::find(const Posit& candidate, uint64_t h, uint32_t set) const {
+  if (set >= first_set_ && set - first_set_ < first_by_set_.size() && first_by_set_[set - first_set_] != 0) {
+    const uint32_t first = first_by_set_[set - first_set_] - 1;
+    if (posit_key_eq(posits_[first], candidate)) return first;
+  }
+  if (index_.empty()) return -1;
   const uint32_t* found =
       index_.find(h, [this, &candidate](uint32_t i) { return posit_key_eq(posits_[i], candidate); });
   return found ? int64_t(*found) : -1;
 }
 
-size_t NewPositList::append(Posit posit, uint64_t h) {
+size_t NewPositList::append(Posit posit, uint64_t h, uint32_t set) {
   const uint32_t position = static_cast<uint32_t>(posits_.size());
   posits_.push_back(std::move(posit));
   hashes_.push_back(h);
+  if (position == 0) first_set_ = set;
+  // The dense array covers the sets from the first Posit's on, as far as a few times the list's
+  // reserved length reaches: the sets a command creates as it goes.
+  const uint64_t offset = uint64_t(set) - first_set_;
+  if (set != kNoOrdinal && set >= first_set_ && offset < 4 * uint64_t(posits_.capacity()) + 4096) {
+    if (offset >= first_by_set_.size()) first_by_set_.resize(std::max<size_t>(offset + 1, first_by_set_.size() * 2), 0);
+    if (first_by_set_[offset] == 0) {
+      first_by_set_[offset] = position + 1;
+      return position;
+    }
+  }
   index_.insert_new(h, position);
   return position;
 }
@@ -112,7 +128,6 @@ size_t NewPositList::append(Posit posit, uint64_t h) {
 void NewPositList::reserve(size_t n) {
   posits_.reserve(posits_.size() + n);
   hashes_.reserve(hashes_.size() + n);
-  index_.reserve(index_.size() + n);
 }
 
 namespace {
@@ -131,9 +146,9 @@ Result<void> use_catalog_sets(EngineState& state, std::vector<PendingPosit>& pen
 
 // One Posit at a time, each step under its own lock (the order of the model, kept exactly when a
 // lock is poisoned).
-Result<std::vector<PositSlot>> intern_posits_stepwise(EngineState& state, std::vector<PendingPosit>& pending,
+Result<BlockVector<PositSlot>> intern_posits_stepwise(EngineState& state, std::vector<PendingPosit>& pending,
                                                       NewPositList& new_posits, const StopCheck& stop) {
-  std::vector<PositSlot> slots;
+  BlockVector<PositSlot> slots;
   slots.reserve(pending.size());
   for (PendingPosit& p : pending) {
     if (auto r = check_stop_every(stop, slots.size()); !r) return fail(std::move(r.error()));
@@ -151,14 +166,15 @@ Result<std::vector<PositSlot>> intern_posits_stepwise(EngineState& state, std::v
         continue;
       }
     }
-    const int64_t earlier = new_posits.find(posit, h);
+    const uint32_t set = state.records.sets.ordinal_of(posit.appearance_set);
+    const int64_t earlier = new_posits.find(posit, h, set);
     if (earlier >= 0) {
       BW_LOCK(pool, state.identities);
       pool->release(*drawn);
       slots.push_back({nullptr, size_t(earlier)});
       continue;
     }
-    slots.push_back({nullptr, new_posits.append(std::move(posit), h)});
+    slots.push_back({nullptr, new_posits.append(std::move(posit), h, set)});
   }
   return slots;
 }
@@ -170,7 +186,7 @@ Result<void> check_stop_every(const StopCheck& stop, size_t position) {
   return stop();
 }
 
-Result<std::vector<PositSlot>> intern_posits(EngineState& state, std::vector<PendingPosit> pending,
+Result<BlockVector<PositSlot>> intern_posits(EngineState& state, std::vector<PendingPosit> pending,
                                              NewPositList& new_posits, const StopCheck& stop) {
   if (auto canonical = use_catalog_sets(state, pending); !canonical) return fail(std::move(canonical.error()));
   new_posits.reserve(pending.size());
@@ -179,7 +195,7 @@ Result<std::vector<PositSlot>> intern_posits(EngineState& state, std::vector<Pen
   }
   // The same steps with the registry and the pool held for the whole command (the pool nests
   // inside the registry, the one nesting the lock order allows).
-  std::vector<PositSlot> slots;
+  BlockVector<PositSlot> slots;
   slots.reserve(pending.size());
   BW_LOCK(registry, state.components);
   BW_LOCK(pool, state.identities);
@@ -195,13 +211,14 @@ Result<std::vector<PositSlot>> intern_posits(EngineState& state, std::vector<Pen
       slots.push_back({found, 0});
       continue;
     }
-    const int64_t earlier = new_posits.find(posit, h);
+    const uint32_t set = state.records.sets.ordinal_of(posit.appearance_set);
+    const int64_t earlier = new_posits.find(posit, h, set);
     if (earlier >= 0) {
       pool->release(*drawn);
       slots.push_back({nullptr, size_t(earlier)});
       continue;
     }
-    slots.push_back({nullptr, new_posits.append(std::move(posit), h)});
+    slots.push_back({nullptr, new_posits.append(std::move(posit), h, set)});
   }
   return slots;
 }
@@ -243,9 +260,9 @@ Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit, u
 }
 
 template <class Access>
-Result<std::vector<PositRef>> index_new_posits(Access& access, EngineState& state, std::vector<Posit>& posits,
+Result<BlockVector<PositRef>> index_new_posits(Access& access, EngineState& state, BlockVector<Posit>& posits,
                                                std::span<const uint64_t> hashes) {
-  std::vector<PositRef> filed;
+  BlockVector<PositRef> filed;
   filed.reserve(posits.size());
   const bool any_poisoned = state.components.is_poisoned() || state.appearance_set_posits.is_poisoned() ||
                             state.posit_appearance_sets.is_poisoned() || state.posit_times.is_poisoned() ||
@@ -259,7 +276,7 @@ Result<std::vector<PositRef>> index_new_posits(Access& access, EngineState& stat
     return filed;
   }
   // The filing steps of every Posit, one lock at a time in the order of the steps.
-  std::vector<uint32_t> ordinals(posits.size(), kNoOrdinal);  // kNoOrdinal: already indexed
+  BlockVector<uint32_t> ordinals(posits.size(), kNoOrdinal);  // kNoOrdinal: already indexed
   {
     BW_TAKE(registry, access, state.components);
     PositIndex& index = registry->posit_index();
@@ -306,13 +323,13 @@ Result<std::vector<PositRef>> index_new_posits(Access& access, EngineState& stat
   return filed;
 }
 
-Result<std::vector<PositRef>> index_new_posits(EngineState& state, std::vector<Posit>& posits,
+Result<BlockVector<PositRef>> index_new_posits(EngineState& state, BlockVector<Posit>& posits,
                                                std::span<const uint64_t> hashes) {
   LockEach access;
   return index_new_posits(access, state, posits, hashes);
 }
 
-template Result<std::vector<PositRef>> index_new_posits(HeldLocks&, EngineState&, std::vector<Posit>&,
+template Result<BlockVector<PositRef>> index_new_posits(HeldLocks&, EngineState&, BlockVector<Posit>&,
                                                         std::span<const uint64_t>);
 
 }  // namespace brackwater::construct

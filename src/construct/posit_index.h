@@ -16,6 +16,7 @@
 #include "construct/error.h"
 #include "construct/flat_table.h"
 #include "construct/id_ordinal_map.h"
+#include "construct/memory_usage.h"
 #include "construct/record_storage.h"
 #include "construct/records.h"
 
@@ -35,6 +36,9 @@ class PositIndex {
   // Posit storage (nullptr when the storage is exhausted).
   std::pair<PositRef, uint32_t> insert_new(Posit posit, uint64_t h);
   size_t size() const { return size_; }
+  void account(MemoryUsage& usage) const {
+    usage.tables += by_id_.memory_bytes() + first_.memory_bytes() + others_.memory_bytes();
+  }
 
  private:
   RecordStorage* records_;

@@ -30,6 +30,10 @@ class AppearanceSetPositIndex {
   // `set` is a catalog set.
   void add(AppearanceSetRef set, Identity posit);
   size_t size() const { return count_; }
+  void account(MemoryUsage& usage) const {
+    usage.postings += list_bytes(by_set_);
+    usage.tables += copies_.memory_bytes();
+  }
 
  private:
   const RecordStorage* records_ = nullptr;
@@ -46,6 +50,9 @@ class RolePositIndex {
   }
   void add(Identity role, Identity posit) { by_role_[role].add(posit); }
   size_t size() const { return by_role_.size(); }
+  void account(MemoryUsage& usage) const {
+    for (const auto& [role, set] : by_role_) usage.postings += 64 + identity_set_bytes(set);
+  }
 
   // Files many (Role, Posit) pairs, remembering the last Role's posting between calls.
   class Filer {
@@ -80,6 +87,7 @@ class PositOrdinals {
   // Files a stored Posit and its ordinal in the Posit storage.
   void add(PositRef posit, uint32_t ordinal) { by_posit_.insert(posit->identity, ordinal); }
   size_t size() const { return by_posit_.size(); }
+  void account(MemoryUsage& usage) const { usage.tables += by_posit_.memory_bytes(); }
   // Visits (identity, Posit) in ascending identity order.
   template <class F>
   void for_each(F&& f) const {
@@ -105,6 +113,7 @@ class PositAppearanceSetIndex {
   }
   void add(PositRef posit, uint32_t ordinal) { posits_.add(posit, ordinal); }
   size_t size() const { return posits_.size(); }
+  void account(MemoryUsage& usage) const { posits_.account(usage); }
   // Visits (identity, set) in ascending identity order.
   template <class F>
   void for_each(F&& f) const {
@@ -132,6 +141,7 @@ class PositTimeIndex {
   }
   void add(PositRef posit, uint32_t ordinal) { posits_.add(posit, ordinal); }
   size_t size() const { return posits_.size(); }
+  void account(MemoryUsage& usage) const { posits_.account(usage); }
 
  private:
   PositOrdinals posits_;

@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "construct/memory_usage.h"
 #include "construct/records.h"
 #include "construct/stable_arena.h"
 
@@ -41,6 +42,7 @@ class MemberStorage {
 
  private:
   static constexpr size_t kBlock = 8192;
+  friend struct RecordStorage;
   std::vector<std::unique_ptr<AppearanceRef[]>> blocks_;
   AppearanceRef* next_ = nullptr;
   size_t room_ = 0;
@@ -51,6 +53,16 @@ struct RecordStorage {
   StableArena<AppearanceSet> sets;
   MemberStorage members;
   StableArena<Posit> posits;
+
+  // The record arrays, and the Posit value texts that do not fit in a Posit.
+  void account(MemoryUsage& usage) const {
+    usage.records += appearances.memory_bytes() + sets.memory_bytes() + posits.memory_bytes();
+    usage.records += members.blocks_.size() * block_footprint(MemberStorage::kBlock * sizeof(AppearanceRef));
+    for (uint32_t i = 0; i < posits.size(); ++i) {
+      const std::string& text = posits[i].value.text;
+      if (text.capacity() > std::string().capacity()) usage.value_texts += block_footprint(text.capacity() + 1);
+    }
+  }
 };
 
 }  // namespace brackwater::construct

@@ -1,17 +1,19 @@
 // Compact containers for index values.
 //
-// RefList<T>: a list of record handles in one machine word: empty, one handle stored inline, or a
-// heap vector for two and more. Most Things have one Appearance and most Appearances belong to few
-// sets, so the common case allocates nothing.
+// RefList<T>: a list of record handles in one machine word: empty, one handle stored inline, or one
+// heap block of its count, capacity and handles for two and more. Most Things have one Appearance
+// and most Appearances belong to few sets, so the common case allocates nothing.
 // Posting: a set of Posit identities in one word: empty, one identity inline, or a compressed bitmap
 // (IdentitySet) from the second identity on. Most Appearance sets carry one Posit.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <vector>
 
+#include "construct/block_storage.h"
 #include "construct/identity.h"
 #include "construct/identity_set.h"
 
@@ -39,33 +41,62 @@ class RefList {
   void push_back(const T* ref) {
     if (head_ == nullptr) {
       head_ = ref;
-    } else if (!is_many()) {
-      auto* v = new std::vector<const T*>{head_, ref};
-      head_ = reinterpret_cast<const T*>(reinterpret_cast<uintptr_t>(v) | 1);
-    } else {
-      many()->push_back(ref);
+      return;
     }
+    if (!is_many()) {
+      Block* block = Block::make(2);
+      block->items()[0] = head_;
+      block->size = 1;
+      head_ = reinterpret_cast<const T*>(reinterpret_cast<uintptr_t>(block) | 1);
+    }
+    Block* block = many();
+    if (block->size == block->capacity) {
+      Block* grown = Block::make(block->capacity * 2);
+      std::copy(block->items(), block->items() + block->size, grown->items());
+      grown->size = block->size;
+      Block::free(block);
+      block = grown;
+      head_ = reinterpret_cast<const T*>(reinterpret_cast<uintptr_t>(block) | 1);
+    }
+    block->items()[block->size++] = ref;
   }
 
   std::span<const T* const> items() const {
     if (head_ == nullptr) return {};
     if (!is_many()) return {&head_, 1};
-    const auto* v = many();
-    return {v->data(), v->size()};
+    const Block* block = many();
+    return {block->items(), block->size};
   }
   size_t size() const { return items().size(); }
+  // Heap bytes held beyond the list's own word.
+  size_t memory_bytes() const { return head_ != nullptr && is_many() ? block_footprint(Block::bytes(many()->capacity)) : 0; }
 
  private:
+  // Two and more handles: one heap block of a count, a capacity and the handles.
+  struct Block {
+    uint32_t size = 0;
+    uint32_t capacity = 0;
+
+    static size_t bytes(uint32_t capacity) { return sizeof(Block) + capacity * sizeof(const T*); }
+    static Block* make(uint32_t capacity) {
+      Block* block = static_cast<Block*>(::operator new(bytes(capacity)));
+      block->size = 0;
+      block->capacity = capacity;
+      return block;
+    }
+    static void free(Block* block) { ::operator delete(block); }
+    const T** items() { return reinterpret_cast<const T**>(this + 1); }
+    const T* const* items() const { return reinterpret_cast<const T* const*>(this + 1); }
+  };
+
   bool is_many() const { return (reinterpret_cast<uintptr_t>(head_) & 1) != 0; }
-  std::vector<const T*>* many() const {
-    return reinterpret_cast<std::vector<const T*>*>(reinterpret_cast<uintptr_t>(head_) & ~uintptr_t(1));
-  }
+  Block* many() const { return reinterpret_cast<Block*>(reinterpret_cast<uintptr_t>(head_) & ~uintptr_t(1)); }
   void reset() {
-    if (head_ != nullptr && is_many()) delete many();
+    if (head_ != nullptr && is_many()) Block::free(many());
     head_ = nullptr;
   }
 
-  // nullptr: empty; an aligned handle: the one item; odd: a heap vector's address | 1.
+  // nullptr: empty; an aligned handle: the one item; odd: a Block's address | 1.
   const T* head_ = nullptr;
 };
 
@@ -135,6 +166,12 @@ class Posting {
     } else {
       out |= *bitmap();
     }
+  }
+
+  // Heap bytes held beyond the posting's own word.
+  size_t memory_bytes() const {
+    if (word_ == 0 || (word_ & 1)) return 0;
+    return block_footprint(sizeof(IdentitySet)) + identity_set_bytes(*bitmap());
   }
 
   IdentitySet to_identity_set() const {

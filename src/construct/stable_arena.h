@@ -1,4 +1,5 @@
 // Append-only storage of records at stable addresses, numbered in insertion order (ordinals).
+// Chunks are block storage (block_storage.h): the large ones are mappings of their own.
 //
 // Chunk c holds kFirst << c records and starts at ordinal kFirst * (2^c - 1). Chunks never move and
 // their addresses are published atomically, so another component may read a record (and find its
@@ -15,6 +16,8 @@
 #include <new>
 #include <algorithm>
 #include <utility>
+
+#include "construct/block_storage.h"
 
 namespace brackwater::construct {
 
@@ -38,11 +41,22 @@ class StableArena {
       const uint64_t n = std::min<uint64_t>(left, kFirst << c);
       for (uint64_t i = 0; i < n; ++i) chunk[i].~T();
       left -= n;
-      ::operator delete(chunk, std::align_val_t(alignof(T)));
+      release_block(chunk, chunk_bytes(c));
     }
   }
 
   size_t size() const { return size_; }
+  // The bytes of the chunks in use (of a mapped chunk, the pages its records reach).
+  size_t memory_bytes() const {
+    size_t bytes = 0;
+    uint64_t left = size_;
+    for (unsigned c = 0; c < chunks_used_.load(std::memory_order_relaxed); ++c) {
+      const uint64_t n = std::min<uint64_t>(left, kFirst << c);
+      bytes += block_footprint(chunk_bytes(c), n * sizeof(T));
+      left -= n;
+    }
+    return bytes;
+  }
   bool full() const { return size_ >= kMaxRecords; }
 
   // Appends a record (the caller checks full() first) and returns it with its ordinal.
@@ -52,7 +66,7 @@ class StableArena {
     const auto [c, offset] = locate(ordinal);
     T* chunk = chunks_[c].load(std::memory_order_relaxed);
     if (chunk == nullptr) {
-      chunk = static_cast<T*>(::operator new(sizeof(T) * (kFirst << c), std::align_val_t(alignof(T))));
+      chunk = static_cast<T*>(allocate_block(chunk_bytes(c)));
       chunks_[c].store(chunk, std::memory_order_release);
       chunks_used_.store(c + 1, std::memory_order_release);
     }
@@ -88,6 +102,7 @@ class StableArena {
   }
 
  private:
+  static size_t chunk_bytes(unsigned c) { return sizeof(T) * (kFirst << c); }
   static std::pair<unsigned, uint64_t> locate(uint32_t ordinal) {
     const uint64_t x = uint64_t(ordinal) + kFirst;
     const unsigned c = static_cast<unsigned>(std::bit_width(x)) - 1 - kFirstLog;

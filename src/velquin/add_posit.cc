@@ -112,7 +112,7 @@ class AddPositRun {
   Result<void> and_assert(NodeView clause);
   Result<const ResultBinding*> draw_into(std::string_view name);
   Result<void> charge_combinations(uint64_t count);
-  Result<void> bind_ranges(const std::vector<BindingRange>& ranges, const std::vector<construct::PositRef>& posits);
+  Result<void> bind_ranges(const std::vector<BindingRange>& ranges, const construct::BlockVector<construct::PositRef>& posits);
 
   Engine& engine_;
   ScriptVariables& variables_;
@@ -188,7 +188,7 @@ Result<void> AddPositRun::run(NodeView statement) {
 }
 
 Result<void> AddPositRun::bind_ranges(const std::vector<BindingRange>& ranges,
-                                      const std::vector<construct::PositRef>& posits) {
+                                      const construct::BlockVector<construct::PositRef>& posits) {
   for (const BindingRange& range : ranges) {
     // The name is bound even when its clause queued nothing: it then holds an empty value.
     ResultBinding& binding = variables_.entry(range.name);

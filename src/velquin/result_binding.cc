@@ -87,15 +87,14 @@ ResultBinding& ScriptVariables::entry(std::string_view name) {
   const uint64_t tag = name_tag(name);
   const size_t i = probe(name, tag);
   if (slots_[i] != 0) return at((slots_[i] & kIndexMask) - 1).binding;
-  if ((count_ >> kChunkBits) == chunks_.size()) chunks_.emplace_back().reserve(kChunkSize);
-  Entry& e = chunks_.back().emplace_back(Entry{std::string(name), ResultBinding{}});
+  Entry& e = *entries_->emplace_back(Entry{std::string(name), ResultBinding{}}).first;
   ++count_;
   slots_[i] = (tag << 32) | count_;
   return e.binding;
 }
 
 void ScriptVariables::grow() {
-  std::vector<uint64_t> old = std::move(slots_);
+  auto old = std::move(slots_);
   slots_.assign(old.empty() ? 16 : old.size() * 2, 0);
   const size_t mask = slots_.size() - 1;
   for (uint64_t slot : old) {

@@ -15,8 +15,10 @@
 #include <string_view>
 #include <vector>
 
+#include "construct/block_storage.h"
 #include "construct/error.h"
 #include "construct/identity.h"
+#include "construct/stable_arena.h"
 #include "velquin/string_map.h"
 
 namespace brackwater::velquin {
@@ -68,22 +70,22 @@ class ScriptVariables {
     std::string name;
     ResultBinding binding;
   };
-  // Entries live in chunks of 16 reserved up front and filled in place, so they never move and
-  // only the entries made are ever built or destroyed; a chunk is a small allocation.
-  static constexpr size_t kChunkBits = 4;
-  static constexpr size_t kChunkSize = size_t{1} << kChunkBits;
+  // Entries live in an arena of doubling chunks (16 entries first), filled in place, so they never
+  // move and only the entries made are ever built or destroyed; a script of many variables gets
+  // large chunks that are given back whole when the script ends.
+  using Entries = construct::StableArena<Entry, 4>;
 
-  const Entry& at(size_t index) const { return chunks_[index >> kChunkBits][index & (kChunkSize - 1)]; }
-  Entry& at(size_t index) { return chunks_[index >> kChunkBits][index & (kChunkSize - 1)]; }
+  const Entry& at(size_t index) const { return (*entries_)[static_cast<uint32_t>(index)]; }
+  Entry& at(size_t index) { return (*entries_)[static_cast<uint32_t>(index)]; }
   // Slot of `name` in `slots_`: its entry or the empty slot where it belongs.
   size_t probe(std::string_view name, uint64_t tag) const;
   void grow();
 
-  std::vector<std::vector<Entry>> chunks_;
+  std::unique_ptr<Entries> entries_ = std::make_unique<Entries>();
   size_t count_ = 0;
   // 0 empty; else (tag << 32) | (entry index + 1), where the tag is the high half of the name's
   // hash and also picks the home slot, so growing never reads the entries.
-  std::vector<uint64_t> slots_;
+  std::vector<uint64_t, construct::BlockAllocator<uint64_t>> slots_;
 };
 
 // The identities of a binding: none, the one, or every member ascending.
