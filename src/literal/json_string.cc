@@ -20,33 +20,6 @@ int hex_value(char c) {
   return -1;
 }
 
-// Length of the well-formed UTF-8 sequence at text[pos] (a lead byte >= 0x80), or 0.
-size_t utf8_sequence_length(std::string_view text, size_t pos) {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  unsigned char b = s[pos];
-  size_t len;
-  unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
-  if (b >= 0xC2 && b <= 0xDF) {
-    len = 2;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    len = 3;
-    if (b == 0xE0) lo = 0xA0;
-    if (b == 0xED) hi = 0x9F;  // no UTF-16 surrogates
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    len = 4;
-    if (b == 0xF0) lo = 0x90;
-    if (b == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (pos + len > text.size()) return 0;
-  if (s[pos + 1] < lo || s[pos + 1] > hi) return 0;
-  for (size_t i = 2; i < len; ++i) {
-    if ((s[pos + i] & 0xC0) != 0x80) return 0;
-  }
-  return len;
-}
-
 // Four hex digits at text[pos..pos+4) within [.., end).
 std::expected<unsigned, std::string_view> hex4(std::string_view text, size_t pos, size_t end) {
   if (end - pos < 4) return std::unexpected(kEofInString);
@@ -126,7 +99,7 @@ std::expected<size_t, JsonStringError> read_json_string(std::string_view text, s
         ++pos;
         continue;
       }
-      size_t len = utf8_sequence_length(text, pos);
+      size_t len = utf8_sequence_at(text, pos).length;
       if (len == 0 || pos + len > end) return invalid(kBadUtf8);
       pos += len;
     }
@@ -147,7 +120,7 @@ std::expected<size_t, JsonStringError> read_json_string(std::string_view text, s
       scratch.append(text.substr(pos, run - pos));
       pos = run;
     } else {
-      size_t len = utf8_sequence_length(text, pos);
+      size_t len = utf8_sequence_at(text, pos).length;
       if (len == 0 || pos + len > end) return invalid(kBadUtf8);
       scratch.append(text.substr(pos, len));
       pos += len;

@@ -32,6 +32,33 @@ char32_t decode_utf8(std::string_view text, size_t& pos) {
   return cp;
 }
 
+Utf8Sequence utf8_sequence_at(std::string_view text, size_t pos) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char b = s[pos];
+  if (b < 0x80) return {1, 0};
+  size_t len;
+  unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
+  if (b >= 0xC2 && b <= 0xDF) {
+    len = 2;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    len = 3;
+    if (b == 0xE0) lo = 0xA0;
+    if (b == 0xED) hi = 0x9F;  // no UTF-16 surrogates
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    len = 4;
+    if (b == 0xF0) lo = 0x90;
+    if (b == 0xF4) hi = 0x8F;
+  } else {
+    return {0, 1};
+  }
+  for (size_t k = 1; k < len; ++k) {
+    if (pos + k >= text.size()) return {0, 0};
+    const bool fits = k == 1 ? s[pos + k] >= lo && s[pos + k] <= hi : (s[pos + k] & 0xC0) == 0x80;
+    if (!fits) return {0, k};
+  }
+  return {len, 0};
+}
+
 void append_utf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));

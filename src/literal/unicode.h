@@ -12,6 +12,15 @@ namespace brackwater::literal {
 // as themselves (one byte each) so that scanning never stalls.
 char32_t decode_utf8(std::string_view text, size_t& pos);
 
+// The sequence at text[pos] (pos < text.size()) under strict UTF-8: no overlong forms, no surrogates,
+// nothing above U+10FFFF. The one validator of the engine.
+struct Utf8Sequence {
+  size_t length = 0;   // bytes of the well-formed scalar there (1 to 4), or 0 when it is not well formed
+  size_t invalid = 0;  // when not well formed: bytes of the invalid sequence (1 to 3), or 0 when the text
+                       // ends inside a sequence that is valid so far
+};
+Utf8Sequence utf8_sequence_at(std::string_view text, size_t pos);
+
 // Appends the UTF-8 encoding of `cp`.
 void append_utf8(std::string& out, char32_t cp);
 

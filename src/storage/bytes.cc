@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "literal/unicode.h"
 #include "storage/text.h"
 
 namespace brackwater::storage {
@@ -27,8 +28,6 @@ Result<void> read_expected(Cursor& c, std::string_view field, T expected) {
   if (*v != expected) return fail(EngineError::data_corruption(str_cat("invalid ", field, ": ", *v)));
   return {};
 }
-
-bool is_continuation(uint8_t b) { return (b & 0xC0) == 0x80; }
 
 }  // namespace
 
@@ -123,28 +122,9 @@ std::optional<Utf8Fault> check_utf8(Bytes data) {
       ++i;
       continue;
     }
-    size_t width;
-    uint8_t lo = 0x80, hi = 0xBF;  // range of the second byte
-    if (b >= 0xC2 && b <= 0xDF) {
-      width = 2;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      width = 3;
-      if (b == 0xE0) lo = 0xA0;
-      if (b == 0xED) hi = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      width = 4;
-      if (b == 0xF0) lo = 0x90;
-      if (b == 0xF4) hi = 0x8F;
-    } else {
-      return Utf8Fault{i, 1};
-    }
-    if (i + 1 >= n) return Utf8Fault{i, 0};
-    if (p[i + 1] < lo || p[i + 1] > hi) return Utf8Fault{i, 1};
-    for (size_t k = 2; k < width; ++k) {
-      if (i + k >= n) return Utf8Fault{i, 0};
-      if (!is_continuation(p[i + k])) return Utf8Fault{i, static_cast<uint8_t>(k)};
-    }
-    i += width;
+    const auto seq = literal::utf8_sequence_at(as_text(data), i);
+    if (seq.length == 0) return Utf8Fault{i, static_cast<uint8_t>(seq.invalid)};
+    i += seq.length;
   }
   return std::nullopt;
 }

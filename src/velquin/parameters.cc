@@ -1,7 +1,5 @@
 #include "velquin/parameters.h"
 
-#include <utf8proc.h>
-
 #include "literal/unicode.h"
 #include "velquin/time_token.h"
 
@@ -18,12 +16,8 @@ namespace {
 
 // Decodes the next scalar of strictly valid UTF-8, or gives -1.
 int32_t next_scalar(std::string_view text, size_t& pos) {
-  utf8proc_int32_t cp = -1;
-  auto n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data() + pos),
-                            static_cast<utf8proc_ssize_t>(text.size() - pos), &cp);
-  if (n <= 0) return -1;
-  pos += static_cast<size_t>(n);
-  return cp;
+  if (literal::utf8_sequence_at(text, pos).length == 0) return -1;
+  return static_cast<int32_t>(literal::decode_utf8(text, pos));
 }
 
 bool has_surrounding_white_space(std::string_view text) { return literal::trim_white_space(text).size() != text.size(); }
