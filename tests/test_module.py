@@ -1,5 +1,10 @@
 """The native module: its names, exception classes and version constants."""
 
+import pathlib
+import re
+
+from packaging.version import Version
+
 import brackwater
 import brackwater._native as native
 
@@ -21,8 +26,7 @@ CONSTANTS = ["PYTHON_INTERFACE_VERSION", "VELQUIN_VERSION", "TERRAIN_VERSION", "
 
 
 def test_all_lists_the_names_in_initialisation_order():
-    names = [n for n in native.__all__ if n != "_Database"]
-    assert names == EXCEPTIONS + CONSTANTS
+    assert native.__all__ == ["_Database"] + EXCEPTIONS + CONSTANTS
     for name in native.__all__:
         assert hasattr(native, name)
 
@@ -37,8 +41,13 @@ def test_constants():
     for name in CONSTANTS[:3]:
         value = getattr(native, name)
         assert type(value) is int and value == 1
+    # The package version is written once, in pyproject.toml ("0.1.4b2"); the module reports it in
+    # the engine's form ("0.1.4-beta.2"), the same version under PEP 440.
+    pyproject = (pathlib.Path(__file__).parents[1] / "pyproject.toml").read_text()
+    written = re.search(r'^version = "(.+)"$', pyproject, re.M).group(1)
     assert type(native.ENGINE_PACKAGE_VERSION) is str
-    assert native.ENGINE_PACKAGE_VERSION == "0.1.4-beta.2"
+    assert re.fullmatch(r"\d+\.\d+\.\d+(-(alpha|beta|rc)\.\d+)?", native.ENGINE_PACKAGE_VERSION)
+    assert Version(native.ENGINE_PACKAGE_VERSION) == Version(written)
 
 
 def test_exception_classes():

@@ -8,6 +8,7 @@ namespace brackwater::python {
 inline constexpr int kPythonInterfaceVersion = 1;
 inline constexpr int kVelquinVersion = 1;
 inline constexpr int kTerrainVersion = terrain::kTerrainVersion;
-inline constexpr const char* kEnginePackageVersion = "0.1.4-beta.2";
+// From pyproject.toml, passed in by the build (CMakeLists.txt).
+inline constexpr const char* kEnginePackageVersion = BRACKWATER_PACKAGE_VERSION;
 
 }  // namespace brackwater::python
