@@ -78,7 +78,7 @@ class Engine {
   // The engine-wide lock. Script execution and the Terrain capture take it by polling try_lock().
   PoisonMutex<Unit>& database_lock();
 
-  // Draws a new identity (last + 1). Fails with kind 15 "identity pool is exhausted" at the top.
+  // Draws a new identity (last + 1). Fails with `Internal` "identity pool is exhausted" at the top.
   Result<Identity> draw_identity();
 
   // Role lookups; the name is normalised to NFC first.

@@ -57,7 +57,8 @@ class EngineError {
   static EngineError lock_poisoned();  // "poisoned lock: another task failed inside"
 
   ErrorKind kind() const { return kind_; }
-  // The message of message-carrying kinds; the variable name for kind 11; empty for kinds 5, 6, 7.
+  // The message of message-carrying kinds; the variable name for `IncompatibleDomains`; empty for
+  // `Cancelled`, `TimedOut` and `ResourceLimit`.
   const std::string& message() const { return message_; }
   std::string_view limit_name() const { return first_; }
   uint64_t maximum() const { return maximum_; }
@@ -76,9 +77,9 @@ class EngineError {
 
   ErrorKind kind_;
   std::string message_;
-  std::string_view first_;   // kind 7: limit name; kind 11: first domain (static texts)
-  std::string_view second_;  // kind 11: second domain
-  uint64_t maximum_ = 0;     // kind 7
+  std::string_view first_;   // `ResourceLimit`: limit name; `IncompatibleDomains`: first domain (static texts)
+  std::string_view second_;  // `IncompatibleDomains`: second domain
+  uint64_t maximum_ = 0;     // `ResourceLimit`
 };
 
 inline constexpr std::string_view kPoisonedLockMessage = "poisoned lock: another task failed inside";

@@ -1,7 +1,7 @@
 // The identity pool: every identity the engine has issued or recorded, and the largest of them.
 //
 // One sequence serves Roles, Things and Posits. A new identity is `last` + 1; the pool never wraps:
-// drawing after the largest 64-bit identity fails with kind 15 "identity pool is exhausted". An
+// drawing after the largest 64-bit identity fails with `Internal` "identity pool is exhausted". An
 // identity handed back (a Posit that proved to exist) leaves the set, but `last` stays, so the number
 // is skipped for good. After a store is reopened the pool holds the persisted identities only.
 #pragma once

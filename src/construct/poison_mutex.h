@@ -1,7 +1,7 @@
 // Mutexes with a poison mark.
 //
 // A guard released while its thread unwinds from an exception that began after the lock was taken
-// marks the mutex poisoned for good. Taking a poisoned mutex yields kind 16 "poisoned lock: another
+// marks the mutex poisoned for good. Taking a poisoned mutex yields `LockPoisoned` "poisoned lock: another
 // task failed inside" and leaves the mutex unlocked. Engine code reports errors as values, so only a
 // genuine bug (an escaping exception) can poison a lock.
 #pragma once
@@ -55,7 +55,7 @@ class PoisonMutex {
   PoisonMutex(const PoisonMutex&) = delete;
   PoisonMutex& operator=(const PoisonMutex&) = delete;
 
-  // Blocks until the lock is held; a poisoned mutex gives kind 16 without holding the lock.
+  // Blocks until the lock is held; a poisoned mutex gives `LockPoisoned` without holding the lock.
   Result<PoisonGuard<T>> lock() {
     mutex_.lock();
     PoisonGuard<T> guard(this);

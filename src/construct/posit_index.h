@@ -67,7 +67,7 @@ class ComponentRegistry {
   std::unique_ptr<PositIndex> posit_index_;
 };
 
-// kind 15 "posit index contains identity {} without a literal posit".
+// `Internal` "posit index contains identity {} without a literal posit".
 EngineError posit_index_missing_literal_posit(Identity id);
 
 // The Posit of identity `id`, or nullptr (creates the empty PositIndex on a fresh registry).

@@ -39,9 +39,9 @@ class ComparisonBudget {
  public:
   explicit ComparisonBudget(uint64_t max) : max_(max) {}
 
-  // Charges `n` comparisons. One at a time, each fails when the counter already holds `max` (kind 7),
-  // or the largest u64, which is checked first (kind 15); charging n at once fails exactly when one
-  // of those n would.
+  // Charges `n` comparisons. One at a time, each fails when the counter already holds `max`
+  // (`ResourceLimit`), or the largest u64, which is checked first (`Internal`); charging n at once
+  // fails exactly when one of those n would.
   Result<void> charge(uint64_t n) {
     if (n <= max_ - used_) {
       used_ += n;

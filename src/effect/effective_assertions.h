@@ -48,11 +48,11 @@ struct EffectiveAssertion {
 // (structural order), target identity, assertion identity.
 using EffectiveAssertions = std::shared_ptr<const std::vector<EffectiveAssertion>>;
 
-// Fails with kind 5/6 at a stop check, kind 16 on a poisoned component, kind 7 "effective assertion
-// candidates" when more than `max_candidates` Posits bind both Roles, kind 4 for a malformed or
-// dangling assertion within the cutoff, kind 15 for a broken index or certainty text, and kind 7
-// "effective temporal comparisons" when the pairwise passes need more than `max_comparisons`
-// temporal comparisons.
+// Fails with `Cancelled`/`TimedOut` at a stop check, `LockPoisoned` on a poisoned component,
+// `ResourceLimit` "effective assertion candidates" when more than `max_candidates` Posits bind both
+// Roles, `Execution` for a malformed or dangling assertion within the cutoff, `Internal` for a broken
+// index or certainty text, and `ResourceLimit` "effective temporal comparisons" when the pairwise
+// passes need more than `max_comparisons` temporal comparisons.
 construct::Result<EffectiveAssertions> compute_effective_assertions(construct::Engine& engine, const EffectCutoffs& cutoffs,
                                                                     uint64_t max_candidates, uint64_t max_comparisons,
                                                                     const velquin::ExecContext& ctx);

@@ -1,7 +1,7 @@
 // Byte-level encodings of the store: a growable little-endian writer, a bounds-checked read cursor
 // with named field readers, ULEB128, ZigZag and the UTF-8 check.
 //
-// Every reader failure is kind 2 (data corruption) with a fixed message: "truncated {field}",
+// Every reader failure is `DataCorruption` with a fixed message: "truncated {field}",
 // "invalid {field}: {value}", "truncated ULEB128", "ULEB128 overflow", "non-canonical ULEB128",
 // "truncated byte-string field", "invalid UTF-8 text: {description}". Readers never read past the
 // slice they were given; a failed read leaves the cursor where it was at the failing field.

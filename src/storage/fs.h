@@ -5,7 +5,7 @@
 // tests can substitute an implementation that fails, tears or forgets operations. Every descriptor is
 // opened close-on-exec: a child process must never inherit the store's lock.
 //
-// Operating-system failures are reported to callers of the store as kind 1 with the text
+// Operating-system failures are reported to callers of the store as `Persistence` with the text
 // "{description} (os error {number})"; see `os_error_text`.
 #pragma once
 
@@ -96,7 +96,7 @@ construct::EngineError os_error(int error);
 inline constexpr std::string_view kFillFailure = "failed to fill whole buffer";
 inline constexpr std::string_view kWriteZeroFailure = "failed to write whole buffer";
 
-// Writes all of `data` at `offset`, retrying short writes and EINTR. Kind 1 on failure.
+// Writes all of `data` at `offset`, retrying short writes and EINTR. `Persistence` on failure.
 construct::Result<void> write_all(Fs& fs, Fd fd, uint64_t offset, std::span<const uint8_t> data);
 // Fills `buffer` from `offset`, retrying short reads and EINTR. On failure, the I/O text: the OS
 // error's text, or "failed to fill whole buffer" at end of file.

@@ -3,7 +3,7 @@
 //   "BTR1" | version u8 | type u8 | flags u16 | sequence u64 | ULEB128 length n | payload | CRC-32C
 // where the checksum covers every frame byte before it. A frame is at most 16,777,216 bytes.
 //
-// Frame-level read failures are kind 2 wrapped as
+// Frame-level read failures are `DataCorruption` wrapped as
 // "segment log-0000000000000001.btl, byte offset {p}, record sequence {s|unknown}: {message}".
 #pragma once
 
@@ -30,7 +30,7 @@ std::array<uint8_t, kLogHeaderSize> encode_log_header(const Uuid& uuid);
 // Reads the first 64 bytes of the log and checks the metadata, then the checksum.
 Result<void> verify_log_header(Fs& fs, Fd log, const Uuid& uuid);
 
-// Appends the frame of `record` to `out`. Kind 15 "record frame length overflow", kind 1
+// Appends the frame of `record` to `out`. `Internal` "record frame length overflow", `Persistence`
 // "record frame is {} bytes; maximum is {}".
 Result<void> encode_log_frame(const SequencedRecord& record, ByteWriter& out);
 // The same for a payload held elsewhere.

@@ -4,7 +4,7 @@
 //
 // It is replaced, never edited: "manifest.next" is written, flushed and renamed over
 // "manifest.bmf", then the store directory is flushed. A crash leaves the old or the new manifest
-// whole. Decoding checks the length, then the checksum, then every field in order (kind 2).
+// whole. Decoding checks the length, then the checksum, then every field in order (`DataCorruption`).
 #pragma once
 
 #include <array>
@@ -28,7 +28,7 @@ struct ManifestV1 {
 std::array<uint8_t, kManifestSize> encode_manifest(const Uuid& uuid, uint64_t committed_length);
 Result<ManifestV1> decode_manifest(Bytes whole_file);
 
-// Durably replaces the manifest of the store directory `dir` (kind 1 on failure): `stage_manifest`
+// Durably replaces the manifest of the store directory `dir` (`Persistence` on failure): `stage_manifest`
 // then `publish_manifest`.
 Result<void> write_manifest(Fs& fs, Fd dir, const Uuid& uuid, uint64_t committed_length);
 // Writes and flushes "manifest.next" and returns it open. Opening never reads it, so this may run

@@ -9,7 +9,7 @@
 // Codecs: 0 "raw-utf8-token" (any family: the token text), 1 "canonical-i64" (Integer: ULEB128 of
 // the ZigZag value), 2 "canonical-certainty" (Certainty: one signed byte, -100..100). A value takes
 // codec 1 or 2 only when its text is exactly the canonical rendering of the decoded value, so every
-// text survives the round trip byte for byte. Decoding failures are kind 2.
+// text survives the round trip byte for byte. Decoding failures are `DataCorruption`.
 #pragma once
 
 #include <cstdint>

@@ -2,10 +2,10 @@
 //
 // Takes the engine-wide lock by polling (TerrainBudget's cancel flag and deadline end the wait),
 // reads the five database counts one component at a time with a stop check between them, refuses a
-// database with more Posits than `posits_scanned` before copying anything (kind 7 "posits
+// database with more Posits than `posits_scanned` before copying anything (`ResourceLimit` "posits
 // scanned"), then holds the posit-to-set and posit-to-time indexes together while it copies one
 // entry per Posit in ascending identity (a stop check every 1024 entries). Indexes whose sizes or
-// keys disagree give kind 15 "Terrain capture found mismatched posit reverse indexes". Every lock
+// keys disagree give `Internal` "Terrain capture found mismatched posit reverse indexes". Every lock
 // is released before this returns; the snapshot reads no engine state afterwards.
 #pragma once
 

@@ -3,7 +3,7 @@
 // Order: more appearance sets in the current frame first, then in the history frame, then more
 // Roles, then the Role names position by position (a Role without a name first, then byte order),
 // then the Role identities position by position. The first `limit` are kept; a kept signature
-// with a Role that has no name fails with kind 15 "Terrain references unknown Role {}".
+// with a Role that has no name fails with `Internal` "Terrain references unknown Role {}".
 #pragma once
 
 #include <cstdint>

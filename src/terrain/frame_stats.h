@@ -1,7 +1,7 @@
 // The statistics of one frame, gathered from its Posit counts per appearance set.
 //
 // For each set with m members and c Posits of the frame: m above the arity bound
-// (`relationship_arity`, or 1 when that is 0) fails with kind 7 "relationship arity" (maximum: the
+// (`relationship_arity`, or 1 when that is 0) fails with `ResourceLimit` "relationship arity" (maximum: the
 // budget's value); m * c adds to the incidences; the members' Things join the endpoint Things (more
 // than `endpoint_things` fails with "endpoint Things"); a one-member set files its Thing under its
 // Role in the attribute map; a larger set adds its Posits and itself to the entry of its signature.

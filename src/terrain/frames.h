@@ -5,7 +5,7 @@
 // that no other candidate of the set lies entirely after: ties and overlapping times are all kept.
 // Each candidate test and each pairwise test is one temporal comparison charged to the budget, in
 // entry order within a set; the selection checks for a stop before every set. More distinct sets
-// than `active_appearance_sets` fail with kind 7 "active appearance sets".
+// than `active_appearance_sets` fail with `ResourceLimit` "active appearance sets".
 //
 // Sets are listed in order of first appearance (ascending posit identity): the appearance-set
 // order decides nothing here, since every count of the selection is the same in any set order.

@@ -1,10 +1,10 @@
 // The work limits of one Terrain request and the stop checks of its loops.
 //
 // TerrainLimits is what a caller asks for; validate() checks the eight counts against their maxima
-// in a fixed order (the first one above its maximum gives kind 7 with that limit's name and
-// maximum; equal and 0 pass), then fixes the deadline (kind 4 "Terrain timeout is too large" when
+// in a fixed order (the first one above its maximum gives `ResourceLimit` with that limit's name and
+// maximum; equal and 0 pass), then fixes the deadline (`Execution` "Terrain timeout is too large" when
 // it cannot be represented), and yields the TerrainBudget every later step reads. check_stop reports
-// a set cancel flag (kind 5) before a reached deadline (kind 6); check_stop_periodic runs it only
+// a set cancel flag (`Cancelled`) before a reached deadline (`TimedOut`); check_stop_periodic runs it only
 // at steps that are multiples of 1024, so the first step of every loop is checked.
 #pragma once
 

@@ -3,7 +3,7 @@
 //
 // The projection keeps at most `limit` of the attribute Roles of both frames, ordered by current
 // support (greater first), history support (greater first), name (a Role without a name first, then
-// byte order) and identity; a kept Role without a name fails with kind 15 "Terrain references
+// byte order) and identity; a kept Role without a name fails with `Internal` "Terrain references
 // unknown Role {}". A Thing's mask in a frame has bit b set when the Thing is alone in the Role of
 // bit b in some one-member set of that frame. A profile counts the endpoint Things of exactly one
 // mask (ascending mask); an isopleth, one per non-zero mask that has a profile, counts the Things

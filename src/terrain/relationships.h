@@ -6,7 +6,7 @@
 // masks into allocations: one per (Role, mask) that occurs. A signature the frame lacks still has
 // its relationship, with zero counts, zeroed Role totals and no allocations. The allocations of
 // both frames count against one budget (`allocation_total` carries over from the history frame):
-// a total above `allocations` fails with kind 7 "allocations", equal passes. The relationship loop
+// a total above `allocations` fails with `ResourceLimit` "allocations", equal passes. The relationship loop
 // and each relationship's set loop check for a stop every 1024 steps.
 #pragma once
 

@@ -24,7 +24,7 @@ namespace brackwater::velquin {
 
 // The most Posits and assertions one statement may enumerate, and the most rows the or-add
 // fallback may build: a few slots that each take a variable's whole candidate list multiply
-// quickly, so the product is checked before any of it is built (kind 7 "add posit combinations").
+// quickly, so the product is checked before any of it is built (`ResourceLimit` "add posit combinations").
 inline constexpr uint64_t kMaxAddPositCombinations = 10'000'000;
 
 // `statement` is an `add_posit` or an `or_add_clause` node.

@@ -1,9 +1,9 @@
 // The per-call context of script execution, its stop check and the parameter lookup.
 //
-// check_stop reports kind 5 (Cancelled) when the cancel flag is set (acquire load), else kind 6
+// check_stop reports `Cancelled` when the cancel flag is set (acquire load), else `TimedOut`
 // (TimedOut) when a deadline exists and the monotonic clock reads at or after it; it runs in full
 // every time (no sampling). lookup_parameter drops exactly one leading "$" of the name as written
-// and looks the rest up exactly; absent: kind 14 "missing parameter '${}'".
+// and looks the rest up exactly; absent: `InvalidParameter` "missing parameter '${}'".
 #pragma once
 
 #include <cstdint>

@@ -1,9 +1,9 @@
 // Script execution: the one entry that runs a Velquin script against an engine.
 //
-// execute_script fixes the deadline (overflow: kind 4 "execution timeout is too large"), resolves
+// execute_script fixes the deadline (overflow: `Execution` "execution timeout is too large"), resolves
 // "now" (the given value, else the UTC wall clock read once), converts every parameter (before the
 // engine lock is taken, so a bad parameter beats a parse error), takes the engine-wide lock by
-// polling (try; cancel flag -> kind 5; deadline -> kind 6; sleep 1 ms), trims and parses the script,
+// polling (try; cancel flag -> `Cancelled`; deadline -> `TimedOut`; sleep 1 ms), trims and parses the script,
 // and runs the statements in order with a stop check before each and before the end of input. It
 // returns one ResultSet per search that yields one, in statement order, or the first error; the
 // effects of statements that completed before a failure stay committed.

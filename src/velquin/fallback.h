@@ -29,9 +29,9 @@ struct FallbackProjection {
 
 // Pushes (never `begin`) one row per combination of the variables' identities, the last variable
 // varying fastest, into `sink` until it asks to stop: distinct rows only when asked, sorted stably
-// by identity per order key. A name without a script variable is kind 10; an empty identity list
-// is kind 4 "or-add fallback produced an empty returned binding"; more combinations than
-// kMaxAddPositCombinations is kind 7; each before any row is built.
+// by identity per order key. A name without a script variable is `UnknownVariable`; an empty identity list
+// is `Execution` "or-add fallback produced an empty returned binding"; more combinations than
+// kMaxAddPositCombinations is `ResourceLimit`; each before any row is built.
 construct::Result<void> bind_or_add_fallback(const ScriptVariables& variables, const FallbackProjection& projection,
                                              RowSink& sink, const ExecContext& ctx);
 

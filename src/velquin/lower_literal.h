@@ -1,10 +1,10 @@
 // Script values and Role names as the statements read them.
 //
 // lower_literal builds the Literal of a value token: `int`, `decimal`, `certainty`, `time`, `json`
-// and `string` texts go unchanged to Literal::from_token for their family (a refusal is kind 4 with
+// and `string` texts go unchanged to Literal::from_token for their family (a refusal is `Execution` with
 // its message); a `constant` is trimmed and must be exactly "@NOW" (a Time literal of the resolved
-// now's display in single quotes), "@BOT" or "@EOT" (kind 4 "unknown value constant '{}'"); any other
-// rule is kind 15 "grammar rule {} is not a literal". lower_value_literal is what value slots use:
+// now's display in single quotes), "@BOT" or "@EOT" (`Execution` "unknown value constant '{}'"); any other
+// rule is `Internal` "grammar rule {} is not a literal". lower_value_literal is what value slots use:
 // `int` and `decimal` texts are first cut after their last digit outside comments ("5 " -> "5").
 //
 // normalize_role_name trims White_Space, removes one pair of enclosing backticks when the text is

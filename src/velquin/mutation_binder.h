@@ -9,7 +9,7 @@
 namespace brackwater::velquin {
 
 // Follows first children down from `binder` to its `variable` node and returns that node's text;
-// kind 15 "mutation binder contains no variable" when a node on the way has no child.
+// `Internal` "mutation binder contains no variable" when a node on the way has no child.
 construct::Result<std::string> lower_mutation_binder(NodeView binder);
 
 }  // namespace brackwater::velquin

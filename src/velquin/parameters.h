@@ -2,7 +2,7 @@
 //
 // Every parameter a script is given is converted once, before the script runs: the name must be a
 // Unicode identifier (first character Alphabetic, then Alphabetic, Numeric (Nd, Nl, No) or "_"),
-// else kind 14 "'{}' is not a valid parameter name"; the token is never trimmed (white space at
+// else `InvalidParameter` "'{}' is not a valid parameter name"; the token is never trimmed (white space at
 // either end is refused) and becomes a Literal, whose family a literal parameter's text decides
 // ('"' String; "'" or "@" Time when it is a time; '{' Json; trailing '%' Certainty; a '.' Decimal;
 // else Integer), or, for a time parameter, a Time literal together with its TimeValue. A token that
@@ -45,7 +45,7 @@ construct::Result<void> convert_parameter(const std::string& name, const ScriptP
 construct::Result<ParameterMap> convert_parameters(const ScriptParameterMap& parameters,
                                                    const literal::TimeValue& now);
 
-// Kind 14 "{} is a literal parameter, not a time parameter" with the parameter as written ("$x").
+// `InvalidParameter` "{} is a literal parameter, not a time parameter" with the parameter as written ("$x").
 construct::EngineError err_literal_not_time_parameter(std::string_view written);
 
 }  // namespace brackwater::velquin

@@ -3,7 +3,7 @@
 // A ResultBinding is empty, one identity, or a set of two or more; it is only ever added to (insert).
 // ScriptVariables maps a variable name without its sigil to its binding for the length of one
 // script; nothing of a failed statement is removed from it. VariableKinds records whether an add
-// branch binds a name as a Thing or as a Posit; recording both for one name is kind 11.
+// branch binds a name as a Thing or as a Posit; recording both for one name is `IncompatibleDomains`.
 #pragma once
 
 #include <roaring/roaring64map.hh>
@@ -101,7 +101,7 @@ std::string_view binder_kind_name(BinderKind kind);
 
 class VariableKinds {
  public:
-  // Absent: recorded; same kind: nothing; other kind: kind 11 (variable, recorded kind, new kind).
+  // Absent: recorded; same kind: nothing; other kind: `IncompatibleDomains` (variable, recorded kind, new kind).
   construct::Result<void> record(std::string name, BinderKind kind);
   std::optional<BinderKind> find(std::string_view name) const;
 

@@ -51,13 +51,13 @@ TEST(CompileSearch, ErrorsAndTheirOrder) {
       {"search [{(?y, r)}, *, ?x], [{(?x, r)}, *, *];", "Query variable 'x' has incompatible domains: Time and Thing"},
       {"search [{(?x, r)}, *, *] where ?l = ?r;", "Unknown variable: l"},
       {"search [{(?x, r)}, *, *] where ?x = ?r;", "Unknown variable: r"},
-      // Recalls: union members and cutoff variables of positive groups (kind 12).
+      // Recalls: union members and cutoff variables of positive groups (`InvalidQueryRecall`).
       {"search [{(?a, r)}, *, *], [{(?a|?b, r)}, *, *];", not_bound},
       {"search [{(?a|?b, r)}, *, *] union [{(?a, r)}, *, *] not exists {[{(?b, r)}, *, *]};", not_bound},
       {"search [{(?a, r)}, *, *] as of ?b;", not_bound},
       {"search [{(?a, r)}, *, *] in effect @NOW, ?b;", not_bound},
       {"search [{(?a|?b, r)}, *, *] union [{(?a, r), (?b, s)}, *, *];", "ok"},
-      // Order items: unbound (kind 10) before not returned (kind 12).
+      // Order items: unbound (`UnknownVariable`) before not returned (`InvalidQueryRecall`).
       {"search [{(?a, r)}, ?v, *] return ?a order by ?v;",
        "Invalid query recall: ORDER BY variable 'v' must be projected"},
       {"search [{(?a, r)}, ?v, *] order by ?w, ?v;", "Unknown variable: w"},

@@ -46,7 +46,7 @@ construct::Result<void> thing_postings(construct::Engine& engine, std::span<cons
 // Every indexed Posit identity, ascending (PositAppearanceSetIndex).
 construct::Result<std::vector<construct::Identity>> all_posit_ids(construct::Engine& engine);
 
-// The Posits of `ids` in order, a stop check before each; an identity without a Posit is kind 15.
+// The Posits of `ids` in order, a stop check before each; an identity without a Posit is `Internal`.
 construct::Result<std::vector<construct::PositRef>> posits_by_identity(construct::Engine& engine,
                                                                        std::span<const construct::Identity> ids,
                                                                        const ExecContext& ctx);

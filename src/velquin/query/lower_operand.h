@@ -31,10 +31,10 @@ construct::Result<PredicateOperand> lower_predicate(NodeView node, const ExecCon
 // The child at `position` (0 = first), or nothing.
 std::optional<NodeView> nth_child(NodeView node, size_t position);
 
-// Kind 15 "{what} {rule}", the rule by its grammar name: the shape guard of the lowering steps.
+// `Internal` "{what} {rule}", the rule by its grammar name: the shape guard of the lowering steps.
 construct::EngineError unexpected_rule(std::string_view what, Rule rule);
 
-// Kind 4 "invalid time literal '{}'" with the text as written.
+// `Execution` "invalid time literal '{}'" with the text as written.
 construct::EngineError invalid_time_literal(std::string_view text);
 
 }  // namespace brackwater::velquin::query

@@ -23,17 +23,18 @@ construct::Result<void> match_pattern_for_row(construct::Engine& engine, const P
                                               effect::EffectCache& cache, RowTable& out);
 
 // Binds `var` to `candidate` on its first occurrence, else compares: a Thing met as a Posit of the
-// same identity is rebound to the Posit. False: no match. Kind 11 on a clash of kinds.
+// same identity is rebound to the Posit. False: no match. `IncompatibleDomains` on a clash of kinds.
 construct::Result<bool> bind_or_check_slot(std::span<BoundSlot> row, const Var& var, const BoundSlot& candidate);
 
 // The posit binding, value slot and time slot of `pattern` against `posit`, extending `row` in
 // place: false on the first mismatch (the row is then partly extended and must be dropped). A value
-// literal compares by value (kind 13 when the families do not compare); a value variable met again
+// literal compares by value (`UnsupportedComparison` when the families do not compare); a value variable met again
 // compares the text bytes; a time literal must be identical.
 construct::Result<bool> match_value_and_time(const PositPattern& pattern, const construct::Posit& posit,
                                              std::span<BoundSlot> row);
 
-// The time of a cutoff under `row`: unbound variable kind 12 (bare name), not a Time kind 11.
+// The time of a cutoff under `row`: unbound variable `InvalidQueryRecall` (bare name), not a Time
+// `IncompatibleDomains`.
 construct::Result<TimeValue> resolve_time_operand(const CutoffOperand& operand, std::span<const BoundSlot> row);
 
 // Appends to `out` the distinct extensions of `row` that match `pattern`'s appearance-set slot

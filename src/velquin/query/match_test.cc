@@ -157,7 +157,7 @@ TEST_F(MatchTest, SupersessionRunsBeforeTheValueSlotUnlessLatest) {
   bound.latest = false;
   r[var("p").id] = ThingValue{second->identity};
   EXPECT_EQ(show(bound, r, {"p", "v"}), "P" + std::to_string(second->identity) + " 2");
-  // An identity that names no Posit matches nothing (no index fault); another kind is kind 11.
+  // An identity that names no Posit matches nothing (no index fault); another kind is `IncompatibleDomains`.
   r[var("p").id] = ThingValue{a};
   EXPECT_EQ(show(bound, r), "");
   r[var("p").id] = date(2020, 1, 1);

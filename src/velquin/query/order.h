@@ -1,7 +1,7 @@
 // ORDER BY over the rows of a search run.
 //
-// Checks every item against every row first (item-major: a row without the variable is kind 10, a
-// literal that is not a number or a certainty is kind 13), then sorts stably. One item compares
+// Checks every item against every row first (item-major: a row without the variable is `UnknownVariable`, a
+// literal that is not a number or a certainty is `UnsupportedComparison`), then sorts stably. One item compares
 // identities numerically (Thing and Posit alike), Roles by identity, sets member by member (Role
 // identity, then Thing identity; a prefix first), literals by value (numbers among themselves,
 // certainties among themselves; any other pair is equal), times structurally (BOT, EOT, years,

@@ -17,7 +17,7 @@ namespace brackwater::velquin::query {
 std::vector<VarId> pattern_bound_variables(const PositPattern& pattern);
 std::vector<VarId> pattern_required_variables(const PositPattern& pattern);
 
-// Records the binding occurrences of `pattern` (via included) in `domains`; the first clash is kind 11.
+// Records the binding occurrences of `pattern` (via included) in `domains`; the first clash is `IncompatibleDomains`.
 construct::Result<void> collect_bound_variables(const PositPattern& pattern, VariableDomains& domains);
 
 }  // namespace brackwater::velquin::query

@@ -3,7 +3,7 @@
 // Greedy: each pass takes, among the patterns whose required variables are all bound, the one with
 // the smallest estimate (ties: the earliest written), and adds its bound variables. Estimate: no
 // named Role: u64 max; a Role name that names no Role: 0; else the smallest posting size over the
-// named Roles (a via pattern is not looked at). When no pattern is ready, kind 12 "query has
+// named Roles (a via pattern is not looked at). When no pattern is ready, `InvalidQueryRecall` "query has
 // unresolvable variable dependencies: {}", per remaining pattern its missing names joined by ", ".
 #pragma once
 

@@ -4,7 +4,7 @@
 // Literals: "=" and "?=" compare by value, "===" by token bytes, "<", ">", "<=", ">=" order numbers
 // against numbers and certainties against certainties. Times: "=" and "===" identical, "?="
 // overlap, "<" ends at or before the start, ">" starts at or after the end, "<=" and ">=" identical
-// or strictly so. Any other pairing of kinds is kind 13 "{left} {op} {right} is unsupported".
+// or strictly so. Any other pairing of kinds is `UnsupportedComparison` "{left} {op} {right} is unsupported".
 #pragma once
 
 #include <span>
@@ -14,7 +14,7 @@
 
 namespace brackwater::velquin::query {
 
-// Kind 10 (the bare name) when the left, then the right variable is not bound in `row`.
+// `UnknownVariable` (the bare name) when the left, then the right variable is not bound in `row`.
 construct::Result<bool> evaluate_predicate(const Predicate& predicate, std::span<const BoundSlot> row);
 
 // The slot of `var` in `row`, or null when the row does not bind it.

@@ -127,7 +127,7 @@ std::string_view binding_kind_name(BindingKind kind);
 // The domain of every variable that a pattern (positive, not-exists or via) binds.
 class VariableDomains {
  public:
-  // The first binding fixes the kind; Thing and Posit widen to Posit; any other clash is kind 11
+  // The first binding fixes the kind; Thing and Posit widen to Posit; any other clash is `IncompatibleDomains`
   // naming the recorded kind first and `kind` second.
   construct::Result<void> record(std::string_view name, BindingKind kind);
   std::optional<BindingKind> find(std::string_view name) const;

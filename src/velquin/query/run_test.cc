@@ -120,7 +120,7 @@ TEST(OrderTest, ChecksItemMajorAndSortsByKind) {
   add(&v.half, v.y2020);
   add(&v.one, v.eot);
   add(&v.one_dec, v.bot);
-  add(&v.str_a, {});  // kind 10 on ?y comes only after every ?x check
+  add(&v.str_a, {});  // `UnknownVariable` on ?y comes only after every ?x check
   std::vector<size_t> rows = {0, 1, 2, 3, 4};
   auto failed = order_permutation(table, rows, {{x}, {y}});
   ASSERT_FALSE(failed);

@@ -23,7 +23,7 @@ inline Identity identity_of(const BoundSlot& slot) {
   if (auto* t = std::get_if<ThingValue>(&slot)) return t->id;
   return std::get<PositValue>(slot).id;
 }
-// Kind 11: `var` is bound to a value of another kind than `expected`.
+// `IncompatibleDomains`: `var` is bound to a value of another kind than `expected`.
 inline construct::EngineError wrong_kind(const Var& var, const BoundSlot& bound, BindingKind expected) {
   return construct::EngineError::incompatible_domains(binding_kind_name(kind_of(bound)), binding_kind_name(expected),
                                                       var.name);
