@@ -11,29 +11,9 @@ import brackwater._native as native
 
 from conftest import notes
 
-ENVELOPE_KEYS = ["python_interface_version", "velquin_version", "resolved_now", "warnings", "result_sets"]
-
-
 def expect_note(exc_info, argument):
     if sys.version_info >= (3, 11):
         assert notes(exc_info) == [f"while processing '{argument}'"]
-
-
-def test_empty_script_envelope_is_exact(db):
-    text = db.execute_json("", now="2020-01-01")
-    assert text == (
-        '{"python_interface_version":1,"velquin_version":1,"resolved_now":"2020-01-01",'
-        '"warnings":[],"result_sets":[]}'
-    )
-
-
-def test_statements_without_searches_yield_no_result_sets(db):
-    text = db.execute_json("add role name; add posit [{(+t, name)}, \"x\", '2020'];", now="@BOT")
-    response = json.loads(text)
-    assert list(response) == ENVELOPE_KEYS
-    assert response["resolved_now"] == "BOT"
-    assert response["warnings"] == [] and response["result_sets"] == []
-    assert " " not in text
 
 
 @pytest.mark.parametrize(
@@ -43,6 +23,7 @@ def test_statements_without_searches_yield_no_result_sets(db):
         ("2020-05", "2020-05"),
         ("2020-01-01 10:00:00", "2020-01-01 10:00:00"),
         ("@EOT", "EOT"),
+        ("@BOT", "BOT"),
         ("'2021-02-03'", "2021-02-03"),
     ],
 )
@@ -156,18 +137,17 @@ def test_now_is_checked_before_timeout_and_parameter_kinds(db):
     assert str(exc.value) == "timeout must be a finite positive number of seconds"
 
 
-@pytest.mark.parametrize("timeout", [0, 0.0, -0.0, -1, -5e-324, math.nan, math.inf, -math.inf])
-def test_timeout_must_be_positive_and_finite(db, timeout):
-    with pytest.raises(ValueError) as exc:
+@pytest.mark.parametrize(
+    "timeout, error, message",
+    [(t, ValueError, "timeout must be a finite positive number of seconds")
+     for t in (0, -0.0, -1, -5e-324, math.nan, math.inf, -math.inf)]
+    + [(t, ValueError, "timeout is outside the supported duration range") for t in (1e300, 2.0**64)]
+    + [(1e19, native.ExecutionError, "Execution error: execution timeout is too large")],
+)
+def test_timeout_refusals(db, timeout, error, message):
+    with pytest.raises(error) as exc:
         db.execute_json("", timeout=timeout)
-    assert str(exc.value) == "timeout must be a finite positive number of seconds"
-
-
-@pytest.mark.parametrize("timeout", [1e300, 2.0**64, 1.8446744073709552e19])
-def test_timeout_out_of_range(db, timeout):
-    with pytest.raises(ValueError) as exc:
-        db.execute_json("", timeout=timeout)
-    assert str(exc.value) == "timeout is outside the supported duration range"
+    assert exc.value.args == (message,)
 
 
 def test_timeout_accepts_numbers_and_index_objects(db):
@@ -177,12 +157,6 @@ def test_timeout_accepts_numbers_and_index_objects(db):
 
     for timeout in (5, 2.5, True, Seconds()):
         db.execute_json("", timeout=timeout)
-
-
-def test_timeout_too_large_for_the_clock(db):
-    with pytest.raises(native.ExecutionError) as exc:
-        db.execute_json("", timeout=1e19)
-    assert str(exc.value) == "Execution error: execution timeout is too large"
 
 
 def test_tiny_timeout_times_out(db):
@@ -212,26 +186,6 @@ def test_parameter_mapping_subclasses_are_accepted(db):
 
     db.execute_json(Text(""), parameters=Params({Text("a"): Pair(("literal", Text("1")))}))
     db.execute_json("", parameters={})
-
-
-def test_dollar_parameter_names_are_refused_by_the_executor(db):
-    with pytest.raises(native.InvalidQueryError) as exc:
-        db.execute_json("", parameters={"$a": ("literal", "1")})
-    assert str(exc.value) == "Invalid parameter: '$a' is not a valid parameter name"
-
-
-def test_parse_error_has_no_prefix(db):
-    with pytest.raises(native.ParseError) as exc:
-        db.execute_json("add role")
-    message = str(exc.value)
-    assert not message.startswith("Parse error")
-    assert len(exc.value.args) == 1
-
-
-def test_unknown_role(db):
-    with pytest.raises(native.InvalidQueryError) as exc:
-        db.execute_json("add posit [{(+t, nobody)}, 1, '2020'];")
-    assert str(exc.value).startswith("Unknown role: ")
 
 
 def test_execution_error_keeps_its_prefix(db):
