@@ -182,16 +182,5 @@ TEST_F(StoreEngine, FailureAfterAppendClosesTheWriter) {
   EXPECT_EQ((*engine->state().components.lock())->posit_count, 1u);
 }
 
-TEST_F(StoreEngine, SecondOpenFailsWhileTheFirstHoldsTheStore) {
-  auto first = open();
-  auto second = Engine::open(dir);
-  ASSERT_FALSE(second);
-  EXPECT_EQ(second.error().kind(), ErrorKind::Persistence);
-  EXPECT_TRUE(first->add_roles({{"still", false}}));
-  first.reset();
-  auto again = open();
-  EXPECT_TRUE(again->find_role_by_name("still").value().has_value());
-}
-
 }  // namespace
 }  // namespace brackwater::construct
