@@ -7,6 +7,7 @@
 #include "python/arguments.h"
 #include "python/boundary.h"
 #include "python/exceptions.h"
+#include "python/timeout.h"
 
 namespace brackwater::python {
 namespace {
@@ -167,5 +168,30 @@ PyObject* database_type() {
 }
 
 void raise_already_mutably_borrowed() { raise(PyExc_RuntimeError, "Already mutably borrowed"); }
+
+std::shared_ptr<construct::Engine> open_engine(const DatabaseObject* db) {
+  if (db->engine == nullptr) raise_class(ExceptionClass::Closed, "database is closed");
+  return db->engine;
+}
+
+bool convert_timeout(const std::optional<double>& seconds, std::optional<construct::Duration>& out) {
+  if (!seconds) return true;
+  auto duration = seconds_to_duration(*seconds, "timeout");
+  if (!duration) {
+    raise(PyExc_ValueError, duration.error());
+    return false;
+  }
+  out = *duration;
+  return true;
+}
+
+PyObject* json_text(const std::string& json, const char* failure) {
+  PyObject* text = PyUnicode_FromStringAndSize(json.data(), static_cast<Py_ssize_t>(json.size()));
+  if (text == nullptr) {
+    PyErr_Clear();
+    raise_class(ExceptionClass::Internal, failure);
+  }
+  return text;
+}
 
 }  // namespace brackwater::python

@@ -7,7 +7,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "construct/deadline.h"
 #include "construct/engine.h"
 #include "python/borrow.h"
 #include "python/host.h"
@@ -30,5 +33,13 @@ PyObject* database_terrain_json(PyObject* self, PyObject* args, PyObject* kwargs
 
 // Raises RuntimeError "Already mutably borrowed" (a shared borrow was refused).
 void raise_already_mutably_borrowed();
+
+// Steps the methods share once their arguments are converted; on failure the exception is raised.
+// The engine of an open database, or nullptr with ClosedError "database is closed".
+std::shared_ptr<construct::Engine> open_engine(const DatabaseObject* db);
+// `seconds`, when given, as the Duration `out`; false with ValueError when it is no usable timeout.
+bool convert_timeout(const std::optional<double>& seconds, std::optional<construct::Duration>& out);
+// The JSON text as a str, or nullptr with InternalError `failure` when it is not valid UTF-8.
+PyObject* json_text(const std::string& json, const char* failure);
 
 }  // namespace brackwater::python

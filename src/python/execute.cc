@@ -10,7 +10,6 @@
 #include "python/envelope.h"
 #include "python/exceptions.h"
 #include "python/time_argument.h"
-#include "python/timeout.h"
 #include "velquin/execute.h"
 
 namespace brackwater::python {
@@ -88,24 +87,13 @@ PyObject* execute_json(DatabaseObject* db, PyObject* args, PyObject* kwargs) {
     raise(PyExc_ValueError, "max_rows must be positive");
     return nullptr;
   }
-  if (db->engine == nullptr) {
-    raise_class(ExceptionClass::Closed, "database is closed");
-    return nullptr;
-  }
-  std::shared_ptr<construct::Engine> engine = db->engine;
-  const literal::TimeValue wall_clock = literal::wall_clock_now();
-  const std::optional<literal::TimeValue> resolved_now = parse_time_argument(now, wall_clock, "now");
+  std::shared_ptr<construct::Engine> engine = open_engine(db);
+  if (engine == nullptr) return nullptr;
+  const std::optional<literal::TimeValue> resolved_now = parse_time_argument(now, literal::wall_clock_now(), "now");
   if (!resolved_now) return nullptr;
 
   velquin::ExecuteOptions options;
-  if (timeout) {
-    auto duration = seconds_to_duration(*timeout, "timeout");
-    if (!duration) {
-      raise(PyExc_ValueError, duration.error());
-      return nullptr;
-    }
-    options.timeout = *duration;
-  }
+  if (!convert_timeout(timeout, options.timeout)) return nullptr;
   if (parameters && !build_parameter_map(*parameters, options.parameters)) return nullptr;
   options.max_rows = max_rows;
   options.now = *resolved_now;
@@ -115,13 +103,8 @@ PyObject* execute_json(DatabaseObject* db, PyObject* args, PyObject* kwargs) {
     raise_engine_error(result.error());
     return nullptr;
   }
-  const std::string json = execute_response_json(resolved_now->display(), *result);
-  PyObject* text = PyUnicode_FromStringAndSize(json.data(), static_cast<Py_ssize_t>(json.size()));
-  if (text == nullptr) {
-    PyErr_Clear();
-    raise_class(ExceptionClass::Internal, "cannot serialize query result: the response is not valid UTF-8");
-  }
-  return text;
+  return json_text(execute_response_json(resolved_now->display(), *result),
+                   "cannot serialize query result: the response is not valid UTF-8");
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include "python/database.h"
 #include "python/exceptions.h"
 #include "python/time_argument.h"
-#include "python/timeout.h"
 #include "terrain/terrain.h"
 
 namespace brackwater::python {
@@ -67,24 +66,13 @@ PyObject* terrain_json(DatabaseObject* db, PyObject* args, PyObject* kwargs) {
     return nullptr;
   }
 
-  if (db->engine == nullptr) {
-    raise_class(ExceptionClass::Closed, "database is closed");
-    return nullptr;
-  }
-  std::shared_ptr<construct::Engine> engine = db->engine;
-  const literal::TimeValue wall_clock = literal::wall_clock_now();
-  const std::optional<literal::TimeValue> resolved = parse_time_argument(as_of, wall_clock, "as_of");
+  std::shared_ptr<construct::Engine> engine = open_engine(db);
+  if (engine == nullptr) return nullptr;
+  const std::optional<literal::TimeValue> resolved = parse_time_argument(as_of, literal::wall_clock_now(), "as_of");
   if (!resolved) return nullptr;
 
   terrain::TerrainLimits limits;
-  if (timeout) {
-    auto duration = seconds_to_duration(*timeout, "timeout");
-    if (!duration) {
-      raise(PyExc_ValueError, duration.error());
-      return nullptr;
-    }
-    limits.timeout = *duration;
-  }
+  if (!convert_timeout(timeout, limits.timeout)) return nullptr;
   limits.projected_role_limit = role_limit.value_or(kDefaultProjectedRoleLimit);
   limits.max_relationship_signatures = signature_limit.value_or(kDefaultMaxRelationshipSignatures);
   limits.as_of = *resolved;
@@ -97,12 +85,7 @@ PyObject* terrain_json(DatabaseObject* db, PyObject* args, PyObject* kwargs) {
   std::string json;
   json.reserve(128);
   terrain::write_terrain_json(*result, json);
-  PyObject* text = PyUnicode_FromStringAndSize(json.data(), static_cast<Py_ssize_t>(json.size()));
-  if (text == nullptr) {
-    PyErr_Clear();
-    raise_class(ExceptionClass::Internal, "cannot serialize Terrain: the report is not valid UTF-8");
-  }
-  return text;
+  return json_text(json, "cannot serialize Terrain: the report is not valid UTF-8");
 }
 
 }  // namespace
