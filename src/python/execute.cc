@@ -16,6 +16,8 @@
 namespace brackwater::python {
 namespace {
 
+constexpr size_t kKeptResponseBytes = size_t(1) << 20;
+
 // The parameters as the executor takes them; raises ValueError for a kind other than exactly
 // "literal" or "time".
 bool build_parameter_map(std::vector<ParameterEntry>& entries, velquin::ScriptParameterMap& out) {
@@ -115,8 +117,13 @@ PyObject* execute_json(DatabaseObject* db, PyObject* args, PyObject* kwargs) {
     raise_engine_error(result.error());
     return nullptr;
   }
-  const std::string json = execute_response_json(resolved_now->display(), *result);
+  // The text is copied into the Python string, so one buffer per thread serves every call; a buffer
+  // grown by a large response is let go.
+  thread_local std::string json;
+  json.clear();
+  append_execute_response_json(json, resolved_now->display(), *result);
   PyObject* text = PyUnicode_FromStringAndSize(json.data(), static_cast<Py_ssize_t>(json.size()));
+  if (json.capacity() > kKeptResponseBytes) std::string().swap(json);
   if (text == nullptr) {
     PyErr_Clear();
     raise_class(ExceptionClass::Internal, "cannot serialize query result: the response is not valid UTF-8");
