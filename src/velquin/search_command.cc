@@ -175,7 +175,8 @@ Result<SearchCommandOutcome> execute_search_command(construct::Engine& engine, c
   if (!compiled) return fail(std::move(compiled.error()));
 
   if (!branch) {
-    auto outcome = query::run_search(engine, std::move(*compiled), sink, columns, ctx);
+    // Without an add branch nothing reads what the search bound.
+    auto outcome = query::run_search(engine, *compiled, sink, columns, ctx, /*keep_bindings=*/false);
     if (!outcome) return fail(std::move(outcome.error()));
     return SearchCommandOutcome{outcome->returned};
   }
@@ -185,7 +186,7 @@ Result<SearchCommandOutcome> execute_search_command(construct::Engine& engine, c
   auto projection = project_fallback(*compiled, binders);
   if (!projection) return fail(std::move(projection.error()));
 
-  auto outcome = query::run_search(engine, std::move(*compiled), sink, columns, ctx);
+  auto outcome = query::run_search(engine, *compiled, sink, columns, ctx);
   if (!outcome) return fail(std::move(outcome.error()));
   if (outcome->matched_rows > 0) {
     // Get or create: later statements see what the search found under the branch's names.

@@ -10,6 +10,9 @@
 #include "velquin/query/latest.h"
 
 #include <unordered_map>
+#include <utility>
+
+#include <boost/container/small_vector.hpp>
 
 namespace brackwater::velquin::query {
 
@@ -21,30 +24,74 @@ struct SetLatest {
   bool other_max = false;           // a candidate time with that start is not identical to first_max
 };
 
-}  // namespace
-
-std::vector<uint32_t> retain_latest_candidates(std::span<const construct::PositRef> candidates) {
-  std::unordered_map<construct::AppearanceSetRef, SetLatest> sets;
-  sets.reserve(candidates.size());
+// `sets.entry(set, first)` is the SetLatest of `set`, made from `first` when the set is new (with
+// true).
+template <class Sets>
+void retain_latest_in(std::span<const construct::PositRef> candidates, Sets& sets, std::vector<uint32_t>& kept) {
   for (const construct::PositRef p : candidates) {
     const literal::TimeBound start = p->appearance_time.bounds().first;
-    auto [it, fresh] = sets.try_emplace(p->appearance_set, SetLatest{start, p->appearance_time});
-    SetLatest& s = it->second;
+    auto [s, fresh] = sets.entry(p->appearance_set, SetLatest{start, p->appearance_time});
     if (fresh) continue;
-    if (start > s.max_start) {
-      s = SetLatest{start, p->appearance_time};
-    } else if (start == s.max_start && !s.other_max && !p->appearance_time.identical(s.first_max)) {
-      s.other_max = true;
+    if (start > s->max_start) {
+      *s = SetLatest{start, p->appearance_time};
+    } else if (start == s->max_start && !s->other_max && !p->appearance_time.identical(s->first_max)) {
+      s->other_max = true;
     }
   }
-  std::vector<uint32_t> kept;
+  kept.clear();
   kept.reserve(candidates.size());
   for (uint32_t i = 0; i < candidates.size(); ++i) {
     const literal::TimeValue& t = candidates[i]->appearance_time;
-    const SetLatest& s = sets.find(candidates[i]->appearance_set)->second;
+    const SetLatest& s = *sets.find(candidates[i]->appearance_set);
     const bool dropped = t.bounds().second <= s.max_start && (!t.identical(s.first_max) || s.other_max);
     if (!dropped) kept.push_back(i);
   }
+}
+
+// Few candidates: the sets in a list searched in order.
+constexpr size_t kListMax = 16;
+struct SetList {
+  boost::container::small_vector<std::pair<construct::AppearanceSetRef, SetLatest>, kListMax> sets;
+
+  std::pair<SetLatest*, bool> entry(construct::AppearanceSetRef set, const SetLatest& first) {
+    if (SetLatest* s = find(set)) return {s, false};
+    sets.emplace_back(set, first);
+    return {&sets.back().second, true};
+  }
+  SetLatest* find(construct::AppearanceSetRef set) {
+    for (auto& [ref, latest] : sets) {
+      if (ref == set) return &latest;
+    }
+    return nullptr;
+  }
+};
+
+struct SetTable {
+  std::unordered_map<construct::AppearanceSetRef, SetLatest> sets;
+
+  std::pair<SetLatest*, bool> entry(construct::AppearanceSetRef set, const SetLatest& first) {
+    auto [it, fresh] = sets.try_emplace(set, first);
+    return {&it->second, fresh};
+  }
+  SetLatest* find(construct::AppearanceSetRef set) { return &sets.find(set)->second; }
+};
+
+}  // namespace
+
+void retain_latest_candidates(std::span<const construct::PositRef> candidates, std::vector<uint32_t>& kept) {
+  if (candidates.size() <= kListMax) {
+    SetList sets;
+    retain_latest_in(candidates, sets, kept);
+    return;
+  }
+  SetTable sets;
+  sets.sets.reserve(candidates.size());
+  retain_latest_in(candidates, sets, kept);
+}
+
+std::vector<uint32_t> retain_latest_candidates(std::span<const construct::PositRef> candidates) {
+  std::vector<uint32_t> kept;
+  retain_latest_candidates(candidates, kept);
   return kept;
 }
 
