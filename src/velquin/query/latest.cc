@@ -1,4 +1,4 @@
-// The latest candidates of each appearance set in O(k) expected time (one pass to group, one to
+// The latest candidates of each appearance set in O(k log k) time (one sort to group, one pass to
 // decide), with the answer of comparing every candidate with every other one.
 //
 // Candidate i is dropped when some other candidate j of its set has !identical(i, j) and
@@ -9,7 +9,8 @@
 // candidate with the largest start and whether a non-identical one shares that start.
 #include "velquin/query/latest.h"
 
-#include <unordered_map>
+#include <algorithm>
+#include <optional>
 #include <utility>
 
 #include <boost/container/small_vector.hpp>
@@ -24,69 +25,70 @@ struct SetLatest {
   bool other_max = false;           // a candidate time with that start is not identical to first_max
 };
 
-// `sets.entry(set, first)` is the SetLatest of `set`, made from `first` when the set is new (with
-// true).
-template <class Sets>
-void retain_latest_in(std::span<const construct::PositRef> candidates, Sets& sets, std::vector<uint32_t>& kept) {
-  for (const construct::PositRef p : candidates) {
-    const literal::TimeBound start = p->appearance_time.bounds().first;
-    auto [s, fresh] = sets.entry(p->appearance_set, SetLatest{start, p->appearance_time});
-    if (fresh) continue;
-    if (start > s->max_start) {
-      *s = SetLatest{start, p->appearance_time};
-    } else if (start == s->max_start && !s->other_max && !p->appearance_time.identical(s->first_max)) {
-      s->other_max = true;
+// Folds the next candidate of a set (in candidate order) into what is known of the set.
+void fold(std::optional<SetLatest>& s, const construct::Posit& p) {
+  const literal::TimeBound start = p.appearance_time.bounds().first;
+  if (!s || start > s->max_start) {
+    s = SetLatest{start, p.appearance_time};
+  } else if (start == s->max_start && !s->other_max && !p.appearance_time.identical(s->first_max)) {
+    s->other_max = true;
+  }
+}
+
+bool is_dropped(const SetLatest& s, const construct::Posit& p) {
+  const literal::TimeValue& t = p.appearance_time;
+  return t.bounds().second <= s.max_start && (!t.identical(s.first_max) || s.other_max);
+}
+
+// Few candidates: their sets in a list searched in order.
+constexpr size_t kListMax = 16;
+
+void retain_latest_listed(std::span<const construct::PositRef> candidates, std::vector<uint32_t>& kept) {
+  boost::container::small_vector<std::pair<construct::AppearanceSetRef, std::optional<SetLatest>>, kListMax> sets;
+  auto of = [&sets](construct::AppearanceSetRef set) -> std::optional<SetLatest>& {
+    for (auto& [ref, latest] : sets) {
+      if (ref == set) return latest;
     }
+    return sets.emplace_back(set, std::nullopt).second;
+  };
+  for (const construct::PositRef p : candidates) fold(of(p->appearance_set), *p);
+  kept.clear();
+  for (uint32_t i = 0; i < candidates.size(); ++i) {
+    if (!is_dropped(*of(candidates[i]->appearance_set), *candidates[i])) kept.push_back(i);
+  }
+}
+
+// Many candidates: grouped by set through one sort of their positions, each group in candidate
+// order.
+void retain_latest_sorted(std::span<const construct::PositRef> candidates, std::vector<uint32_t>& kept) {
+  std::vector<std::pair<construct::AppearanceSetRef, uint32_t>> by_set;
+  by_set.reserve(candidates.size());
+  for (uint32_t i = 0; i < candidates.size(); ++i) by_set.emplace_back(candidates[i]->appearance_set, i);
+  std::sort(by_set.begin(), by_set.end());
+  std::vector<uint8_t> dropped(candidates.size(), 0);
+  for (size_t lo = 0; lo < by_set.size();) {
+    size_t hi = lo + 1;
+    while (hi < by_set.size() && by_set[hi].first == by_set[lo].first) ++hi;
+    std::optional<SetLatest> latest;
+    for (size_t k = lo; k < hi; ++k) fold(latest, *candidates[by_set[k].second]);
+    for (size_t k = lo; k < hi; ++k) dropped[by_set[k].second] = is_dropped(*latest, *candidates[by_set[k].second]);
+    lo = hi;
   }
   kept.clear();
   kept.reserve(candidates.size());
   for (uint32_t i = 0; i < candidates.size(); ++i) {
-    const literal::TimeValue& t = candidates[i]->appearance_time;
-    const SetLatest& s = *sets.find(candidates[i]->appearance_set);
-    const bool dropped = t.bounds().second <= s.max_start && (!t.identical(s.first_max) || s.other_max);
-    if (!dropped) kept.push_back(i);
+    if (!dropped[i]) kept.push_back(i);
   }
 }
-
-// Few candidates: the sets in a list searched in order.
-constexpr size_t kListMax = 16;
-struct SetList {
-  boost::container::small_vector<std::pair<construct::AppearanceSetRef, SetLatest>, kListMax> sets;
-
-  std::pair<SetLatest*, bool> entry(construct::AppearanceSetRef set, const SetLatest& first) {
-    if (SetLatest* s = find(set)) return {s, false};
-    sets.emplace_back(set, first);
-    return {&sets.back().second, true};
-  }
-  SetLatest* find(construct::AppearanceSetRef set) {
-    for (auto& [ref, latest] : sets) {
-      if (ref == set) return &latest;
-    }
-    return nullptr;
-  }
-};
-
-struct SetTable {
-  std::unordered_map<construct::AppearanceSetRef, SetLatest> sets;
-
-  std::pair<SetLatest*, bool> entry(construct::AppearanceSetRef set, const SetLatest& first) {
-    auto [it, fresh] = sets.try_emplace(set, first);
-    return {&it->second, fresh};
-  }
-  SetLatest* find(construct::AppearanceSetRef set) { return &sets.find(set)->second; }
-};
 
 }  // namespace
 
 void retain_latest_candidates(std::span<const construct::PositRef> candidates, std::vector<uint32_t>& kept) {
   if (candidates.size() <= kListMax) {
-    SetList sets;
-    retain_latest_in(candidates, sets, kept);
-    return;
+    retain_latest_listed(candidates, kept);
+  } else {
+    retain_latest_sorted(candidates, kept);
   }
-  SetTable sets;
-  sets.sets.reserve(candidates.size());
-  retain_latest_in(candidates, sets, kept);
 }
 
 std::vector<uint32_t> retain_latest_candidates(std::span<const construct::PositRef> candidates) {
