@@ -124,6 +124,10 @@ struct Workspace {
   std::vector<PositRef> owners;
   std::vector<uint32_t> kept;
   SetMatchScratch scratch;
+  // The in-effect branch's.
+  RowTable target_rows;
+  RowTable via_rows;
+  SetMatchScratch via_scratch;
   bool busy = false;
 
   void trim() {
@@ -133,7 +137,10 @@ struct Workspace {
     if (owners.capacity() > kKeep) std::vector<PositRef>().swap(owners);
     if (kept.capacity() > kKeep) std::vector<uint32_t>().swap(kept);
     if (pool.capacity() > kKeep) std::vector<const construct::Posting*>().swap(pool);
+    if (target_rows.capacity_cells() > kKeep) target_rows = RowTable();
+    if (via_rows.capacity_cells() > kKeep) via_rows = RowTable();
     scratch.trim();
+    via_scratch.trim();
   }
 };
 
@@ -342,10 +349,14 @@ Result<void> match_in_effect(construct::Engine& engine, const PositPattern& patt
   auto effective = cache.get(engine, effect::EffectCutoffs{*assertion_cutoff, *appearance_cutoff}, ctx);
   if (!effective) return fail(std::move(effective.error()));
 
-  RowTable target_rows(row.size());
-  RowTable via_rows(row.size());
-  SetMatchScratch target_scratch;
-  SetMatchScratch via_scratch;
+  WorkspaceLease lease;
+  Workspace& ws = *lease;
+  RowTable& target_rows = ws.target_rows;
+  RowTable& via_rows = ws.via_rows;
+  SetMatchScratch& target_scratch = ws.scratch;
+  SetMatchScratch& via_scratch = ws.via_scratch;
+  target_rows.reset(row.size());
+  via_rows.reset(row.size());
   for (const effect::EffectiveAssertion& e : **effective) {
     if (auto stop = ctx.check_stop(); !stop) return stop;
     target_rows.clear();

@@ -211,6 +211,12 @@ class RowTable {
     cells_.clear();
     count_ = 0;
   }
+  // Empties the table for rows of `width`, keeping its buffer.
+  void reset(size_t width) {
+    clear();
+    width_ = width;
+  }
+  size_t capacity_cells() const { return cells_.capacity(); }
   // Keeps the first `rows` rows (rows <= size()).
   void truncate(size_t rows) {
     cells_.resize(rows * width_);
