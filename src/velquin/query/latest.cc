@@ -1,4 +1,4 @@
-// The latest candidates of each appearance set in O(k log k) time (one sort to group, one pass to
+// The latest candidates of each appearance set in O(k) expected time (one pass to group, one to
 // decide), with the answer of comparing every candidate with every other one.
 //
 // Candidate i is dropped when some other candidate j of its set has !identical(i, j) and
@@ -9,7 +9,7 @@
 // candidate with the largest start and whether a non-identical one shares that start.
 #include "velquin/query/latest.h"
 
-#include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <utility>
 
@@ -58,26 +58,49 @@ void retain_latest_listed(std::span<const construct::PositRef> candidates, std::
   }
 }
 
-// Many candidates: grouped by set through one sort of their positions, each group in candidate
-// order.
-void retain_latest_sorted(std::span<const construct::PositRef> candidates, std::vector<uint32_t>& kept) {
-  std::vector<std::pair<construct::AppearanceSetRef, uint32_t>> by_set;
-  by_set.reserve(candidates.size());
-  for (uint32_t i = 0; i < candidates.size(); ++i) by_set.emplace_back(candidates[i]->appearance_set, i);
-  std::sort(by_set.begin(), by_set.end());
-  std::vector<uint8_t> dropped(candidates.size(), 0);
-  for (size_t lo = 0; lo < by_set.size();) {
-    size_t hi = lo + 1;
-    while (hi < by_set.size() && by_set[hi].first == by_set[lo].first) ++hi;
-    std::optional<SetLatest> latest;
-    for (size_t k = lo; k < hi; ++k) fold(latest, *candidates[by_set[k].second]);
-    for (size_t k = lo; k < hi; ++k) dropped[by_set[k].second] = is_dropped(*latest, *candidates[by_set[k].second]);
-    lo = hi;
+// Many candidates: their sets in an open-addressing table (linear probing, grown to stay at most
+// half full) of positions into one list, so no allocation is made per set.
+class SetTable {
+ public:
+  std::optional<SetLatest>& of(construct::AppearanceSetRef set) {
+    size_t at = slot(set);
+    if (table_[at] != kEmpty) return sets_[table_[at]].second;
+    if (2 * (sets_.size() + 1) > table_.size()) {
+      grow();
+      at = slot(set);
+    }
+    table_[at] = static_cast<uint32_t>(sets_.size());
+    return sets_.emplace_back(set, std::nullopt).second;
   }
+
+ private:
+  static constexpr uint32_t kEmpty = UINT32_MAX;
+
+  // The slot holding `set`, or the empty slot where it would go.
+  size_t slot(construct::AppearanceSetRef set) const {
+    const size_t mask = table_.size() - 1;
+    const uint64_t h = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(set)) * 0x9E3779B97F4A7C15ull;
+    size_t at = static_cast<size_t>(h >> 32) & mask;
+    while (table_[at] != kEmpty && sets_[table_[at]].first != set) at = (at + 1) & mask;
+    return at;
+  }
+
+  void grow() {
+    table_.assign(table_.size() * 2, kEmpty);
+    for (uint32_t i = 0; i < sets_.size(); ++i) table_[slot(sets_[i].first)] = i;
+  }
+
+  std::vector<uint32_t> table_ = std::vector<uint32_t>(64, kEmpty);
+  std::vector<std::pair<construct::AppearanceSetRef, std::optional<SetLatest>>> sets_;
+};
+
+void retain_latest_hashed(std::span<const construct::PositRef> candidates, std::vector<uint32_t>& kept) {
+  SetTable sets;
+  for (const construct::PositRef p : candidates) fold(sets.of(p->appearance_set), *p);
   kept.clear();
   kept.reserve(candidates.size());
   for (uint32_t i = 0; i < candidates.size(); ++i) {
-    if (!dropped[i]) kept.push_back(i);
+    if (!is_dropped(*sets.of(candidates[i]->appearance_set), *candidates[i])) kept.push_back(i);
   }
 }
 
@@ -87,7 +110,7 @@ void retain_latest_candidates(std::span<const construct::PositRef> candidates, s
   if (candidates.size() <= kListMax) {
     retain_latest_listed(candidates, kept);
   } else {
-    retain_latest_sorted(candidates, kept);
+    retain_latest_hashed(candidates, kept);
   }
 }
 
