@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -124,6 +125,31 @@ void BM_ParameterConversion(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * n);
 }
 BENCHMARK(BM_ParameterConversion)->Arg(1'000)->Unit(benchmark::kMicrosecond);
+
+// The point search of bench/sqlite_compare.py over n Things with a name and an age each: the
+// per-script cost of a small search, parse to result sets (the response envelope not included).
+void BM_PointSearch(benchmark::State& state) {
+  const int64_t n = state.range(0);
+  auto engine = open_engine(std::nullopt);
+  run_or_abort(engine, "add role name, age, probe;");
+  constexpr int64_t kChunk = 10'000;
+  for (int64_t lo = 0; lo < n; lo += kChunk) {
+    std::string names = "add posit ";
+    std::string ages = "add posit ";
+    for (int64_t i = lo; i < std::min(n, lo + kChunk); ++i) {
+      const std::string t = std::to_string(i);
+      names += "[{(+t" + t + ", name)}, \"n" + t + "\", '2020-01-01'],";
+      ages += "[{(t" + t + ", age)}, " + std::to_string(i % 90) + ", '1900-01-01'],";
+    }
+    names.back() = ';';
+    ages.back() = ';';
+    run_or_abort(engine, names + ages + (lo == 0 ? "add posit [{(t0, probe)}, 1, '2020-01-01'];" : ""));
+  }
+  const std::string search = "search [{(?t, probe)}, *, *] [{(?t, age)}, ?g, *] as of @NOW return ?g;";
+  for (auto _ : state) run_or_abort(engine, search);
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_PointSearch)->Arg(100'000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

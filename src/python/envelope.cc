@@ -8,6 +8,12 @@ namespace brackwater::python {
 std::string execute_response_json(std::string_view resolved_now, const std::vector<velquin::ResultSet>& sets) {
   std::string out;
   out.reserve(128);
+  append_execute_response_json(out, resolved_now, sets);
+  return out;
+}
+
+void append_execute_response_json(std::string& out, std::string_view resolved_now,
+                                  const std::vector<velquin::ResultSet>& sets) {
   out.append("{\"python_interface_version\":");
   literal::append_json_u64(out, kPythonInterfaceVersion);
   out.append(",\"velquin_version\":");
@@ -31,7 +37,6 @@ std::string execute_response_json(std::string_view resolved_now, const std::vect
     velquin::append_result_set_json(out, set);
   }
   out.append("]}");
-  return out;
 }
 
 }  // namespace brackwater::python

@@ -15,6 +15,8 @@
 namespace brackwater::python {
 namespace {
 
+constexpr size_t kKeptResponseBytes = size_t(1) << 20;
+
 // The parameters as the executor takes them; raises ValueError for a kind other than exactly
 // "literal" or "time".
 bool build_parameter_map(std::vector<ParameterEntry>& entries, velquin::ScriptParameterMap& out) {
@@ -103,8 +105,14 @@ PyObject* execute_json(DatabaseObject* db, PyObject* args, PyObject* kwargs) {
     raise_engine_error(result.error());
     return nullptr;
   }
-  return json_text(execute_response_json(resolved_now->display(), *result),
-                   "cannot serialize query result: the response is not valid UTF-8");
+  // The text is copied into the Python string, so one buffer per thread serves every call; a buffer
+  // grown by a large response is let go.
+  thread_local std::string json;
+  json.clear();
+  append_execute_response_json(json, resolved_now->display(), *result);
+  PyObject* text = json_text(json, "cannot serialize query result: the response is not valid UTF-8");
+  if (json.capacity() > kKeptResponseBytes) std::string().swap(json);
+  return text;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "velquin/execute.h"
 
+#include <algorithm>
+
 #include "construct/database_lock.h"
 #include "literal/unicode.h"
 #include "velquin/add_posit.h"
@@ -20,6 +22,38 @@ using construct::fail;
 using construct::Result;
 
 namespace {
+
+// The trees of the scripts this thread ran last, most recent first: a script run again (an
+// application repeating its searches) skips the parser. The parser is a pure function of the
+// text and a tree is immutable and owns its copy of the text, so a tree serves any number of runs.
+// Failed parses are not kept; neither are long scripts, which bounds the memory per thread.
+class ParseCache {
+ public:
+  std::expected<Pairs, ParsingError> parse_script(std::string_view text) {
+    if (text.size() > kMaxText) return parse(Rule::velquin, text);
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      if (entries_[i].tree()->text != text) continue;
+      std::rotate(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(i),
+                  entries_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+      return entries_.front();
+    }
+    auto pairs = parse(Rule::velquin, text);
+    if (!pairs) return pairs;
+    if (entries_.size() == kEntries) entries_.pop_back();
+    entries_.insert(entries_.begin(), *pairs);
+    return pairs;
+  }
+
+ private:
+  static constexpr size_t kEntries = 16;
+  static constexpr size_t kMaxText = 4096;
+  std::vector<Pairs> entries_;
+};
+
+std::expected<Pairs, ParsingError> parse_script(std::string_view text) {
+  thread_local ParseCache cache;
+  return cache.parse_script(text);
+}
 
 // State of one script run beside the context.
 struct ScriptRun {
@@ -108,7 +142,7 @@ Result<std::vector<ResultSet>> execute_script(std::shared_ptr<Engine> engine, st
   if (!guard) return fail(std::move(guard.error()));
   if (auto stop = ctx.check_stop(); !stop) return fail(std::move(stop.error()));
 
-  auto pairs = parse(Rule::velquin, literal::trim_white_space(script));
+  auto pairs = parse_script(literal::trim_white_space(script));
   if (!pairs) return fail(EngineError::parse(parse_message(pairs.error())));
   ScriptRun run{*engine, ctx, pairs->tree(), ctx.warnings, now, {}, {}};
   for (Pair pair : *pairs) {

@@ -7,7 +7,7 @@
 #include "velquin/fallback.h"
 #include "velquin/mutation_binder.h"
 #include "velquin/node_view.h"
-#include "velquin/query/compile.h"
+#include "velquin/query/compile_cache.h"
 #include "velquin/query/run.h"
 #include "velquin/rule.h"
 
@@ -171,21 +171,23 @@ Result<SearchCommandOutcome> execute_search_command(construct::Engine& engine, c
       break;
     }
   }
-  auto compiled = query::compile_search(search, ctx);
+  std::optional<CompiledSearch> own;
+  auto compiled = query::compile_search_cached(search, ctx, own);
   if (!compiled) return fail(std::move(compiled.error()));
 
   if (!branch) {
-    auto outcome = query::run_search(engine, std::move(*compiled), sink, columns, ctx);
+    // Without an add branch nothing reads what the search bound.
+    auto outcome = query::run_search(engine, **compiled, sink, columns, ctx, /*keep_bindings=*/false);
     if (!outcome) return fail(std::move(outcome.error()));
     return SearchCommandOutcome{outcome->returned};
   }
 
   BranchBinders binders;
   if (auto r = binders.walk(NodeView(branch->tree().get(), branch->index())); !r) return fail(std::move(r.error()));
-  auto projection = project_fallback(*compiled, binders);
+  auto projection = project_fallback(**compiled, binders);
   if (!projection) return fail(std::move(projection.error()));
 
-  auto outcome = query::run_search(engine, std::move(*compiled), sink, columns, ctx);
+  auto outcome = query::run_search(engine, **compiled, sink, columns, ctx);
   if (!outcome) return fail(std::move(outcome.error()));
   if (outcome->matched_rows > 0) {
     // Get or create: later statements see what the search found under the branch's names.

@@ -107,5 +107,44 @@ TEST_F(SearchTest, OrAddBindsWhatItFoundOrAdds) {
   check(cases);
 }
 
+// A search run again is not compiled again: each run still sees its own now and parameters.
+TEST_F(SearchTest, RunAgainWithAnotherNowOrParameter) {
+  const literal::TimeValue mid2020 = literal::TimeValue::of_date(2020, 6, 1);
+  const literal::TimeValue mid2021 = literal::TimeValue::of_date(2021, 6, 1);
+  const literal::TimeValue y2023 = literal::TimeValue::of_year(2023);
+  ExecuteOptions at_setup;
+  at_setup.now = mid2020;
+  ASSERT_TRUE(execute(std::string(kPeople) + "add role stamp; add posit [{(+d, stamp)}, @NOW, '2020'];", at_setup));
+  auto rows = [&](std::string_view script, const literal::TimeValue& now, std::string_view g = "") {
+    ExecuteOptions options;
+    options.now = now;
+    if (!g.empty()) options.parameters["g"] = ScriptParameter{ParameterKind::Literal, std::string(g)};
+    auto r = execute(script, std::move(options));
+    if (!r) return r.error().display();
+    std::string out;
+    for (const ResultRow& row : r->at(0).rows) out += (out.empty() ? "" : ";") + row.at(0).text;
+    return out;
+  };
+  // Met once, then kept, then given other nows: as-of cutoff, value literal, where operand.
+  const std::string_view as_of = "search [{(?t, age)}, ?g, *] as of @NOW return ?g order by ?g;";
+  const std::string_view value = "search [{(?d, stamp)}, @NOW, *] return ?d;";
+  const std::string_view where = "search [{(?t, age)}, ?g, ?w] where ?w < @NOW return ?g order by ?g;";
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(rows(as_of, mid2021), "25;30") << round;
+    EXPECT_EQ(rows(value, mid2020), "18") << round;
+    EXPECT_EQ(rows(where, mid2021), "25;30") << round;
+  }
+  EXPECT_EQ(rows(as_of, y2023), "25;30;30.0");
+  EXPECT_EQ(rows(value, y2023), "");
+  EXPECT_EQ(rows(where, y2023), "25;30;30.0");
+  EXPECT_EQ(rows(as_of, mid2021), "25;30");
+  EXPECT_EQ(rows(value, mid2020), "18");
+  const std::string_view by_parameter = "search [{(?t, age)}, $g, *] return ?t;";
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(rows(by_parameter, mid2020, "25"), "9") << round;
+    EXPECT_EQ(rows(by_parameter, mid2020, "30"), "8;10") << round;
+  }
+}
+
 }  // namespace
 }  // namespace brackwater::velquin

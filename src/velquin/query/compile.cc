@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include <boost/container/small_vector.hpp>
+
 #include "velquin/node_view.h"
 #include "velquin/query/lower_operand.h"
 #include "velquin/query/lower_pattern.h"
@@ -23,11 +25,12 @@ namespace {
 // The posit_search children of a search, union or not-exists clause; other children are skipped.
 Result<PatternGroup> lower_group(NodeView clause, const ExecContext& ctx) {
   PatternGroup group;
+  size_t count = 0;
+  for (NodeView child : clause.children()) count += child.rule() == Rule::posit_search ? 1 : 0;
+  group.reserve(count);
   for (NodeView child : clause.children()) {
     if (child.rule() != Rule::posit_search) continue;
-    auto pattern = lower_posit_pattern(child, ctx);
-    if (!pattern) return fail(std::move(pattern.error()));
-    group.push_back(std::move(*pattern));
+    if (auto r = lower_posit_pattern_into(child, ctx, group.emplace_back()); !r) return fail(std::move(r.error()));
   }
   return group;
 }
@@ -203,7 +206,7 @@ void for_each_group(Query& query, F&& f) {
 // ids into every Var. A via pattern is shared read-only, so it is replaced by a filled copy.
 void assign_variable_ids(CompiledSearch& compiled) {
   SearchQuery& query = compiled.query;
-  std::vector<std::string_view> names;
+  boost::container::small_vector<std::string_view, 16> names;
   auto add = [&](const Var& var) { names.push_back(var.name); };
   for_each_group(std::as_const(query), [&](const PositPattern& pattern) {
     for_each_pattern_var(pattern, [&](const Var& var, std::optional<BindingKind>) { add(var); });
@@ -233,7 +236,8 @@ Result<CompiledSearch> compile_search(const Pair& search, const ExecContext& ctx
   auto query = lower_search(NodeView(search.tree().get(), search.index()), ctx);
   if (!query) return fail(std::move(query.error()));
 
-  CompiledSearch compiled;
+  Result<CompiledSearch> out(std::in_place);  // returned as it is, so the search is not moved
+  CompiledSearch& compiled = *out;
   compiled.query = std::move(*query);
   if (auto r = record_groups(compiled.query.groups, compiled.domains); !r) return fail(std::move(r.error()));
   if (auto r = check_recalls(compiled.query, compiled.domains); !r) return fail(std::move(r.error()));
@@ -242,7 +246,7 @@ Result<CompiledSearch> compile_search(const Pair& search, const ExecContext& ctx
   }
   if (auto r = check_references(compiled.query, compiled.domains); !r) return fail(std::move(r.error()));
   assign_variable_ids(compiled);
-  return compiled;
+  return out;
 }
 
 }  // namespace brackwater::velquin::query

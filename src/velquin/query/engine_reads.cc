@@ -14,32 +14,37 @@ using construct::fail;
 using construct::Identity;
 using construct::Result;
 
-Result<std::optional<std::vector<Identity>>> role_ids(construct::Engine& engine,
-                                                      std::span<const std::string* const> names) {
-  BW_LOCK(roles, engine.state().roles);
-  std::vector<Identity> ids;
-  ids.reserve(names.size());
-  for (const std::string* name : names) {
-    auto role = roles->find_by_name(*name);
-    if (!role) return std::optional<std::vector<Identity>>();
-    ids.push_back((*role)->identity);
+Result<std::optional<construct::RoleRef>> RoleLookup::find(construct::Engine& engine, const std::string& name) {
+  for (const Entry& e : entries_) {
+    if (e.name == &name) return e.role;
   }
-  return std::optional<std::vector<Identity>>(std::move(ids));
+  auto role = engine.find_role_by_name(name);
+  if (!role) return role;
+  if (entries_.size() < kKept) entries_.push_back(Entry{&name, *role});
+  return role;
+}
+
+Result<uint64_t> smallest_named_role_posting(construct::Engine& engine, std::span<const std::string* const> names,
+                                             RoleLookup& roles) {
+  boost::container::small_vector<Identity, 4> ids;
+  for (const std::string* name : names) {
+    auto role = roles.find(engine, *name);
+    if (!role) return fail(std::move(role.error()));
+    if (!*role) return uint64_t{0};
+    ids.push_back((**role)->identity);
+  }
+  BW_LOCK(index, engine.state().role_posits);
+  uint64_t smallest = UINT64_MAX;
+  for (const Identity role : ids) {
+    const construct::IdentitySet* posting = index->find(role);
+    smallest = std::min<uint64_t>(smallest, posting ? construct::identity_count(*posting) : 0);
+  }
+  return smallest;
 }
 
 Result<const construct::IdentitySet*> role_posting(construct::Engine& engine, Identity role) {
   BW_LOCK(index, engine.state().role_posits);
   return index->find(role);
-}
-
-Result<uint64_t> smallest_role_posting(construct::Engine& engine, std::span<const Identity> roles) {
-  BW_LOCK(index, engine.state().role_posits);
-  uint64_t smallest = UINT64_MAX;
-  for (const Identity role : roles) {
-    const construct::IdentitySet* posting = index->find(role);
-    smallest = std::min<uint64_t>(smallest, posting ? construct::identity_count(*posting) : 0);
-  }
-  return smallest;
 }
 
 Result<const construct::Posting*> set_posting(construct::Engine& engine, const construct::AppearanceSet& set) {
@@ -81,18 +86,25 @@ Result<void> thing_postings(construct::Engine& engine, std::span<const Identity>
   return {};
 }
 
-Result<std::vector<Identity>> all_posit_ids(construct::Engine& engine) {
+Result<void> all_posit_ids(construct::Engine& engine, std::vector<Identity>& out) {
   BW_LOCK(index, engine.state().posit_appearance_sets);
-  std::vector<Identity> ids;
-  ids.reserve(index->size());
-  index->for_each([&](Identity id, construct::AppearanceSetRef) { ids.push_back(id); });
-  return ids;
+  out.clear();
+  out.reserve(index->size());
+  index->for_each([&](Identity id, construct::AppearanceSetRef) { out.push_back(id); });
+  return {};
 }
 
-Result<std::vector<construct::PositRef>> posits_by_identity(construct::Engine& engine, std::span<const Identity> ids,
-                                                            const ExecContext& ctx) {
+Result<void> posits_by_identity(construct::Engine& engine, std::span<const Identity> ids, const ExecContext& ctx,
+                                std::vector<construct::PositRef>& out) {
+  out.clear();
   BW_LOCK(registry, engine.state().components);
-  return construct::collect_posits_by_identity(*registry, ids, [&ctx] { return ctx.check_stop(); });
+  for (const Identity id : ids) {
+    if (auto stop = ctx.check_stop(); !stop) return stop;
+    construct::PositRef posit = construct::posit_by_identity(*registry, id);
+    if (posit == nullptr) return fail(construct::posit_index_missing_literal_posit(id));
+    out.push_back(posit);
+  }
+  return {};
 }
 
 }  // namespace brackwater::velquin::query::reads

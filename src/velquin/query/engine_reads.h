@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <boost/container/small_vector.hpp>
+
 #include "construct/engine.h"
 #include "construct/error.h"
 #include "construct/identity_set.h"
@@ -20,15 +22,31 @@
 
 namespace brackwater::velquin::query::reads {
 
-// The identities of the Roles named `names` (RoleCatalog), or nothing when one names no Role.
-construct::Result<std::optional<std::vector<construct::Identity>>> role_ids(construct::Engine& engine,
-                                                                           std::span<const std::string* const> names);
+// The Roles a search run has looked up by name, so that each name costs one catalog lookup per run
+// rather than one per row. Names are told apart by address: the run passes the names of its own
+// compiled patterns, which stay in place while it lasts, and the engine does not change meanwhile.
+class RoleLookup {
+ public:
+  // The Role named `name` (RoleCatalog), or nullopt when it names none.
+  construct::Result<std::optional<construct::RoleRef>> find(construct::Engine& engine, const std::string& name);
+
+ private:
+  static constexpr size_t kKept = 32;  // names beyond this many are looked up every time
+  struct Entry {
+    const std::string* name;
+    std::optional<construct::RoleRef> role;
+  };
+  boost::container::small_vector<Entry, 8> entries_;
+};
+
+// The smallest posting size (RolePositIndex) over the Roles named `names` (RoleCatalog, through
+// `roles`): 0 when one names no Role or has no entry. The two components are locked one after the
+// other.
+construct::Result<uint64_t> smallest_named_role_posting(construct::Engine& engine,
+                                                        std::span<const std::string* const> names, RoleLookup& roles);
 
 // The Posits filed under a Role (RolePositIndex), or nullptr when it has none.
 construct::Result<const construct::IdentitySet*> role_posting(construct::Engine& engine, construct::Identity role);
-
-// The smallest posting size over `roles` (a Role without an entry counts 0); u64 max for none.
-construct::Result<uint64_t> smallest_role_posting(construct::Engine& engine, std::span<const construct::Identity> roles);
 
 // The Posits of a set equal to `set` (AppearanceSetPositIndex), or nullptr when it has none.
 construct::Result<const construct::Posting*> set_posting(construct::Engine& engine, const construct::AppearanceSet& set);
@@ -43,12 +61,12 @@ construct::Result<void> thing_postings(construct::Engine& engine, std::span<cons
                                        std::optional<construct::Identity> role,
                                        std::vector<const construct::Posting*>& out);
 
-// Every indexed Posit identity, ascending (PositAppearanceSetIndex).
-construct::Result<std::vector<construct::Identity>> all_posit_ids(construct::Engine& engine);
+// Every indexed Posit identity, ascending (PositAppearanceSetIndex), in place of the contents of `out`.
+construct::Result<void> all_posit_ids(construct::Engine& engine, std::vector<construct::Identity>& out);
 
-// The Posits of `ids` in order, a stop check before each; an identity without a Posit is `Internal`.
-construct::Result<std::vector<construct::PositRef>> posits_by_identity(construct::Engine& engine,
-                                                                       std::span<const construct::Identity> ids,
-                                                                       const ExecContext& ctx);
+// The Posits of `ids` in order, in place of the contents of `out`, a stop check before each; an
+// identity without a Posit is `Internal` (what collect_posits_by_identity does, into a kept buffer).
+construct::Result<void> posits_by_identity(construct::Engine& engine, std::span<const construct::Identity> ids,
+                                           const ExecContext& ctx, std::vector<construct::PositRef>& out);
 
 }  // namespace brackwater::velquin::query::reads

@@ -19,7 +19,9 @@ namespace {
 
 // What the children of one pattern node filled in so far.
 struct PatternDraft {
-  PositPattern pattern;
+  explicit PatternDraft(PositPattern& out) : pattern(out) {}
+
+  PositPattern& pattern;
   bool has_set_slot = false;
   bool ellipsis = false;
   std::optional<ValueSlot> value;
@@ -179,7 +181,13 @@ Result<void> lower_child(NodeView node, NodeView child, const ExecContext& ctx, 
 }  // namespace
 
 Result<PositPattern> lower_posit_pattern(NodeView node, const ExecContext& ctx) {
-  PatternDraft draft;
+  PositPattern pattern;
+  if (auto r = lower_posit_pattern_into(node, ctx, pattern); !r) return fail(std::move(r.error()));
+  return pattern;
+}
+
+Result<void> lower_posit_pattern_into(NodeView node, const ExecContext& ctx, PositPattern& out) {
+  PatternDraft draft(out);
   for (NodeView child : node.children()) {
     if (auto r = lower_child(node, child, ctx, draft); !r) return fail(std::move(r.error()));
   }
@@ -202,7 +210,7 @@ Result<PositPattern> lower_posit_pattern(NodeView node, const ExecContext& ctx) 
   if (!draft.time) return fail(EngineError::internal("posit pattern has no time slot"));
   pattern.value = std::move(*draft.value);
   pattern.time = *draft.time;
-  return std::move(pattern);
+  return {};
 }
 
 }  // namespace brackwater::velquin::query

@@ -19,5 +19,7 @@
 namespace brackwater::velquin::query {
 
 construct::Result<PositPattern> lower_posit_pattern(NodeView node, const ExecContext& ctx);
+// The same into `pattern` (a default PositPattern), which is left partly filled on error.
+construct::Result<void> lower_posit_pattern_into(NodeView node, const ExecContext& ctx, PositPattern& pattern);
 
 }  // namespace brackwater::velquin::query

@@ -120,16 +120,27 @@ struct Workspace {
   std::vector<Candidates> postings;
   std::vector<const Candidates*> order;
   std::vector<Identity> ids;
+  std::vector<PositRef> posits;
   std::vector<PositRef> owners;
+  std::vector<uint32_t> kept;
   SetMatchScratch scratch;
+  // The in-effect branch's.
+  RowTable target_rows;
+  RowTable via_rows;
+  SetMatchScratch via_scratch;
   bool busy = false;
 
   void trim() {
     constexpr size_t kKeep = size_t(1) << 16;
     if (ids.capacity() > kKeep) std::vector<Identity>().swap(ids);
+    if (posits.capacity() > kKeep) std::vector<PositRef>().swap(posits);
     if (owners.capacity() > kKeep) std::vector<PositRef>().swap(owners);
+    if (kept.capacity() > kKeep) std::vector<uint32_t>().swap(kept);
     if (pool.capacity() > kKeep) std::vector<const construct::Posting*>().swap(pool);
+    if (target_rows.capacity_cells() > kKeep) target_rows = RowTable();
+    if (via_rows.capacity_cells() > kKeep) via_rows = RowTable();
     scratch.trim();
+    via_scratch.trim();
   }
 };
 
@@ -165,8 +176,8 @@ void copy_row(RowTable& table, size_t from, size_t to) {
 }
 
 // Keeps, in place, the rows from `base` on whose Posits are the latest of their sets.
-void retain_latest_rows(RowTable& out, size_t base, std::vector<PositRef>& owners) {
-  const std::vector<uint32_t> kept = retain_latest_candidates(owners);
+void retain_latest_rows(RowTable& out, size_t base, std::vector<PositRef>& owners, std::vector<uint32_t>& kept) {
+  retain_latest_candidates(owners, kept);
   size_t w = 0;
   for (const uint32_t i : kept) {
     if (w != i) {
@@ -182,7 +193,7 @@ void retain_latest_rows(RowTable& out, size_t base, std::vector<PositRef>& owner
 // The postings the row and the pattern give, in collection order, into `ws.postings`; false when a
 // Role name names no Role.
 Result<bool> collect_postings(construct::Engine& engine, const PositPattern& pattern, std::span<const BoundSlot> row,
-                              bool widen_posit, Workspace& ws) {
+                              bool widen_posit, reads::RoleLookup& roles, Workspace& ws) {
   ws.postings.clear();
   ws.pool.clear();
   if (pattern.posit_binding) {
@@ -221,7 +232,7 @@ Result<bool> collect_postings(construct::Engine& engine, const PositPattern& pat
   for (const AppearanceSearch& entry : pattern.appearances) {
     std::optional<Identity> role;
     if (auto* name = std::get_if<RoleName>(&entry.role)) {
-      auto found = engine.find_role_by_name(name->name);
+      auto found = roles.find(engine, name->name);
       if (!found) return fail(std::move(found.error()));
       if (!*found) return false;
       role = (**found)->identity;
@@ -267,15 +278,19 @@ Result<bool> collect_postings(construct::Engine& engine, const PositPattern& pat
 void intersect(Workspace& ws) {
   ws.ids.clear();
   ws.order.clear();
-  for (const Candidates& c : ws.postings) ws.order.push_back(&c);
-  std::stable_sort(ws.order.begin(), ws.order.end(),
-                   [](const Candidates* a, const Candidates* b) { return a->size() < b->size(); });
+  // A stable insertion sort by size: there are as many postings as the pattern has slots.
+  for (const Candidates& c : ws.postings) {
+    size_t at = ws.order.size();
+    ws.order.push_back(&c);
+    for (; at > 0 && c.size() < ws.order[at - 1]->size(); --at) ws.order[at] = ws.order[at - 1];
+    ws.order[at] = &c;
+  }
   if (ws.order.front()->size() == 0) return;
   ws.order.front()->intersect(std::span(ws.order).subspan(1), ws.ids);
 }
 
 Result<void> match_index(construct::Engine& engine, const PositPattern& pattern, std::span<const BoundSlot> row,
-                         const ExecContext& ctx, RowTable& out) {
+                         const ExecContext& ctx, reads::RoleLookup& roles, RowTable& out) {
   std::optional<TimeValue> as_of;
   if (pattern.as_of) {
     auto cutoff = resolve_time_operand(*pattern.as_of, row);
@@ -286,29 +301,26 @@ Result<void> match_index(construct::Engine& engine, const PositPattern& pattern,
   Workspace& ws = *lease;
   // Under "as of" without "latest" the supersession filter runs before the posit slot is checked.
   const bool widen_posit = as_of && !pattern.latest;
-  auto any = collect_postings(engine, pattern, row, widen_posit, ws);
+  auto any = collect_postings(engine, pattern, row, widen_posit, roles, ws);
   if (!any) return fail(std::move(any.error()));
   if (!*any) return {};
   if (ws.postings.empty()) {
-    auto all = reads::all_posit_ids(engine);
-    if (!all) return fail(std::move(all.error()));
-    ws.ids = std::move(*all);
+    if (auto all = reads::all_posit_ids(engine, ws.ids); !all) return all;
   } else {
     intersect(ws);
   }
-  auto posits = reads::posits_by_identity(engine, ws.ids, ctx);
-  if (!posits) return fail(std::move(posits.error()));
+  if (auto posits = reads::posits_by_identity(engine, ws.ids, ctx, ws.posits); !posits) return posits;
 
   const size_t base = out.size();
   std::vector<PositRef>& owners = ws.owners;  // the Posit of each row from `base` on
   owners.clear();
-  for (const PositRef posit : *posits) {
+  for (const PositRef posit : ws.posits) {
     if (auto stop = ctx.check_stop(); !stop) return stop;
     if (as_of && !TimeValue::is_at_or_before(posit->appearance_time, *as_of)) continue;
     if (auto matched = ws.scratch.match(pattern, *posit->appearance_set, row, out); !matched) return matched;
     owners.resize(out.size() - base, posit);
   }
-  if (as_of && !pattern.latest) retain_latest_rows(out, base, owners);
+  if (as_of && !pattern.latest) retain_latest_rows(out, base, owners, ws.kept);
   size_t w = 0;
   for (size_t i = 0; i < owners.size(); ++i) {
     if (auto stop = ctx.check_stop(); !stop) return stop;
@@ -323,7 +335,7 @@ Result<void> match_index(construct::Engine& engine, const PositPattern& pattern,
   }
   owners.resize(w);
   out.truncate(base + w);
-  if (as_of && pattern.latest) retain_latest_rows(out, base, owners);
+  if (as_of && pattern.latest) retain_latest_rows(out, base, owners, ws.kept);
   return {};
 }
 
@@ -337,10 +349,14 @@ Result<void> match_in_effect(construct::Engine& engine, const PositPattern& patt
   auto effective = cache.get(engine, effect::EffectCutoffs{*assertion_cutoff, *appearance_cutoff}, ctx);
   if (!effective) return fail(std::move(effective.error()));
 
-  RowTable target_rows(row.size());
-  RowTable via_rows(row.size());
-  SetMatchScratch target_scratch;
-  SetMatchScratch via_scratch;
+  WorkspaceLease lease;
+  Workspace& ws = *lease;
+  RowTable& target_rows = ws.target_rows;
+  RowTable& via_rows = ws.via_rows;
+  SetMatchScratch& target_scratch = ws.scratch;
+  SetMatchScratch& via_scratch = ws.via_scratch;
+  target_rows.reset(row.size());
+  via_rows.reset(row.size());
   for (const effect::EffectiveAssertion& e : **effective) {
     if (auto stop = ctx.check_stop(); !stop) return stop;
     target_rows.clear();
@@ -371,9 +387,11 @@ Result<void> match_in_effect(construct::Engine& engine, const PositPattern& patt
 
 Result<void> match_pattern_for_row(construct::Engine& engine, const PositPattern& pattern,
                                    std::span<const BoundSlot> row, const ExecContext& ctx, effect::EffectCache& cache,
-                                   RowTable& out) {
+                                   RowTable& out, reads::RoleLookup* roles) {
   if (pattern.in_effect) return match_in_effect(engine, pattern, row, ctx, cache, out);
-  return match_index(engine, pattern, row, ctx, out);
+  if (roles != nullptr) return match_index(engine, pattern, row, ctx, *roles, out);
+  reads::RoleLookup own_roles;
+  return match_index(engine, pattern, row, ctx, own_roles, out);
 }
 
 Result<bool> bind_or_check_slot(std::span<BoundSlot> row, const Var& var, const BoundSlot& candidate) {

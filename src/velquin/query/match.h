@@ -4,7 +4,8 @@
 // fixed output order: index branch by ascending posit identity, then the appearance-set rows of
 // each; in-effect branch by the order of the effective assertions. Candidates come from the
 // smallest posting, probed against the others. The input row is never changed. On error, rows
-// appended so far stay in `out` and the caller discards them.
+// appended so far stay in `out` and the caller discards them. `roles`, when given, is the run's Role
+// lookup, kept between rows.
 #pragma once
 
 #include <span>
@@ -14,13 +15,15 @@
 #include "construct/error.h"
 #include "effect/effect_cache.h"
 #include "velquin/exec_context.h"
+#include "velquin/query/engine_reads.h"
 #include "velquin/query/query.h"
 
 namespace brackwater::velquin::query {
 
 construct::Result<void> match_pattern_for_row(construct::Engine& engine, const PositPattern& pattern,
                                               std::span<const BoundSlot> row, const ExecContext& ctx,
-                                              effect::EffectCache& cache, RowTable& out);
+                                              effect::EffectCache& cache, RowTable& out,
+                                              reads::RoleLookup* roles = nullptr);
 
 // Binds `var` to `candidate` on its first occurrence, else compares: a Thing met as a Posit of the
 // same identity is rebound to the Posit. False: no match. `IncompatibleDomains` on a clash of kinds.

@@ -4,8 +4,10 @@
 #include <optional>
 #include <string>
 
-#include "velquin/query/engine_reads.h"
+#include <boost/container/small_vector.hpp>
+
 #include "velquin/query/pattern_vars.h"
+#include "velquin/query/pattern_walk.h"
 
 namespace brackwater::velquin::query {
 
@@ -14,34 +16,38 @@ using construct::Result;
 
 namespace {
 
-// u64 max without a named Role; 0 when one names no Role; else the smallest posting of them. The
-// Role catalog and the posting index are locked one after the other.
-Result<uint64_t> estimate(construct::Engine& engine, const PositPattern& pattern) {
-  std::vector<const std::string*> names;
+// u64 max without a named Role; 0 when one names no Role; else the smallest posting of them.
+Result<uint64_t> estimate(construct::Engine& engine, const PositPattern& pattern, reads::RoleLookup& roles) {
+  boost::container::small_vector<const std::string*, 4> names;
   for (const AppearanceSearch& entry : pattern.appearances) {
     if (auto* role = std::get_if<RoleName>(&entry.role)) names.push_back(&role->name);
   }
   if (names.empty()) return UINT64_MAX;
-  auto ids = reads::role_ids(engine, names);
-  if (!ids) return fail(std::move(ids.error()));
-  if (!*ids) return uint64_t{0};
-  return reads::smallest_role_posting(engine, **ids);
+  return reads::smallest_named_role_posting(engine, std::span(names.data(), names.size()), roles);
 }
 
 struct Pending {
   const PositPattern* pattern;
-  std::vector<VarId> required;
   std::optional<uint64_t> estimate;  // the engine does not change while a search runs
 };
 
 }  // namespace
 
-Result<SearchPlan> plan_search(construct::Engine& engine, const PatternGroup& group, std::vector<bool> bound,
-                               const CompiledSearch& search) {
-  std::vector<Pending> remaining;
-  remaining.reserve(group.size());
-  for (const PositPattern& p : group) remaining.push_back(Pending{&p, pattern_required_variables(p), std::nullopt});
+Result<SearchPlan> plan_search(construct::Engine& engine, const PatternGroup& group, const std::vector<bool>& bound_before,
+                               const CompiledSearch& search, reads::RoleLookup* roles) {
+  reads::RoleLookup own_roles;
+  reads::RoleLookup& lookup = roles != nullptr ? *roles : own_roles;
+  boost::container::small_vector<Pending, 8> remaining;
+  for (const PositPattern& p : group) remaining.push_back(Pending{&p, std::nullopt});
+  boost::container::small_vector<bool, 64> bound(bound_before.begin(), bound_before.end());
   auto is_bound = [&bound](VarId id) { return id < bound.size() && bound[id]; };
+  auto ready = [&is_bound](const PositPattern& pattern) {
+    bool all = true;
+    for_each_pattern_var(pattern, [&](const Var& var, std::optional<BindingKind> kind) {
+      if (!kind && !is_bound(var.id)) all = false;
+    });
+    return all;
+  };
 
   SearchPlan plan;
   plan.reserve(group.size());
@@ -49,9 +55,9 @@ Result<SearchPlan> plan_search(construct::Engine& engine, const PatternGroup& gr
     size_t choice = remaining.size();
     for (size_t i = 0; i < remaining.size(); ++i) {
       Pending& p = remaining[i];
-      if (!std::all_of(p.required.begin(), p.required.end(), is_bound)) continue;
+      if (!ready(*p.pattern)) continue;
       if (!p.estimate) {
-        auto e = estimate(engine, *p.pattern);
+        auto e = estimate(engine, *p.pattern, lookup);
         if (!e) return fail(std::move(e.error()));
         p.estimate = *e;
       }
@@ -60,7 +66,7 @@ Result<SearchPlan> plan_search(construct::Engine& engine, const PatternGroup& gr
     if (choice == remaining.size()) {
       std::string missing;
       for (const Pending& p : remaining) {
-        for (const VarId id : p.required) {
+        for (const VarId id : pattern_required_variables(*p.pattern)) {
           if (is_bound(id)) continue;
           if (!missing.empty()) missing += ", ";
           missing += search.variables[id];
@@ -71,10 +77,11 @@ Result<SearchPlan> plan_search(construct::Engine& engine, const PatternGroup& gr
     const PositPattern* chosen = remaining[choice].pattern;
     remaining.erase(remaining.begin() + static_cast<std::ptrdiff_t>(choice));
     plan.push_back(chosen);
-    for (const VarId id : pattern_bound_variables(*chosen)) {
-      if (id >= bound.size()) bound.resize(id + 1, false);
-      bound[id] = true;
-    }
+    for_each_pattern_var(*chosen, [&](const Var& var, std::optional<BindingKind> kind) {
+      if (!kind) return;
+      if (var.id >= bound.size()) bound.resize(var.id + 1, false);
+      bound[var.id] = true;
+    });
   }
   return plan;
 }

@@ -11,6 +11,7 @@
 
 #include "construct/engine.h"
 #include "construct/error.h"
+#include "velquin/query/engine_reads.h"
 #include "velquin/query/query.h"
 
 namespace brackwater::velquin::query {
@@ -19,8 +20,10 @@ namespace brackwater::velquin::query {
 using SearchPlan = std::vector<const PositPattern*>;
 
 // `bound` is indexed by VarId (size = search.variables.size()): the variables bound before the
-// group is joined. `search` supplies the names for the error message.
+// group is joined. `search` supplies the names for the error message. `roles`, when given, is the
+// run's Role lookup.
 construct::Result<SearchPlan> plan_search(construct::Engine& engine, const PatternGroup& group,
-                                          std::vector<bool> bound, const CompiledSearch& search);
+                                          const std::vector<bool>& bound, const CompiledSearch& search,
+                                          reads::RoleLookup* roles = nullptr);
 
 }  // namespace brackwater::velquin::query

@@ -16,17 +16,33 @@ std::string_view binding_kind_name(BindingKind kind) {
   return "Thing";
 }
 
+size_t VariableDomains::position(std::string_view name) const {
+  if (entries_.size() >= kIndexMin) {
+    auto it = index_.find(name);
+    return it == index_.end() ? entries_.size() : it->second;
+  }
+  size_t i = 0;
+  while (i < entries_.size() && entries_[i].name != name) ++i;
+  return i;
+}
+
 construct::Result<void> VariableDomains::record(std::string_view name, BindingKind kind) {
-  auto it = kinds_.find(name);
-  if (it == kinds_.end()) {
-    kinds_.emplace(std::string(name), kind);
+  const size_t at = position(name);
+  if (at == entries_.size()) {
+    entries_.push_back(Entry{std::string(name), kind});
+    if (entries_.size() == kIndexMin) {
+      for (size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].name, i);
+    } else if (entries_.size() > kIndexMin) {
+      index_.emplace(entries_.back().name, entries_.size() - 1);
+    }
     return {};
   }
-  const BindingKind recorded = it->second;
+  Entry* it = &entries_[at];
+  const BindingKind recorded = it->kind;
   if (recorded == kind) return {};
   auto identity_kind = [](BindingKind k) { return k == BindingKind::Thing || k == BindingKind::Posit; };
   if (identity_kind(recorded) && identity_kind(kind)) {
-    it->second = BindingKind::Posit;
+    it->kind = BindingKind::Posit;
     return {};
   }
   return construct::fail(
@@ -34,9 +50,9 @@ construct::Result<void> VariableDomains::record(std::string_view name, BindingKi
 }
 
 std::optional<BindingKind> VariableDomains::find(std::string_view name) const {
-  auto it = kinds_.find(name);
-  if (it == kinds_.end()) return std::nullopt;
-  return it->second;
+  const size_t at = position(name);
+  if (at == entries_.size()) return std::nullopt;
+  return entries_[at].kind;
 }
 
 std::optional<VarId> CompiledSearch::find_variable(std::string_view name) const {

@@ -23,6 +23,8 @@
 #include <variant>
 #include <vector>
 
+#include <boost/container/small_vector.hpp>
+
 #include "construct/error.h"
 #include "construct/identity.h"
 #include "construct/records.h"
@@ -133,7 +135,19 @@ class VariableDomains {
   std::optional<BindingKind> find(std::string_view name) const;
 
  private:
-  StringMap<BindingKind> kinds_;
+  struct Entry {
+    std::string name;
+    BindingKind kind;
+  };
+  static constexpr size_t kIndexMin = 16;
+
+  // The position of `name` in `entries_`, or entries_.size().
+  size_t position(std::string_view name) const;
+
+  // A search names few variables: they are searched in order, and through `index_` (name ->
+  // position in `entries_`) once there are kIndexMin of them.
+  boost::container::small_vector<Entry, 8> entries_;
+  StringMap<size_t> index_;
 };
 
 struct CompiledSearch {
@@ -184,6 +198,11 @@ class RowTable {
     cells_.insert(cells_.end(), row.begin(), row.end());
     ++count_;
   }
+  // Appends a row with every variable unbound.
+  void push_unbound() {
+    cells_.resize(cells_.size() + width_);
+    ++count_;
+  }
   void append(const RowTable& other) {
     cells_.insert(cells_.end(), other.cells_.begin(), other.cells_.end());
     count_ += other.count_;
@@ -192,6 +211,12 @@ class RowTable {
     cells_.clear();
     count_ = 0;
   }
+  // Empties the table for rows of `width`, keeping its buffer.
+  void reset(size_t width) {
+    clear();
+    width_ = width;
+  }
+  size_t capacity_cells() const { return cells_.capacity(); }
   // Keeps the first `rows` rows (rows <= size()).
   void truncate(size_t rows) {
     cells_.resize(rows * width_);

@@ -1,5 +1,7 @@
 #include "velquin/query/run.h"
 
+#include <boost/container/small_vector.hpp>
+
 #include "effect/effect_cache.h"
 #include "velquin/distinct_rows.h"
 #include "velquin/query/match.h"
@@ -19,8 +21,8 @@ namespace {
 
 class SearchRun {
  public:
-  SearchRun(Engine& engine, const CompiledSearch& search, const ExecContext& ctx)
-      : engine_(engine), search_(search), ctx_(ctx), width_(search.variables.size()) {}
+  SearchRun(Engine& engine, const CompiledSearch& search, const ExecContext& ctx, bool keep_bindings)
+      : engine_(engine), search_(search), ctx_(ctx), width_(search.variables.size()), keep_bindings_(keep_bindings) {}
 
   Result<SearchOutcome> run(RowSink& sink, std::optional<std::vector<std::string>>& columns);
 
@@ -38,18 +40,21 @@ class SearchRun {
   const CompiledSearch& search_;
   const ExecContext& ctx_;
   const size_t width_;
+  const bool keep_bindings_;
   effect::EffectCache cache_;
+  reads::RoleLookup roles_;
   RowTable rows_{0};
+  RowTable spare_{0};  // join's second buffer
   std::vector<size_t> live_;  // the rows still in the result, as indices into rows_
 };
 
 Result<void> SearchRun::join(const SearchPlan& plan, RowTable& rows) {
-  RowTable next(width_);
+  RowTable& next = spare_;
   for (const PositPattern* pattern : plan) {
     next.clear();
     for (size_t i = 0; i < rows.size(); ++i) {
       if (auto stop = ctx_.check_stop(); !stop) return stop;
-      if (auto r = match_pattern_for_row(engine_, *pattern, rows.row(i), ctx_, cache_, next); !r) return r;
+      if (auto r = match_pattern_for_row(engine_, *pattern, rows.row(i), ctx_, cache_, next, &roles_); !r) return r;
     }
     std::swap(rows, next);
     if (rows.empty()) break;
@@ -59,14 +64,19 @@ Result<void> SearchRun::join(const SearchPlan& plan, RowTable& rows) {
 
 Result<void> SearchRun::join_groups() {
   rows_ = RowTable(width_);
-  const std::vector<BoundSlot> empty_row(width_);
+  spare_ = RowTable(width_);
+  const std::vector<bool> none_bound(width_, false);
+  const bool one_group = search_.query.groups.size() == 1;
+  RowTable group_rows(width_);
   for (const PatternGroup& group : search_.query.groups) {
-    auto plan = plan_search(engine_, group, std::vector<bool>(width_, false), search_);
+    auto plan = plan_search(engine_, group, none_bound, search_, &roles_);
     if (!plan) return fail(std::move(plan.error()));
-    RowTable rows(width_);
-    rows.push(empty_row);
+    // A single group is joined in place; the rows of several are concatenated.
+    RowTable& rows = one_group ? rows_ : group_rows;
+    rows.clear();
+    rows.push_unbound();
     if (auto r = join(*plan, rows); !r) return r;
-    rows_.append(rows);
+    if (!one_group) rows_.append(rows);
   }
   live_.resize(rows_.size());
   for (size_t i = 0; i < live_.size(); ++i) live_[i] = i;
@@ -74,6 +84,7 @@ Result<void> SearchRun::join_groups() {
 }
 
 Result<void> SearchRun::filter_not_exists() {
+  if (search_.query.not_exists_groups.empty()) return {};
   RowTable probe(width_);
   std::vector<bool> bound(width_);
   for (const PatternGroup& group : search_.query.not_exists_groups) {
@@ -83,7 +94,7 @@ Result<void> SearchRun::filter_not_exists() {
       if (auto stop = ctx_.check_stop(); !stop) return stop;
       auto row = rows_.row(r);
       for (size_t v = 0; v < width_; ++v) bound[v] = is_bound(row[v]);
-      auto plan = plan_search(engine_, group, bound, search_);
+      auto plan = plan_search(engine_, group, bound, search_, &roles_);
       if (!plan) return fail(std::move(plan.error()));
       probe.clear();
       probe.push(row);
@@ -114,7 +125,7 @@ Result<void> SearchRun::record_bindings(SearchOutcome& outcome) const {
     std::optional<BindingKind> kind;
     ResultBinding identities;
   };
-  std::vector<Entry> entries(width_);
+  boost::container::small_vector<Entry, 8> entries(width_);
   for (size_t r : live_) {
     auto row = rows_.row(r);
     for (size_t v = 0; v < width_; ++v) {  // VarIds run in name-byte order
@@ -136,9 +147,10 @@ Result<void> SearchRun::record_bindings(SearchOutcome& outcome) const {
         return fail(EngineError::incompatible_domains(binding_kind_name(*e.kind), binding_kind_name(kind),
                                                       search_.variables[v]));
       }
-      e.identities.insert(id);
+      if (keep_bindings_) e.identities.insert(id);
     }
   }
+  if (!keep_bindings_) return {};
   for (size_t v = 0; v < width_; ++v) {
     if (entries[v].kind) {
       outcome.bindings.push_back(OutcomeBinding{search_.variables[v], *entries[v].kind, std::move(entries[v].identities)});
@@ -183,10 +195,9 @@ Result<SearchOutcome> SearchRun::emit(RowSink& sink, std::optional<std::vector<s
     order = std::move(*sorted);
   }
 
-  std::vector<std::string> names;
+  std::vector<std::string>& names = columns.emplace();
   names.reserve(q.returns.size());
   for (const Var& v : q.returns) names.push_back(v.name);
-  columns = names;
   outcome.returned = true;
   if (sink.begin(names)) {
     outcome.stopped = true;
@@ -219,9 +230,10 @@ Result<SearchOutcome> SearchRun::run(RowSink& sink, std::optional<std::vector<st
 
 }  // namespace
 
-Result<SearchOutcome> run_search(Engine& engine, CompiledSearch search, RowSink& sink,
-                                 std::optional<std::vector<std::string>>& columns, const ExecContext& ctx) {
-  SearchRun run(engine, search, ctx);
+Result<SearchOutcome> run_search(Engine& engine, const CompiledSearch& search, RowSink& sink,
+                                 std::optional<std::vector<std::string>>& columns, const ExecContext& ctx,
+                                 bool keep_bindings) {
+  SearchRun run(engine, search, ctx, keep_bindings);
   return run.run(sink, columns);
 }
 

@@ -32,9 +32,10 @@ struct SearchOutcome {
   bool stopped = false;                  // the sink asked to stop
 };
 
-// When the search returns variables, `columns` is replaced by their names.
-construct::Result<SearchOutcome> run_search(construct::Engine& engine, CompiledSearch search, RowSink& sink,
+// When the search returns variables, `columns` is replaced by their names. Without
+// `keep_bindings` the binding step checks the kinds but leaves `bindings` empty.
+construct::Result<SearchOutcome> run_search(construct::Engine& engine, const CompiledSearch& search, RowSink& sink,
                                             std::optional<std::vector<std::string>>& columns,
-                                            const ExecContext& ctx);
+                                            const ExecContext& ctx, bool keep_bindings = true);
 
 }  // namespace brackwater::velquin::query
