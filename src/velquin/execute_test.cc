@@ -4,10 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <chrono>
-#include <filesystem>
 #include <thread>
 
 #include "velquin/add_posit.h"
@@ -17,7 +14,6 @@
 namespace brackwater::velquin {
 namespace {
 
-using construct::Engine;
 using construct::ErrorKind;
 using construct::Identity;
 using literal::TimeValue;
@@ -376,30 +372,6 @@ TEST_F(ExecuteTest, EmptyRecallStillBindsItsNames) {
   EXPECT_TRUE(variables.find("p")->empty());
   ASSERT_NE(variables.find("q"), nullptr);
   EXPECT_TRUE(variables.find("q")->empty());
-}
-
-TEST(ExecuteStoreTest, CommittedStatementsSurviveReopen) {
-  const std::string dir =
-      std::filesystem::temp_directory_path() / ("bw-execute-test-" + std::to_string(getpid()));
-  std::filesystem::remove_all(dir);
-  ExecuteOptions options;
-  options.now = kNow;
-  {
-    auto engine = Engine::open(dir);
-    ASSERT_TRUE(engine) << engine.error().display();
-    auto r = execute_script(*engine, "add role r; add posit [{(+x, r)}, 1, @NOW] and assert by +s with 90% at @NOW;"
-                                     "add posit [{(x, zz)}, 2, @NOW];", options);
-    ASSERT_FALSE(r);
-    EXPECT_EQ(r.error().display(), "Unknown role: zz");
-  }
-  auto engine = Engine::open(dir);
-  ASSERT_TRUE(engine) << engine.error().display();
-  // r 6, x 7, s 8, the Posit 9 and the assertion 10 were committed; the next identity follows them.
-  ASSERT_TRUE(execute_script(*engine, "add posit [{(+y, r)}, 3, '2020'];", options));
-  EXPECT_EQ(testing::describe_posit(**engine, 10), "{(9, posit),(8, ascertains)} | 90% | 2024-03-01 10:00:05");
-  EXPECT_EQ(testing::describe_posit(**engine, 12), "{(11, r)} | 3 | 2020");
-  engine->reset();
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -60,14 +60,6 @@ TEST(ParserDepth, BracketRulesStartedDirectly) {
             (std::vector<Rule>{Rule::json_string, Rule::json_object, Rule::json_array}));
 }
 
-TEST(ParserDepth, BracketRuleRecords) {
-  auto failed = VelquinParser::parse(Rule::json_object, "{a");
-  ASSERT_FALSE(failed.has_value());
-  EXPECT_EQ(failed.error().pos, 2u);
-  EXPECT_EQ(failed.error().to_text(),
-            " --> 1:3\n  |\n1 | {a\n  |   ^---\n  |\n  = expected json_string, json_object, or json_array");
-}
-
 // Without blanks and comments the implicit skip never applies, so the bracket scanner of the json
 // token and the bracket rules run directly must match exactly the same texts.
 TEST(ParserDepth, ScannerAgreesWithBracketRules) {
