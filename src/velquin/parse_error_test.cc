@@ -49,9 +49,6 @@ TEST(ParseMessage, Records) {
        "  = expected certainty, time, json, string, constant, or parameter\n"
        "Expected one of: JSON literal, certainty (e.g., 100%), string literal, time constant (@NOW/@BOT/@EOT), "
        "time literal (e.g., 'YYYY-MM-DD'), token"},
-      {"add posit;",
-       " --> 1:10\n  |\n1 | add posit;\n  |          ^---\n  |\n  = expected insert\nExpected one of: +variable"},
-      {"search;", " --> 1:7\n  |\n1 | search;\n  |       ^---\n  |\n  = expected posit_search\nExpected one of: token"},
       // Leading blank lines count; the position is on the third line.
       {"\n\n  foo;", " --> 3:3\n  |\n3 |   foo;\n  |   ^---\n  |\n" + statement},
       // A statement across lines: the right operand is missing on the second line.

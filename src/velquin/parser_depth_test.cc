@@ -56,8 +56,7 @@ TEST(ParserDepth, BracketRulesStartedDirectly) {
   auto failed = VelquinParser::parse(Rule::json_array, nested('[', ']', kDepth, false));
   ASSERT_FALSE(failed.has_value());
   EXPECT_EQ(failed.error().pos, kDepth);
-  EXPECT_EQ(failed.error().positives,
-            (std::vector<Rule>{Rule::json_string, Rule::json_object, Rule::json_array}));
+  EXPECT_EQ(failed.error().positives, (std::vector<Rule>{Rule::json_string, Rule::json_object, Rule::json_array}));
 }
 
 // Without blanks and comments the implicit skip never applies, so the bracket scanner of the json

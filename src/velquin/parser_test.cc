@@ -194,14 +194,12 @@ TEST(Parser, AddStatements) {
   };
   check(cases);
   EXPECT_EQ(first_text("add posit [{(+ p, r)}, 5 , '2001'];", Rule::insert), "+ p");
-  EXPECT_EQ(first_text("add posit [{(+p, r)}, 1, '2001'] ;", Rule::add_posit),
-            "add posit [{(+p, r)}, 1, '2001'] ;");
+  EXPECT_EQ(first_text("add posit [{(+p, r)}, 1, '2001'] ;", Rule::add_posit), "add posit [{(+p, r)}, 1, '2001'] ;");
 }
 
 TEST(Parser, SearchClauses) {
   const TreeCase cases[] = {
-      {Rule::search, "search [*, *, *];",
-       "search(search_clause(posit_search(" STARS ")))"},
+      {Rule::search, "search [*, *, *];", "search(search_clause(posit_search(" STARS ")))"},
       {Rule::velquin, "search [*, *, *] not exists {};", "ERR 29"},
       {Rule::velquin, "search [*, *, *],, [*, *, *];", "ERR 17"},
       {Rule::velquin, "search [*, *, *] where ?v > 1 AND ?v < 9;", "ERR 30"},
@@ -265,8 +263,7 @@ TEST(Parser, PositPatterns) {
       {Rule::posit_search, "?p [*, *, *]", "ERR"},
       {Rule::posit_search, "[*, 'word', *]", "ERR"},
       {Rule::posit_search, "[*, *, 42]", "ERR"},
-      {Rule::posit_search, "[*, *, *] as of ?t",
-       "posit_search(" STARS " as_of_clause(query_variable\"?t\"))"},
+      {Rule::posit_search, "[*, *, *] as of ?t", "posit_search(" STARS " as_of_clause(query_variable\"?t\"))"},
       {Rule::posit_search, "[*, *, *] AS OF @NOW", "posit_search(" STARS ")"},
       {Rule::posit_search, "[*, *, *] IN EFFECT @NOW, ?t",
        "posit_search(" STARS " in_effect_clause(effect_cut_operand(constant\"@NOW\") "
