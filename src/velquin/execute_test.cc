@@ -1,28 +1,24 @@
-// Scripts run end to end against memory engines: identity numbering, error order, stop checks and
-// the texts that reach callers.
+// Scripts run end to end against memory engines: identity numbering, error order, stop checks, the
+// texts that reach callers, and the add posit edges between the statement walk and the engine.
 #include "velquin/execute.h"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <chrono>
-#include <filesystem>
 #include <thread>
 
+#include "velquin/add_posit.h"
+#include "velquin/parser.h"
 #include "velquin/script_test_util.h"
-
 
 namespace brackwater::velquin {
 namespace {
 
-using construct::Engine;
 using construct::ErrorKind;
 using construct::Identity;
 using literal::TimeValue;
 
 const TimeValue kNow = testing::kScriptNow;
-constexpr std::string_view kNowText = "2024-03-01 10:00:05";
 
 ScriptParameter literal_param(std::string text) { return ScriptParameter{ParameterKind::Literal, std::move(text)}; }
 ScriptParameter time_param(std::string text) { return ScriptParameter{ParameterKind::Time, std::move(text)}; }
@@ -42,23 +38,14 @@ ExecuteOptions with_timeout(Duration timeout, CancelFlag cancel = nullptr) {
 
 class ExecuteTest : public testing::MemoryScriptTest {
  protected:
-  construct::Result<std::vector<ResultSet>> run(std::string_view script, ExecuteOptions options = {}) {
-    return execute(script, std::move(options));
-  }
-
   void ok(std::string_view script, ExecuteOptions options = {}) {
-    auto r = run(script, std::move(options));
+    auto r = execute(script, std::move(options));
     ASSERT_TRUE(r) << script << "\n" << r.error().display();
     EXPECT_TRUE(r->empty());
   }
 
-  // The display text of the script's error, or "ok".
-  std::string error(std::string_view script, ExecuteOptions options = {}) {
-    return outcome(script, std::move(options));
-  }
-
   ErrorKind error_kind(std::string_view script, ExecuteOptions options = {}) {
-    auto r = run(script, std::move(options));
+    auto r = execute(script, std::move(options));
     EXPECT_FALSE(r) << script;
     return r ? ErrorKind::Config : r.error().kind();
   }
@@ -93,11 +80,11 @@ TEST_F(ExecuteTest, IdentityNumberingAcrossStatements) {
 TEST_F(ExecuteTest, FailedStatementsKeepTheirDrawsAndEarlierEffects) {
   ok("add role r;");
   // x is drawn (7) and its Appearance interned before the time check fails.
-  EXPECT_EQ(error("add posit [{(+ok, r)}, 1, @NOW]; add posit [{(+x, r)}, 1, '2021-13-01'];"),
+  EXPECT_EQ(outcome("add posit [{(+ok, r)}, 1, @NOW]; add posit [{(+x, r)}, 1, '2021-13-01'];"),
             "Execution error: add posit requires a valid appearance time");
   EXPECT_EQ(posit(8), "{(7, r)} | 1 | 2024-03-01 10:00:05");  // the first statement stays committed
   EXPECT_EQ(next_identity(), 10u);                            // ok 7, posit 8, x 9: never reused
-  EXPECT_EQ(error("add role a; add role ``;"), "Execution error: role name cannot be empty");
+  EXPECT_EQ(outcome("add role a; add role ``;"), "Execution error: role name cannot be empty");
   EXPECT_NE(role_id("a"), 0u);
 }
 
@@ -128,41 +115,19 @@ TEST_F(ExecuteTest, AddPositErrorOrder) {
   ok("add role r;");
   const ExecuteOptions with_v = with_parameters({{"v", literal_param("5")}});
   // Value errors fire while walking, before the candidate lists.
-  EXPECT_EQ(error("add posit [{(nobody, r)}, $w, @NOW];"), "Invalid parameter: missing parameter '$w'");
+  EXPECT_EQ(outcome("add posit [{(nobody, r)}, $w, @NOW];"), "Invalid parameter: missing parameter '$w'");
   // An unbound recall beats an unknown Role.
-  EXPECT_EQ(error("add posit [{(nobody, zz)}, 1, @NOW];"),
+  EXPECT_EQ(outcome("add posit [{(nobody, zz)}, 1, @NOW];"),
             "Invalid query recall: variable 'nobody' is not bound in a prior command");
   // An unknown Role (found during enumeration) beats a bad time (checked after it).
-  EXPECT_EQ(error("add posit [{(+x, zz)}, 1, '2021-13-01'];"), "Unknown role: zz");
-  EXPECT_EQ(error("add posit [{(+x, ``)}, 1, @NOW];"), "Unknown role: ");
+  EXPECT_EQ(outcome("add posit [{(+x, zz)}, 1, '2021-13-01'];"), "Unknown role: zz");
+  EXPECT_EQ(outcome("add posit [{(+x, ``)}, 1, @NOW];"), "Unknown role: ");
   // A literal parameter as time fails at once, even before an unknown Role.
-  EXPECT_EQ(error("add posit [{(+x, zz)}, 1, $v];", with_v),
+  EXPECT_EQ(outcome("add posit [{(+x, zz)}, 1, $v];", with_v),
             "Invalid parameter: $v is a literal parameter, not a time parameter");
-  EXPECT_EQ(error("add posit [{(+x, r)}, 1, @ NOW];"), "Execution error: add posit requires a valid appearance time");
-  EXPECT_EQ(error("add posit [{(+x, r), (+y, r)}, 1, @NOW];"),
+  EXPECT_EQ(outcome("add posit [{(+x, r)}, 1, @ NOW];"), "Execution error: add posit requires a valid appearance time");
+  EXPECT_EQ(outcome("add posit [{(+x, r), (+y, `r`)}, 1, @NOW];"),  // one Role written two ways
             "Invalid appearance set: an appearance set may contain at most one Thing for each Role");
-  EXPECT_EQ(error("add posit [{(+x, r)}, 1 2, @NOW];"), "Execution error: invalid integer literal '1 2'");
-  EXPECT_EQ(error("add posit [{(+x, r)}, @TODAY, @NOW];"), "Execution error: unknown value constant '@TODAY'");
-}
-
-TEST_F(ExecuteTest, NumericValuesAreCutAfterTheirLastDigit) {
-  ok("add role r;");
-  ok("add posit [{(+x, r)}, 5 , @NOW], [{(x, r)}, 1.5 /* c */, @NOW], [{(x, r)}, 12 , @NOW];");
-  EXPECT_EQ(posit(8), "{(7, r)} | 5 | 2024-03-01 10:00:05");
-  EXPECT_EQ(posit(9), "{(7, r)} | 1.5 | 2024-03-01 10:00:05");
-  EXPECT_EQ(posit(10), "{(7, r)} | 12 | 2024-03-01 10:00:05");
-}
-
-TEST_F(ExecuteTest, ThreeNowTexts) {
-  ok("add role r;");
-  ok("add posit [{(+x, r)}, @NOW, @NOW], [{(x, r)}, $lit, $tm], [{(x, r)}, $tm, $tq], [{(x, r)}, $tq, @NOW];",
-     with_parameters({{"lit", literal_param("@NOW")}, {"tm", time_param("NOW")}, {"tq", time_param("@NOW")}}));
-  const std::string when(kNowText);
-  EXPECT_EQ(posit(8), "{(7, r)} | '" + when + "' | " + when);  // script value: quoted display
-  EXPECT_EQ(posit(9), "{(7, r)} | " + when + " | " + when);    // literal parameter "@NOW": display
-  EXPECT_EQ(posit(10), "{(7, r)} | NOW | " + when);            // time parameter "NOW": as written
-  EXPECT_EQ(posit(11), "none");  // the fourth clause is the proposition of 9
-  EXPECT_EQ(next_identity(), 12u);  // 11 was drawn for a proposition that already existed
 }
 
 TEST_F(ExecuteTest, AndAssertTargetMajorBySourceIdentities) {
@@ -183,30 +148,29 @@ TEST_F(ExecuteTest, AndAssertErrorOrder) {
   ok("add role r;");
   const ExecuteOptions with_c = with_parameters({{"c", literal_param("5")}});
   // Walk errors (an invalid time) beat an unbound source.
-  EXPECT_EQ(error("add posit [{(+x, r)}, 1, @NOW] and assert by nobody with 80% at '2021-13-01';"),
+  EXPECT_EQ(outcome("add posit [{(+x, r)}, 1, @NOW] and assert by nobody with 80% at '2021-13-01';"),
             "Execution error: invalid assertion time '2021-13-01'");
-  EXPECT_EQ(error("add posit [{(+x, r)}, 1, @NOW] and assert by nobody with 101% at @NOW;").substr(0, 16),
+  EXPECT_EQ(outcome("add posit [{(+x, r)}, 1, @NOW] and assert by nobody with 101% at @NOW;").substr(0, 16),
             "Execution error:");
   // An unbound source beats a certainty of the wrong family.
-  EXPECT_EQ(error("add posit [{(+x, r)}, 1, @NOW] and assert by nobody with $c at @NOW;", with_c),
+  EXPECT_EQ(outcome("add posit [{(+x, r)}, 1, @NOW] and assert by nobody with $c at @NOW;", with_c),
             "Invalid query recall: assertion source 'nobody' is not bound");
-  EXPECT_EQ(error("add posit [{(+x, r)}, 1, @NOW] and assert by +s with $c at @NOW;", with_c),
+  EXPECT_EQ(outcome("add posit [{(+x, r)}, 1, @NOW] and assert by +s with $c at @NOW;", with_c),
             "Execution error: and assert requires a percent certainty, found 5");
-  EXPECT_EQ(error("add posit [{(+x, r)}, 1, @NOW] and assert by +s with 5% at $c;", with_c),
+  EXPECT_EQ(outcome("add posit [{(+x, r)}, 1, @NOW] and assert by +s with 5% at $c;", with_c),
             "Invalid parameter: $c is a literal parameter, not a time parameter");
   EXPECT_EQ(posit(8), "none");  // nothing of those statements was committed
 }
 
 TEST_F(ExecuteTest, ParametersAreCheckedBeforeTheScriptParses) {
-  EXPECT_EQ(error("this does not parse", with_parameters({{"$x", literal_param("5")}})),
+  EXPECT_EQ(outcome("this does not parse", with_parameters({{"$x", literal_param("5")}})),
             "Invalid parameter: '$x' is not a valid parameter name");
-  EXPECT_EQ(error("add role r;", with_parameters({{"x", time_param("soon")}})),
-            "Invalid parameter: invalid time parameter 'soon'");
+  EXPECT_EQ(error_kind("add role r;", with_parameters({{"x", time_param("soon")}})), ErrorKind::InvalidParameter);
   EXPECT_EQ(role_id("r"), 0u);
 }
 
 TEST_F(ExecuteTest, ParseErrorsCarryTheExpectedList) {
-  auto r = run("\n\n  add role ;");
+  auto r = execute("\n\n  add role ;");
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().kind(), ErrorKind::Parse);
   EXPECT_EQ(r.error().line(), std::nullopt);
@@ -217,9 +181,9 @@ TEST_F(ExecuteTest, ParseErrorsCarryTheExpectedList) {
 }
 
 TEST_F(ExecuteTest, SearchesYieldResultSetsOnlyWithReturnedVariables) {
-  auto r = run("add role r; add posit [{(+t, r)}, 1, '2020'];\n"
-               "search [{(?t, r)}, ?v, *] return ?v, ?v limit 0 ;\n"
-               "search [{(?t, r)}, *, *];");
+  auto r = execute("add role r; add posit [{(+t, r)}, 1, '2020'];\n"
+                   "search [{(?t, r)}, ?v, *] return ?v, ?v limit 0 ;\n"
+                   "search [{(?t, r)}, *, *];");
   ASSERT_TRUE(r) << r.error().display();
   ASSERT_EQ(r->size(), 1u);  // the search without a return clause yields none, though it matched
   const ResultSet& set = (*r)[0];
@@ -231,7 +195,7 @@ TEST_F(ExecuteTest, SearchesYieldResultSetsOnlyWithReturnedVariables) {
 }
 
 TEST_F(ExecuteTest, StopChecks) {
-  EXPECT_EQ(error("", with_timeout(Duration{UINT64_MAX, 999'999'999})),
+  EXPECT_EQ(outcome("", with_timeout(Duration{UINT64_MAX, 999'999'999})),
             "Execution error: execution timeout is too large");
   EXPECT_EQ(error_kind("", with_timeout(Duration{0, 0})), ErrorKind::TimedOut);  // the check after the lock
   CancelFlag cancel = make_cancel_flag();
@@ -259,8 +223,8 @@ TEST_F(ExecuteTest, WaitingForTheLockHonoursCancelAndDeadline) {
 
 TEST_F(ExecuteTest, PoisonedEngineLock) {
   engine->database_lock().poison_for_testing();
-  EXPECT_EQ(error("add role r;"), "Lock poisoned: poisoned lock: another task failed inside");
-  EXPECT_EQ(error("add role r;"), "Lock poisoned: poisoned lock: another task failed inside");  // released
+  EXPECT_EQ(outcome("add role r;"), "Lock poisoned: poisoned lock: another task failed inside");
+  EXPECT_EQ(outcome("add role r;"), "Lock poisoned: poisoned lock: another task failed inside");  // released
 }
 
 TEST_F(ExecuteTest, ConcurrentScriptsSerialise) {
@@ -271,7 +235,7 @@ TEST_F(ExecuteTest, ConcurrentScriptsSerialise) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([this, t] {
       for (int i = 0; i < kScripts; ++i) {
-        auto r = run("add posit [{(+x, r)}, " + std::to_string(t * 100 + i) + ", @NOW];");
+        auto r = execute("add posit [{(+x, r)}, " + std::to_string(t * 100 + i) + ", @NOW];");
         ASSERT_TRUE(r) << r.error().display();
       }
     });
@@ -316,37 +280,93 @@ TEST_F(ExecuteTest, WideClauseSortsStablyAndSharesRoles) {
   EXPECT_EQ(next_identity(), 67u);
 }
 
-TEST(ExecuteStoreTest, CommittedStatementsSurviveReopen) {
-  const std::string dir =
-      std::filesystem::temp_directory_path() / ("bw-execute-test-" + std::to_string(getpid()));
-  std::filesystem::remove_all(dir);
-  ExecuteOptions options;
-  options.now = kNow;
-  {
-    auto engine = Engine::open(dir);
-    ASSERT_TRUE(engine) << engine.error().display();
-    auto r = execute_script(*engine, "add role r; add posit [{(+x, r)}, 1, @NOW] and assert by +s with 90% at @NOW;"
-                                     "add posit [{(x, zz)}, 2, @NOW];", options);
-    ASSERT_FALSE(r);
-    EXPECT_EQ(r.error().display(), "Unknown role: zz");
-  }
-  auto engine = Engine::open(dir);
-  ASSERT_TRUE(engine) << engine.error().display();
-  // r 6, x 7, s 8, the Posit 9 and the assertion 10 were committed; the next identity follows them.
-  auto r = execute_script(*engine, "add posit [{(+y, r)}, 3, '2020'];", options);
-  ASSERT_TRUE(r) << r.error().display();
-  {
-    auto registry = (*engine)->state().components.lock();
-    ASSERT_TRUE(registry);
-    construct::PositRef assertion = construct::posit_by_identity(**registry, 10);
-    ASSERT_NE(assertion, nullptr);
-    EXPECT_EQ(construct::format_appearance_set(*assertion->appearance_set), "{(9, posit),(8, ascertains)}");
-    construct::PositRef added = construct::posit_by_identity(**registry, 12);
-    ASSERT_NE(added, nullptr);
-    EXPECT_EQ(construct::format_appearance_set(*added->appearance_set), "{(11, r)}");
-  }
-  engine->reset();
-  std::filesystem::remove_all(dir);
+TEST_F(ExecuteTest, VariableNamedTwiceInOneSet) {
+  ok("add role r, s;");
+  // x = {8, 9}; both slots enumerate [8, 9, 8, 9] (the first slot sees the identity drawn after it):
+  // 16 combinations, 4 distinct propositions.
+  ok("add posit [{(+x, r), (+x, s)}, 1, '2001'];");
+  const char* expected[] = {"{(8, r),(8, s)} | 1 | 2001", "{(8, r),(9, s)} | 1 | 2001", "none", "none",
+                            "{(9, r),(8, s)} | 1 | 2001", "{(9, r),(9, s)} | 1 | 2001"};
+  for (Identity i = 0; i < 6; ++i) EXPECT_EQ(posit(10 + i), expected[i]) << i;
+  EXPECT_EQ(next_identity(), 26u);
+}
+
+TEST_F(ExecuteTest, ExistingPropositionsSkipTheirDraws) {
+  ok("add role r;");
+  ok("add posit +p [{(+x, r)}, 1, '2001'] and assert +q by +s with 50% at '2002';"
+     "add posit +p [{(x, r)}, 1, '2001'] and assert +q by s with 50% at '2002';"
+     "add posit [{(p, r)}, 2, '2001'], [{(q, r)}, 3, '2001'];");
+  // x 7, s 8, Posit 9, assertion 10; the second statement draws 11 and 12 for nothing.
+  EXPECT_EQ(posit(10), "{(9, posit),(8, ascertains)} | 50% | 2002");
+  EXPECT_EQ(posit(11), "none");
+  EXPECT_EQ(posit(12), "none");
+  // p and q still hold one identity each.
+  EXPECT_EQ(posit(13), "{(9, r)} | 2 | 2001");
+  EXPECT_EQ(posit(14), "{(10, r)} | 3 | 2001");
+}
+
+TEST_F(ExecuteTest, SameAssertionTwiceInOneStatement) {
+  ok("add role r;");
+  ok("add posit [{(+x, r)}, 1, '2001'] and assert by +s with 50% at '2002',"
+     " [{(x, r)}, 1, '2001'] and assert by s with 50% at '2002';");
+  EXPECT_EQ(posit(9), "{(7, r)} | 1 | 2001");
+  EXPECT_EQ(posit(10), "none");
+  EXPECT_EQ(posit(11), "{(9, posit),(8, ascertains)} | 50% | 2002");
+  EXPECT_EQ(posit(12), "none");
+  EXPECT_EQ(next_identity(), 13u);
+}
+
+// Parameter and constant texts are pinned where they are converted (parameters_test,
+// lower_literal_test); here, that add posit stores those texts and cuts numbers after their digits.
+TEST_F(ExecuteTest, ValueTextsAsStored) {
+  ok("add role r;");
+  ok("add posit [{(+x, r)}, $tq, $tq], [{(x, r)}, $b, @EOT], [{(x, r)}, '2001-13-01', @BOT],"
+     " [{(x, r)}, $n, '2001-02-03 04:05'], [{(x, r)}, @EOT , '2001-02'], [{(x, r)}, 5 /* c */ , @NOW],"
+     " [{(x, r)}, 1.5 , @NOW];",
+     with_parameters({{"tq", time_param("'2001-02-03'")}, {"b", literal_param("@BOT")}, {"n", literal_param("-5")}}));
+  EXPECT_EQ(posit(8), "{(7, r)} | '2001-02-03' | 2001-02-03");
+  EXPECT_EQ(posit(9), "{(7, r)} | @BOT | EOT");
+  EXPECT_EQ(posit(10), "{(7, r)} | '2001-13-01' | BOT");
+  EXPECT_EQ(posit(11), "{(7, r)} | -5 | 2001-02-03 04:05:00");
+  EXPECT_EQ(posit(12), "{(7, r)} | @EOT | 2001-02");
+  EXPECT_EQ(posit(13), "{(7, r)} | 5 | 2024-03-01 10:00:05");
+  EXPECT_EQ(posit(14), "{(7, r)} | 1.5 | 2024-03-01 10:00:05");
+}
+
+TEST_F(ExecuteTest, RolesByNormalFormAndBuiltInRoles) {
+  ok("add role `e\xcc\x81t\xc3\xa9`;");
+  ok("add posit [{(+x, \xc3\xa9t\xc3\xa9)}, 1, '2001'], [{(x, `e\xcc\x81te\xcc\x81`)}, 2, '2001'];");
+  EXPECT_EQ(posit(8), "{(7, \xc3\xa9t\xc3\xa9)} | 1 | 2001");
+  EXPECT_EQ(posit(9), "{(7, \xc3\xa9t\xc3\xa9)} | 2 | 2001");
+  // Built-in Roles may be named, an assertion may be written out as a Posit and be asserted itself.
+  ok("add posit +p [{(+y, thing), (+z, class)}, 1, '2001'] and assert +q by +s with 50% at '2002';"
+     "add posit [{(q, posit), (s, ascertains)}, -20%, '2003'];");
+  EXPECT_EQ(posit(13), "{(10, thing),(11, class)} | 1 | 2001");  // y 10, z 11, s 12, the assertion 14
+  EXPECT_EQ(posit(15), "{(14, posit),(12, ascertains)} | -20% | 2003");
+}
+
+// A recalled variable whose value is empty gives its clause no combination: nothing is queued, no
+// error is raised, and the clause's posit and assertion bindings still name (empty) variables.
+TEST_F(ExecuteTest, EmptyRecallStillBindsItsNames) {
+  ok("add role r;");
+  auto pairs = parse(Rule::velquin,
+                     "add posit +p [{(e, r)}, 1, '2001'] and assert +q by +s with 50% at '2002',"
+                     " [{(+y, r)}, 2, '2001'];");
+  ASSERT_TRUE(pairs);
+  ScriptVariables variables;
+  variables.entry("e");  // bound, but to no identity
+  const ExecContext ctx{std::nullopt, {}, kNow, std::nullopt, make_cancel_flag(), {}};
+  auto statement = *pairs->begin();
+  ASSERT_EQ(statement.rule(), Rule::add_posit);
+  auto done = execute_add_posit_command(*engine, statement, variables, kNow, ctx);
+  ASSERT_TRUE(done) << done.error().display();
+  // s 7 and y 8 are drawn while walking; the one Posit is 9; no assertion.
+  EXPECT_EQ(posit(9), "{(8, r)} | 2 | 2001");
+  EXPECT_EQ(next_identity(), 10u);
+  ASSERT_NE(variables.find("p"), nullptr);
+  EXPECT_TRUE(variables.find("p")->empty());
+  ASSERT_NE(variables.find("q"), nullptr);
+  EXPECT_TRUE(variables.find("q")->empty());
 }
 
 }  // namespace

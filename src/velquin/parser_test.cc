@@ -71,15 +71,11 @@ void check(const TreeCase (&cases)[N]) {
 
 TEST(Parser, ScriptFrame) {
   const TreeCase cases[] = {
-      {Rule::velquin, "", "EOI\"\""},
       {Rule::velquin, "/* note */", "EOI\"\""},
       {Rule::velquin, "add role a; /* x */ ADD ROLE b;",
        "add_role(role(bare_role\"a\")) add_role(role(bare_role\"b\")) EOI\"\""},
-      {Rule::velquin, "add role a;add role b;", "add_role(role(bare_role\"a\")) add_role(role(bare_role\"b\")) EOI\"\""},
       {Rule::velquin, "/* a /* b */ c */ add role a;", "ERR 13"},
-      {Rule::velquin, "add role a; /* open", "ERR 12"},
       {Rule::velquin, "// x\nadd role a;", "ERR 0"},
-      {Rule::velquin, "# x\nadd role a;", "ERR 0"},
       {Rule::velquin, "add role a;\xC2\xA0" "add role b;", "ERR 11"},
       {Rule::velquin, "add role a;\t\r\nadd role b;",
        "add_role(role(bare_role\"a\")) add_role(role(bare_role\"b\")) EOI\"\""},
@@ -94,30 +90,30 @@ TEST(Parser, ScriptFrame) {
 
 TEST(Parser, NumberSpans) {
   const TreeCase cases[] = {
-      {Rule::int_, "5 ,", "int\"5 \""},
       {Rule::int_, "55 ,", "int\"55\""},
       {Rule::int_, "- 1 2", "int\"- 1 2\""},
       {Rule::int_, "1/*x*/2", "int\"1/*x*/2\""},
       {Rule::int_, "5 /* c */ ,", "int\"5 /* c */ \""},
       {Rule::decimal, "1.5 ", "decimal\"1.5 \""},
-      {Rule::decimal, "1.25 ", "decimal\"1.25\""},
       {Rule::decimal, "1. 5", "decimal\"1. 5\""},
       {Rule::certainty, "+ 5 %", "certainty\"+ 5 %\""},
-      {Rule::certainty, "-100%", "certainty\"-100%\""},
       {Rule::certainty, "999% ", "certainty\"999%\""},
       {Rule::certainty, "1000%", "ERR 0"},
       {Rule::certainty, "1.5%", "ERR 0"},
       {Rule::constant, "@ NOW", "constant\"@ NOW\""},
       {Rule::constant, "@X ,", "constant\"@X \""},
-      {Rule::constant, "@NOW ,", "constant\"@NOW\""},
       {Rule::constant, "@Now", "constant\"@N\""},
       {Rule::time, "'2020-01-01T10:00'", "time\"'2020-01-01T10:00'\""},
       {Rule::time, "'2020-01-01 /* c */'", "time\"'2020-01-01 /* c */'\""},
-      {Rule::time, "'2020\t\n'", "time\"'2020\t\n'\""},
-      {Rule::time, "''", "ERR 0"},
       {Rule::time, "' '", "ERR 0"},
       {Rule::time, "'2020-01-01t10:00'", "ERR 0"},
       {Rule::time, "'2020Z'", "ERR 0"},
+      // The value slot tries the families in order: "1000%" is no certainty, so an int and a refusal.
+      {Rule::appearing_value_search, "-1.5", "appearing_value_search(decimal\"-1.5\")"},
+      {Rule::appearing_value_search, "75%", "appearing_value_search(certainty\"75%\")"},
+      {Rule::appearing_value_search, "{\"k\": 1}", "appearing_value_search(json\"{\"k\": 1}\")"},
+      {Rule::appearing_value, "1000%", "appearing_value(int\"1000\")"},
+      {Rule::appearing_value, "1.5%", "appearing_value(decimal\"1.5\")"},
   };
   check(cases);
 }
@@ -129,7 +125,6 @@ TEST(Parser, JsonAndStrings) {
       {Rule::json, "{\"a}", "ERR 0"},
       {Rule::json, "[1,2]", "ERR 0"},
       {Rule::json, "{\"}\\\"\" : [\"]\"]}", "json\"{\"}\\\"\" : [\"]\"]}\""},
-      {Rule::json, "{\"a\\\n\"}", "json\"{\"a\\\n\"}\""},
       {Rule::json, "{ /* } */ }", "json\"{ /* }\""},
       {Rule::string, "\"a\\\"b\" c", "string\"\"a\\\"b\"\""},
       {Rule::string, "\"a\\", "ERR 0"},
@@ -144,17 +139,11 @@ TEST(Parser, JsonAndStrings) {
 
 TEST(Parser, NamesAndRoles) {
   const TreeCase cases[] = {
-      {Rule::variable, "assert", "variable(identifier\"assert\")"},
       {Rule::variable, "asc", "variable(identifier\"asc\")"},
-      {Rule::variable, "order", "variable(identifier\"order\")"},
       {Rule::variable, "Add", "variable(identifier\"Add\")"},
-      {Rule::variable, "input", "variable(identifier\"input\")"},
       {Rule::variable, "add1", "variable(identifier\"add1\")"},
-      {Rule::variable, "add_x", "variable(identifier\"add_x\")"},
       {Rule::variable, "add", "ERR 0"},
       {Rule::variable, "desc", "ERR 0"},
-      {Rule::variable, "exists", "ERR 0"},
-      {Rule::variable, "of ", "ERR 0"},
       {Rule::variable, "by,", "ERR 0"},
       {Rule::variable, "caf\xC3\xA9s", "variable(identifier\"caf\xC3\xA9s\")"},
       {Rule::variable, "e\xCC\x81x", "variable(identifier\"e\")"},
@@ -162,16 +151,11 @@ TEST(Parser, NamesAndRoles) {
       {Rule::identifier, "ab c", "identifier\"ab c\""},
       {Rule::query_variable, "?x1 y", "query_variable\"?x1\""},
       {Rule::query_variable, "? x", "ERR 0"},
-      {Rule::parameter, "$when", "parameter\"$when\""},
-      {Rule::role, "posit", "role(bare_role\"posit\")"},
       {Rule::role, "\xCC\x81" "a", "role(bare_role\"\xCC\x81" "a\")"},
-      {Rule::role, "`two words`", "role(quoted_role\"`two words`\")"},
       {Rule::role, "``", "role(quoted_role\"``\")"},
       {Rule::role, "`open", "ERR 0"},
       {Rule::comparator, "===", "comparator\"===\""},
-      {Rule::comparator, "?=", "comparator\"?=\""},
       {Rule::comparator, "==", "comparator\"=\""},
-      {Rule::comparator, "<>", "comparator\"<\""},
       {Rule::comparator, "!=", "ERR 0"},
       {Rule::recall_union, "a | b|c", "recall_union(recall(variable(identifier\"a\")) recall(variable(identifier\"b\")) "
                                       "recall(variable(identifier\"c\")))"},
@@ -183,17 +167,12 @@ TEST(Parser, AddStatements) {
   const TreeCase cases[] = {
       {Rule::velquin, "add role `two words`, b;",
        "add_role(role(quoted_role\"`two words`\") role(bare_role\"b\")) EOI\"\""},
-      {Rule::velquin, "add rolex;", "add_role(role(bare_role\"x\")) EOI\"\""},
       {Rule::velquin, "add roles a;", "add_role(role(bare_role\"s\") role(bare_role\"a\")) EOI\"\""},
       {Rule::velquin, "add role a b, c,;",
        "add_role(role(bare_role\"a\") role(bare_role\"b\") role(bare_role\"c\")) EOI\"\""},
-      {Rule::velquin, "add  role a;", "ERR 0"},
       {Rule::velquin, "add\trole a;", "ERR 0"},
       {Rule::velquin, "add role a,,b;", "ERR 11"},
       {Rule::velquin, "add role;", "ERR 8"},
-      {Rule::velquin, "add posit [{(+p, r)}, 1, '2001'];",
-       "add_posit(posit(appearance_set(appearance(insert(variable(identifier\"p\")) role(bare_role\"r\"))) "
-       "appearing_value(int\"1\") appearance_time(time\"'2001'\"))) EOI\"\""},
       {Rule::velquin,
        "add posit +q [{(+p, r), (x, s),}, {}, @NOW] and assert by +src with 80% at '2001-01-01', [{(p, r)}, 2.5, $t];",
        "add_posit(posit(insert(variable(identifier\"q\")) appearance_set(appearance(insert(variable(identifier\"p\")) "
@@ -207,36 +186,28 @@ TEST(Parser, AddStatements) {
        "and_assert_clause(assertion_binding(insert(variable(identifier\"a\"))) "
        "assertion_source(recall(variable(identifier\"s\"))) assertion_certainty(parameter\"$c\") "
        "assertion_time(constant\"@BOT\"))"},
-      {Rule::and_assert_clause, "and  assert by s with 5% at @BOT", "ERR 0"},
       {Rule::velquin, "add posit [{}, 1, '2001'];", "ERR 12"},
       {Rule::velquin, "add posit [{(+p, r)}, 1, 2];", "ERR 25"},
-      {Rule::velquin, "add posit [{(+p, r)}, 1.5%, '2001'];", "ERR 22"},
       {Rule::velquin, "add posit[{(+p,r)},1,'2001'];",
        "add_posit(posit(appearance_set(appearance(insert(variable(identifier\"p\")) role(bare_role\"r\"))) "
        "appearing_value(int\"1\") appearance_time(time\"'2001'\"))) EOI\"\""},
   };
   check(cases);
   EXPECT_EQ(first_text("add posit [{(+ p, r)}, 5 , '2001'];", Rule::insert), "+ p");
-  EXPECT_EQ(first_text("add posit [{(+p, r)}, 1, '2001'] ;", Rule::add_posit),
-            "add posit [{(+p, r)}, 1, '2001'] ;");
+  EXPECT_EQ(first_text("add posit [{(+p, r)}, 1, '2001'] ;", Rule::add_posit), "add posit [{(+p, r)}, 1, '2001'] ;");
 }
 
 TEST(Parser, SearchClauses) {
   const TreeCase cases[] = {
-      {Rule::search, "search [*, *, *];",
-       "search(search_clause(posit_search(" STARS ")))"},
-      {Rule::velquin, "search;", "ERR 6"},
+      {Rule::search, "search [*, *, *];", "search(search_clause(posit_search(" STARS ")))"},
       {Rule::velquin, "search [*, *, *] not exists {};", "ERR 29"},
       {Rule::velquin, "search [*, *, *],, [*, *, *];", "ERR 17"},
       {Rule::velquin, "search [*, *, *] where ?v > 1 AND ?v < 9;", "ERR 30"},
       {Rule::velquin, "search [*, *, *] limit 5 return ?v;", "ERR 25"},
       {Rule::velquin, "search [*, *, *] not exists {[*, *, *]} union [*, *, *];", "ERR 40"},
       {Rule::velquin, "search [*, *, *] return distinct;", "ERR 32"},
-      {Rule::velquin, "search [*, *, *] order  by ?a;", "ERR 17"},
       {Rule::velquin, "search [*, *, *] order by ?a ?b;", "ERR 29"},
       {Rule::velquin, "search [*, *, *] order by ?a,;", "ERR 29"},
-      {Rule::velquin, "search [*, *, *] where ?x == 1;", "ERR 27"},
-      {Rule::velquin, "search [*, *, *] limitless;", "ERR 22"},
       {Rule::where_clause, "where ?x === 1 and ?y ?= ?z and ?w >= 50%",
        "where_clause(condition(variable_reference(query_variable\"?x\") comparator\"===\" rhs_value(int\"1 \")) "
        "condition(variable_reference(query_variable\"?y\") comparator\"?=\" "
@@ -250,7 +221,6 @@ TEST(Parser, SearchClauses) {
        "order_item(variable_reference(query_variable\"?b\") direction\"desc\"))"},
       {Rule::limit_clause, "limit -3", "limit_clause(int\"-3\")"},
       {Rule::limit_clause, "LIMIT + 7", "limit_clause(int\"+ 7\")"},
-      {Rule::limit_clause, "limit5", "limit_clause(int\"5\")"},
   };
   check(cases);
   EXPECT_NE(tree(Rule::velquin,
@@ -264,10 +234,6 @@ TEST(Parser, SearchClauses) {
 
 TEST(Parser, PositPatterns) {
   const TreeCase cases[] = {
-      {Rule::posit_search, "[{}, *, *]",
-       "posit_search(appearance_set_search\"{}\" appearing_value_search(wildcard\"*\") "
-       "appearance_time_search(wildcard\"*\"))"},
-      {Rule::appearance_set_search, "{...}", "appearance_set_search(appearance_list(ellipsis\"...\"))"},
       {Rule::appearance_set_search, "{(?x, name), ...}",
        "appearance_set_search(appearance_list(appearance_search(query_variable\"?x\" role(bare_role\"name\")) "
        "ellipsis\"...\"))"},
@@ -280,10 +246,16 @@ TEST(Parser, PositPatterns) {
       {Rule::appearance_set_search, "{(?a |, name)}", "ERR"},
       {Rule::appearance_set_search, "{(?a, ?r | ?s)}", "ERR"},
       {Rule::appearance_set_search, "{(x, name)}", "ERR"},
-      {Rule::appearance_set_search, "{(+x, name)}", "ERR"},
       {Rule::appearance_set_search, "?s = *", "appearance_set_search(appearance_set_binding(query_variable\"?s\") "
                                               "wildcard\"*\")"},
       {Rule::posit_search, "[?s, *, *]", "ERR"},
+      {Rule::appearance_set_search, "{(*, *)}",
+       "appearance_set_search(appearance_list(appearance_search(wildcard\"*\" wildcard\"*\")))"},
+      {Rule::appearance_set_search, "?s={(?x, ?r)}",
+       "appearance_set_search(appearance_set_binding(query_variable\"?s\") "
+       "appearance_list(appearance_search(query_variable\"?x\" query_variable\"?r\")))"},
+      {Rule::as_of_clause, "as of '2020-01-01'", "as_of_clause(time\"'2020-01-01'\")"},
+      {Rule::as_of_clause, "as of $t", "as_of_clause(parameter\"$t\")"},
       {Rule::posit_search, "latest ?p = [*, ?v, ?t]",
        "posit_search(latest_marker\"latest\" posit_binding(query_variable\"?p\") appearance_set_search(wildcard\"*\") "
        "appearing_value_search(query_variable\"?v\") appearance_time_search(query_variable\"?t\"))"},
@@ -291,17 +263,11 @@ TEST(Parser, PositPatterns) {
       {Rule::posit_search, "?p [*, *, *]", "ERR"},
       {Rule::posit_search, "[*, 'word', *]", "ERR"},
       {Rule::posit_search, "[*, *, 42]", "ERR"},
-      {Rule::posit_search, "[*, *, *] as of ?t",
-       "posit_search(" STARS " as_of_clause(query_variable\"?t\"))"},
+      {Rule::posit_search, "[*, *, *] as of ?t", "posit_search(" STARS " as_of_clause(query_variable\"?t\"))"},
       {Rule::posit_search, "[*, *, *] AS OF @NOW", "posit_search(" STARS ")"},
       {Rule::posit_search, "[*, *, *] IN EFFECT @NOW, ?t",
        "posit_search(" STARS " in_effect_clause(effect_cut_operand(constant\"@NOW\") "
        "effect_cut_operand(query_variable\"?t\")))"},
-      {Rule::posit_search, "[*, *, *] via ?a = [{(*, posit), (?s, ascertains)}, ?c, ?w]",
-       "posit_search(" STARS " via_clause(via_posit(posit_binding(query_variable\"?a\") "
-       "appearance_set_search(appearance_list(appearance_search(wildcard\"*\" role(bare_role\"posit\")) "
-       "appearance_search(query_variable\"?s\" role(bare_role\"ascertains\")))) "
-       "appearing_value_search(query_variable\"?c\") appearance_time_search(query_variable\"?w\"))))"},
   };
   check(cases);
   EXPECT_EQ(tree(Rule::velquin, "search [*, *, *] via latest [*, *, *];"), "ERR 21");
@@ -310,57 +276,27 @@ TEST(Parser, PositPatterns) {
   EXPECT_EQ(tree(Rule::velquin, "searchlatest[*, *, *]where?x=1and?y=2 return?x limit5;").substr(0, 6), "search");
 }
 
-TEST(Parser, ValueSlotOrder) {
-  const TreeCase cases[] = {
-      {Rule::appearing_value_search, "42", "appearing_value_search(int\"42\")"},
-      {Rule::appearing_value_search, "-1.5", "appearing_value_search(decimal\"-1.5\")"},
-      {Rule::appearing_value_search, "75%", "appearing_value_search(certainty\"75%\")"},
-      {Rule::appearing_value_search, "'2020-01-01'", "appearing_value_search(time\"'2020-01-01'\")"},
-      {Rule::appearing_value_search, "\"s\"", "appearing_value_search(string\"\"s\"\")"},
-      {Rule::appearing_value_search, "{\"k\": 1}", "appearing_value_search(json\"{\"k\": 1}\")"},
-      {Rule::appearing_value_search, "@NOW", "appearing_value_search(constant\"@NOW\")"},
-      {Rule::appearing_value_search, "$v", "appearing_value_search(parameter\"$v\")"},
-      {Rule::appearing_value, "1000%", "appearing_value(int\"1000\")"},
-      {Rule::appearing_value, "1.5%", "appearing_value(decimal\"1.5\")"},
-  };
-  check(cases);
-}
-
 TEST(Parser, KeywordCaseAndSpacing) {
   const TreeCase cases[] = {
-      {Rule::velquin, "Add Role a; ADD POSIT [{(+p, r)}, 1, @NOW] AND ASSERT BY s WITH 5% AT @NOW;",
-       "add_role(role(bare_role\"a\")) add_posit(posit(appearance_set(appearance(insert(variable(identifier\"p\")) "
-       "role(bare_role\"r\"))) appearing_value(int\"1\") appearance_time(constant\"@NOW\")) "
-       "and_assert_clause(assertion_source(recall(variable(identifier\"s\"))) assertion_certainty(certainty\"5%\") "
-       "assertion_time(constant\"@NOW\"))) EOI\"\""},
-      {Rule::velquin, "add/**/role a;", "ERR 0"},
       {Rule::velquin, "add role\ta;", "add_role(role(bare_role\"a\")) EOI\"\""},
       {Rule::velquin, "search [*, *, *] not\texists {[*, *, *]};", "ERR 17"},
-      {Rule::velquin, "search [*, *, *] or add  posit [{(+p, r)}, 1, @NOW];", "ERR 17"},
-      {Rule::velquin, "search [*, *, *] where ?a = 1 and ?b = 2;",
-       "search(search_clause(posit_search(" STARS ")) where_clause(condition(variable_reference(query_variable\"?a\") "
-       "comparator\"=\" rhs_value(int\"1 \")) condition(variable_reference(query_variable\"?b\") comparator\"=\" "
-       "rhs_value(int\"2\")))) EOI\"\""},
-      {Rule::velquin, "search [*, *, *] where ?a = 1 And ?b = 2;", "ERR"},
-      {Rule::posit_search, "[*, *, *] As of @NOW", "posit_search(" STARS ")"},
       {Rule::posit_search, "LATEST[*, *, *] VIA [*, *, *]",
        "posit_search(latest_marker\"LATEST\" " STARS " via_clause(via_posit(" STARS ")))"},
       {Rule::direction, "DeSc", "direction\"DeSc\""},
   };
   check(cases);
+  EXPECT_EQ(tree(Rule::velquin, "Add Role a; ADD POSIT [{(+p, r)}, 1, @NOW] AND ASSERT BY s WITH 5% AT @NOW;"),
+            tree(Rule::velquin, "add role a; add posit [{(+p, r)}, 1, @NOW] and assert by s with 5% at @NOW;"));
 }
 
 TEST(Parser, CommentsInOddPlaces) {
   EXPECT_EQ(first_text("add posit [{(+/*c*/p, r)}, 1, @NOW];", Rule::insert), "+/*c*/p");
-  EXPECT_EQ(first_text("add posit [{(+p, r)}, 7/*c*/, @NOW];", Rule::int_), "7/*c*/");
-  EXPECT_EQ(first_text("add posit [{(+p, r)}, 1, '2001 /*c*/'];", Rule::time), "'2001 /*c*/'");
   EXPECT_EQ(first_text("add posit [{(+p, r)}, \"/*s*/\", @NOW];", Rule::string), "\"/*s*/\"");
   EXPECT_EQ(first_text("add posit [{(+p, `/*q*/`)}, 1, @NOW];", Rule::quoted_role), "`/*q*/`");
   EXPECT_EQ(first_text("add posit [{(+p, r)}, {\"a\": \"/*\"}, @NOW];", Rule::json), "{\"a\": \"/*\"}");
   EXPECT_EQ(first_text("search/*c*/?p/*c*/=/*c*/[*,*,*]/*c*/;", Rule::posit_search), "?p/*c*/=/*c*/[*,*,*]/*c*/");
   EXPECT_EQ(first_text("/*a*/ add role a; /*b*/", Rule::add_role), "add role a;");
   EXPECT_EQ(first_text("search [{(?a | ?b /*u*/, r) }, *, *];", Rule::query_union), "?a | ?b /*u*/");
-  EXPECT_EQ(first_text("search [{(?a | ?b | ?c , r) }, *, *];", Rule::query_union), "?a | ?b | ?c");
   EXPECT_EQ(first_text("search [{(?a, r) }, *, *];", Rule::appearance_list), "(?a, r) ");
   EXPECT_EQ(first_text("search [*, *, *] return ?a /*r*/;", Rule::return_clause), "return ?a /*r*/");
   EXPECT_EQ(first_text("search [*, *, *] order by ?a desc ;", Rule::order_by_clause), "order by ?a desc ");
@@ -384,21 +320,6 @@ TEST(Parser, ListsAndShapes) {
     for (Pair item : clause.children()) rules += std::string(rule_name(item.rule())) + " ";
   }
   EXPECT_EQ(rules, "posit and_assert_clause posit ");
-
-  const TreeCase cases[] = {
-      {Rule::appearance_set_search, "{(?x, `full name`)}",
-       "appearance_set_search(appearance_list(appearance_search(query_variable\"?x\" "
-       "role(quoted_role\"`full name`\"))))"},
-      {Rule::appearance_set_search, "{(*, *)}",
-       "appearance_set_search(appearance_list(appearance_search(wildcard\"*\" wildcard\"*\")))"},
-      {Rule::appearance_set_search, "?s={(?x, ?r)}",
-       "appearance_set_search(appearance_set_binding(query_variable\"?s\") "
-       "appearance_list(appearance_search(query_variable\"?x\" query_variable\"?r\")))"},
-      {Rule::as_of_clause, "as of '2020-01-01'", "as_of_clause(time\"'2020-01-01'\")"},
-      {Rule::as_of_clause, "as of $t", "as_of_clause(parameter\"$t\")"},
-      {Rule::as_of_clause, "as  of $t", "ERR"},
-  };
-  check(cases);
 }
 
 TEST(Parser, PairAccess) {

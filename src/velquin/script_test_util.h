@@ -15,15 +15,6 @@
 
 namespace brackwater::velquin::testing {
 
-inline std::string describe_posit(construct::Engine& engine, construct::Identity id) {
-  auto registry = engine.state().components.lock();
-  if (!registry) return "poisoned";
-  construct::PositRef p = construct::posit_by_identity(**registry, id);
-  if (p == nullptr) return "none";
-  return construct::format_appearance_set(*p->appearance_set) + " | " + p->value.text + " | " +
-         p->appearance_time.display();
-}
-
 inline const literal::TimeValue kScriptNow = literal::TimeValue::of_date_time(2024, 3, 1, 10 * 3600 + 5, 0);
 
 class MemoryScriptTest : public ::testing::Test {
@@ -46,7 +37,14 @@ class MemoryScriptTest : public ::testing::Test {
     return r ? std::string("ok") : r.error().display();
   }
 
-  std::string posit(construct::Identity id) { return describe_posit(*engine, id); }
+  std::string posit(construct::Identity id) {
+    auto registry = engine->state().components.lock();
+    if (!registry) return "poisoned";
+    construct::PositRef p = construct::posit_by_identity(**registry, id);
+    if (p == nullptr) return "none";
+    return construct::format_appearance_set(*p->appearance_set) + " | " + p->value.text + " | " +
+           p->appearance_time.display();
+  }
 
   // Draws (and so uses up) the next identity: shows how many a script drew.
   construct::Identity next_identity() { return *engine->draw_identity(); }

@@ -52,11 +52,9 @@ TEST_F(SearchTest, DistinctOrderAndLimit) {
       // Sorted in full before the limit keeps the first rows; 30 and 30.0 tie, the name decides.
       {"search [{(?t, name)}, ?n, *] [{(?t, age)}, ?g, *] return ?g, ?t order by ?g DESC, ?t desc limit 2;",
        "g,t: 30.0,10; 30,8 +"},
-      {"search [{(?t, age)}, ?g, *] return ?g order by ?g limit 3;", "g: 25; 30; 30.0"},
+      {"search [{(?t, age)}, 99, *] return ?t limit 0;", "t:"},  // a limit of 0 with no row offered
       // Rows that differ only in ?t collapse; the first found stays.
       {"search [{(?t, age)}, ?g, ?w] return distinct ?w order by ?w desc;", "w: 2021; 2020"},
-      {"search [{(?t, name)}, ?n, *] return ?n order by ?n;",
-       "Unsupported comparison: ORDER BY is unsupported for String literals"},
       // The sink refuses the first row, yet every row is checked for its returned variables.
       {"search [{(?t, name)}, ?n, *] union [{(?t, age)}, ?g, *] return ?t limit 0;", "t: +"},
       {"search [{(?t, name)}, ?n, *] union [{(?t, age)}, ?g, *] return ?n limit 0;", "Unknown variable: n"},
@@ -71,8 +69,6 @@ TEST_F(SearchTest, FilterScopesAndCheckOrder) {
       // Predicate-major: the union rows lack ?g for the first condition before any row meets the second.
       {"search [{(?t, age)}, ?g, *] union [{(?t, name)}, ?n, *] where ?g = 30 and ?n = \"Ann\" return ?t;",
        "Unknown variable: g"},
-      {"search [{(?t, age)}, ?g, *] where ?g = '2020' return ?g;",
-       "Unsupported comparison: LiteralValue = Time is unsupported"},
       // A Thing in one group's rows and a Posit in another's: refused when the bindings are taken,
       // even without a return clause.
       {"search [{(?x, name)}, *, *] union ?x = [{(*, age)}, *, *];",
