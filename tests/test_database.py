@@ -109,14 +109,10 @@ def test_open_refuses_anything_but_str(path):
 
 
 def test_open_argument_errors():
-    with pytest.raises(TypeError):
-        _Database.open()
-    with pytest.raises(TypeError):
-        _Database.open("a", "b")
-    with pytest.raises(TypeError):
-        _Database.open(where="a")
-    with pytest.raises(TypeError):
-        _Database.memory(1)
+    for call in (lambda: _Database.open(), lambda: _Database.open("a", "b"), lambda: _Database.open(where="a"),
+                 lambda: _Database.memory(1)):
+        with pytest.raises(TypeError):
+            call()
 
 
 def test_open_a_path_with_a_nul_byte(tmp_path):

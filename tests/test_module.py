@@ -63,12 +63,6 @@ def test_exception_classes():
             assert cls.__bases__ == (base,)
 
 
-def test_exception_carries_one_argument():
-    exc = native.ParseError("boom")
-    assert exc.args == ("boom",)
-    assert str(exc) == "boom"
-
-
 def test_package_reexports():
     for name in EXCEPTIONS + CONSTANTS:
         assert getattr(brackwater, name) is getattr(native, name)
