@@ -41,35 +41,47 @@ def test_threads_running_scripts_at_once_are_serialised(store_dir):
     native._Database.open(store_dir).close()
 
 
-def test_close_from_another_thread_is_refused_while_a_script_runs(db, long_script):
-    # Refusals can only come while the call runs without the GIL and holds its borrow.
+class BlockingSeconds:
+    """A timeout whose float conversion waits: the call holds its borrow from before its arguments convert."""
+
+    def __init__(self):
+        self.entered = threading.Event()
+        self.release = threading.Event()
+
+    def __float__(self):
+        self.entered.set()
+        self.release.wait(10)
+        return 60.0
+
+
+def test_close_from_another_thread_is_refused_while_a_call_runs(db, long_script):
     db.execute_json("add role name;")
-    started = threading.Event()
+    seconds = BlockingSeconds()
     outcome = {}
 
     def call():
-        started.set()
         try:
-            outcome["result"] = db.execute_json(long_script)
-        except BaseException as exc:  # noqa: BLE001
+            outcome["result"] = db.execute_json(long_script, timeout=seconds)
+        except BaseException as exc:  # noqa: BLE001 - recorded for the assertion below
             outcome["error"] = exc
 
     worker = threading.Thread(target=call)
     worker.start()
-    assert started.wait(10)
-    time.sleep(0.02)
+    assert seconds.entered.wait(10)
     refused = 0
-    while worker.is_alive():
+    while worker.is_alive():  # refusals while the script runs need the GIL released and the borrow held
         try:
             db.close()
         except RuntimeError as exc:
             assert str(exc) == "Already borrowed"
+            assert db.closed is False and repr(db) == "<brackwater.Database open>"  # shared reads still work
             refused += 1
+            seconds.release.set()
             time.sleep(0.005)
             continue
         break
     worker.join(60)
-    assert refused > 0
+    assert refused > 1
     assert "error" not in outcome, outcome.get("error")
     db.close()
     assert db.closed

@@ -25,13 +25,10 @@ EXCEPTIONS = [
 CONSTANTS = ["PYTHON_INTERFACE_VERSION", "VELQUIN_VERSION", "TERRAIN_VERSION", "ENGINE_PACKAGE_VERSION"]
 
 
-def test_all_lists_the_names_in_initialisation_order():
+def test_module_metadata_and_all_in_initialisation_order():
     assert native.__all__ == ["_Database"] + EXCEPTIONS + CONSTANTS
     for name in native.__all__:
         assert hasattr(native, name)
-
-
-def test_module_metadata():
     assert native.__name__ == "brackwater._native"
     assert native.__doc__ in ("", None)
     assert native.__file__.endswith(".abi3.so")

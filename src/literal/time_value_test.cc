@@ -100,7 +100,6 @@ TEST(TimeValue, RelationsAndIdentityRules) {
       {YM(2020, 1), D(2020, 1, 1), {false, false, false, false, true}},
       // years far outside the date range still relate through their bounds
       {Y(INT32_MAX), D(2020, 1, 1), {true, false, true, false, false}},
-      {Y(INT32_MIN), D(2020, 1, 1), {false, true, false, true, false}},
       // the last date ends at plus infinity, so it overlaps every later year
       {Y(INT32_MAX), D(kMaxDateYear, 12, 31), {false, false, false, false, true}},
   };
@@ -183,7 +182,6 @@ TEST(TimeParse, DateTimeFormats) {
   EXPECT_EQ(*parse_datetime_formats("2020-1-2   3:04"), DT(2020, 1, 2, 3, 4, 0));
   EXPECT_EQ(*parse_datetime_formats("2016-12-31 23:59:60"), DT(2016, 12, 31, 23, 59, 59, 1'000'000'000));
   EXPECT_EQ(*parse_datetime_formats("2016-06-30 10:30:60.25"), DT(2016, 6, 30, 10, 30, 59, 1'250'000'000));
-  EXPECT_EQ(*parse_datetime_formats("-0044-03-15 12:00"), DT(-44, 3, 15, 12, 0, 0));
   for (std::string_view bad : {"2020-01-01 24:00", "2020-01-01 10:60", "2020-01-01 10:00:61", "2021-02-29 10:00",
                                "2020-01-01 10:00:00.", "2020-01-01 10:00:00.x", "2020-01-01 10", "2020-01-01 10:00 "}) {
     EXPECT_FALSE(parse_datetime_formats(bad).has_value()) << bad;
