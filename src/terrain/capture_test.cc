@@ -26,8 +26,8 @@ class CaptureTest : public ::testing::Test {
   std::shared_ptr<construct::Engine> engine;
 };
 
-TEST_F(CaptureTest, CopiesCountsAndEntriesAndRefusesTooManyPositsBeforeCopying) {
-  // The counts of an empty database: test_terrain.py (the whole report).
+// The counts copied with the entries: test_terrain.py (the whole report of two databases).
+TEST_F(CaptureTest, CopiesEntriesInPositOrderAndRefusesTooManyPositsBeforeCopying) {
   auto budget = TerrainLimits{}.validate();
   run("add role r; add posit [{(+a, r)}, \"x\", '2020'], [{(+b, r)}, \"y\", '2021'];");
   auto two = capture_snapshot(*engine, *budget);
