@@ -22,20 +22,14 @@ def notes(exc_info):
     return getattr(exc_info.value, "__notes__", [])
 
 
-def add_posit_script(count, start=0):
-    """One `add posit` statement of `count` posits over the Role "name", each with its own Thing."""
-    items = ", ".join(f"[{{(+t{i}, name)}}, {i}, '2020']" for i in range(start, start + count))
-    return f"add posit {items};"
-
-
 @pytest.fixture(scope="session")
 def long_script():
-    """An `add posit` script that keeps the engine busy for at least a quarter of a second."""
+    """One `add posit` statement over the Role "name" that keeps the engine busy for a quarter of a second."""
     import time
 
     count = 2_000
     while True:
-        script = add_posit_script(count)
+        script = "add posit " + ", ".join(f"[{{(+t{i}, name)}}, {i}, '2020']" for i in range(count)) + ";"
         probe = native._Database.memory()
         probe.execute_json("add role name;")
         started = time.perf_counter()

@@ -35,12 +35,6 @@ def check_refusal(db, script, parameters, error):
         assert str(exc.value).startswith(" --> ")  # the parser's message alone, without "Parse error: "
 
 
-@pytest.mark.parametrize("script, parameters, error", BAD_CALLS)
-def test_refusals(db, script, parameters, error):
-    db.execute_json("add role name;" + GOOD % 0)
-    check_refusal(db, script, parameters, error)
-
-
 def test_refusals_lose_nothing_committed(store_dir):
     db = native._Database.open(store_dir)
     db.execute_json("add role name;")

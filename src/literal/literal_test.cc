@@ -17,11 +17,6 @@ std::string outcome(std::string text, LiteralKind kind) {
   return "ok";
 }
 
-TEST(Literal, FamilyNames) {
-  const char* names[] = {"String", "Integer", "Decimal", "Certainty", "Json", "Time"};
-  for (uint8_t k = 1; k <= 6; ++k) EXPECT_EQ(family_name(static_cast<LiteralKind>(k)), names[k - 1]);
-}
-
 TEST(Literal, Integers) {
   for (std::string ok : {"007", "+5", "-0", "0", "1234567890123456789012345678901234567890"})
     EXPECT_EQ(outcome(ok, LiteralKind::Integer), "ok") << ok;
@@ -38,20 +33,14 @@ TEST(Literal, Decimals) {
 TEST(Literal, Certainties) {
   const std::pair<std::string_view, int> values[] = {{"100%", 100}, {"-100%", -100}, {"+0%", 0}, {"007%", 7}, {"-0%", 0}};
   for (const auto& [text, value] : values) EXPECT_EQ(*parse_certainty(text), value) << text;
+  // The number is read by parse_int<int16_t> (its reasons: int_parse_test), so 40000% fails as a number.
   const std::pair<std::string, std::string> failures[] = {
       {"101%", "certainty is outside -100%..=100%: '101%'"},
       {"-101%", "certainty is outside -100%..=100%: '-101%'"},
-      {"32767%", "certainty is outside -100%..=100%: '32767%'"},
       {"40000%", "invalid certainty '40000%': number too large to fit in target type"},
-      {"-40000%", "invalid certainty '-40000%': number too small to fit in target type"},
-      {"1.5%", "invalid certainty '1.5%': invalid digit found in string"},
-      {"- 5%", "invalid certainty '- 5%': invalid digit found in string"},
-      {"+%", "invalid certainty '+%': invalid digit found in string"},
-      {"5 %", "invalid certainty '5 %': invalid digit found in string"},
-      {"%", "invalid certainty '%': cannot parse integer from empty string"},
+      {"50%%", "invalid certainty '50%%': invalid digit found in string"},
       {"100", "certainty literal lacks percent sign: '100'"},
       {"", "certainty literal lacks percent sign: ''"},
-      {"50%%", "invalid certainty '50%%': invalid digit found in string"},
   };
   for (const auto& [text, message] : failures) {
     EXPECT_EQ(parse_certainty(text).error(), message);
@@ -97,22 +86,14 @@ TEST(Literal, StringDecoding) {
 TEST(Literal, JsonAndTime) {
   EXPECT_EQ(outcome(R"({"a": [1, 2.5e3, null]})", LiteralKind::Json), "ok");
   EXPECT_EQ(outcome(R"({"a":1} x)", LiteralKind::Json), "trailing JSON data at byte 8");
-  EXPECT_EQ(outcome("'whatever'", LiteralKind::Time), "ok");
   EXPECT_EQ(outcome(" ", LiteralKind::Time), "ok");
   EXPECT_EQ(outcome("", LiteralKind::Time), "time literal token cannot be empty");
 }
 
 TEST(Decimal, ValuesCompareExactly) {
+  // Small values: DigitsSpanningThePoint and literal_random_test; here the far exponents and long digits.
   auto num = [](std::string_view text) { return *parse_big_number(text); };
-  EXPECT_EQ(num("1.50"), num("1.5"));
-  EXPECT_EQ(num("-0"), num("0"));
-  EXPECT_EQ(num("-0.000"), num("+0"));
-  EXPECT_EQ(num("1e2"), num("100"));
-  EXPECT_EQ(num("10e-1"), num("1"));
   EXPECT_EQ(num("0.001e3"), num("1"));
-  EXPECT_LT(num("9.99"), num("10"));
-  EXPECT_LT(num("-10"), num("-9.99"));
-  EXPECT_LT(num("-1"), num("0"));
   EXPECT_LT(num("1"), num("1e999999999"));
   EXPECT_GT(num("1"), num("1e-999999999"));
   EXPECT_LT(num("-1e999999999"), num("-1"));
@@ -129,7 +110,7 @@ TEST(Decimal, DigitsSpanningThePoint) {
       {".5", "0.50", 0},           {"5.", "5", 0},              {"12.34", "1234e-2", 0},
       {"12.345", "12.34", 1},      {"12.34", "12.3401", -1},    {"0.000", "-0e7", 0},
       {"120.0001", "120.00010", 0}, {"1200", "12e2", 0},        {"-12.5", "-12.50001", 1},
-      {"99.99", "100", -1},        {"0.1", "0.09999999999999999999999", 1},
+      {"99.99", "100", -1},        {"0.1", "0.09999999999999999999999", 1}, {"-1", "0", -1},
   };
   for (const auto& [a, b, expected] : cases) {
     auto x = *view_decimal(a), y = *view_decimal(b);
@@ -150,7 +131,6 @@ TEST(Decimal, Failures) {
             "invalid number '1.5e-9223372036854775807': number exponent is out of range");
   EXPECT_EQ(parse_big_number("1_000").error(), "invalid number '1_000': invalid digit found in string");
   EXPECT_EQ(parse_big_number("").error(), "invalid number '': cannot parse a number from empty string");
-  EXPECT_FALSE(parse_big_number(" 1").has_value());
   EXPECT_FALSE(parse_big_number("1e").has_value());
 }
 

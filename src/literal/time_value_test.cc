@@ -47,12 +47,9 @@ TEST(TimeBound, InfiniteBoundsOfOneTagAreEqualWhateverTheirFields) {
 TEST(TimeValue, Spans) {
   EXPECT_EQ(Y(2020).bounds(), std::make_pair(B(2020, 1, 1), B(2021, 1, 1)));
   EXPECT_EQ(Y(INT32_MAX).bounds().second, Inf(2));
-  EXPECT_EQ(Y(INT32_MIN).bounds().first, B(INT32_MIN, 1, 1));
   EXPECT_EQ(YM(2020, 5).bounds(), std::make_pair(B(2020, 5, 1), B(2020, 6, 1)));
   EXPECT_EQ(YM(2020, 12).bounds().second, B(2021, 1, 1));
   EXPECT_EQ(YM(INT32_MAX, 12).bounds().second, Inf(2));
-  EXPECT_EQ(YM(INT32_MAX, 11).bounds().second, B(INT32_MAX, 12, 1));
-  EXPECT_EQ(D(2020, 2, 28).bounds().second, B(2020, 2, 29));
   EXPECT_EQ(D(2021, 2, 28).bounds().second, B(2021, 3, 1));
   EXPECT_EQ(D(2020, 12, 31).bounds().second, B(2021, 1, 1));
   EXPECT_EQ(D(kMaxDateYear, 12, 31).bounds().second, Inf(2));
@@ -63,7 +60,6 @@ TEST(TimeValue, Spans) {
   // Inside a leap second the end stays in it; its last nanosecond carries into the next second.
   EXPECT_EQ(DT(2016, 12, 31, 23, 59, 59, 1'500'000'000).bounds().second, B(2016, 12, 31, 23, 59, 59, 1'500'000'001));
   EXPECT_EQ(DT(2016, 12, 31, 23, 59, 59, 1'999'999'999).bounds().second, B(2017, 1, 1));
-  EXPECT_EQ(DT(2016, 6, 30, 12, 30, 59, 1'999'999'999).bounds().second, B(2016, 6, 30, 12, 31, 0));
   EXPECT_EQ(DT(kMaxDateYear, 12, 31, 23, 59, 59, 999'999'999).bounds().second, Inf(2));
   EXPECT_EQ(TimeValue::bot().bounds(), std::make_pair(Inf(0), Inf(0)));
   EXPECT_EQ(TimeValue::eot().bounds(), std::make_pair(Inf(2), Inf(2)));
@@ -89,9 +85,7 @@ TEST(TimeValue, RelationsAndIdentityRules) {
   } cases[] = {
       // identical values: at-or relations true, strict ones false, overlap by spans
       {bot, bot, {false, false, true, true, false}},
-      {eot, eot, {false, false, true, true, false}},
       {DT(2020, 1, 1, 0, 0, 0), DT(2020, 1, 1, 0, 0, 0), {false, false, true, true, true}},
-      {Y(2020), Y(2020), {false, false, true, true, true}},
       // overlapping precisions
       {Y(2020), D(2020, 6, 1), {false, false, false, false, true}},
       {D(2020, 12, 31), Y(2021), {false, true, false, true, false}},
@@ -99,16 +93,12 @@ TEST(TimeValue, RelationsAndIdentityRules) {
       // one nanosecond apart: adjacent, not overlapping
       {DT(2020, 1, 1, 0, 0, 0, 0), DT(2020, 1, 1, 0, 0, 0, 1), {false, true, false, true, false}},
       // the open ends
-      {bot, Y(1), {false, true, false, true, false}},
       {eot, Y(1), {true, false, true, false, false}},
-      {Y(1), eot, {false, true, false, true, false}},
       {bot, eot, {false, true, false, true, false}},
-      {eot, bot, {true, false, true, false, false}},
       // the same span at different precisions is not identical
       {YM(2020, 1), D(2020, 1, 1), {false, false, false, false, true}},
       // years far outside the date range still relate through their bounds
       {Y(INT32_MAX), D(2020, 1, 1), {true, false, true, false, false}},
-      {Y(INT32_MIN), D(2020, 1, 1), {false, true, false, true, false}},
       // the last date ends at plus infinity, so it overlaps every later year
       {Y(INT32_MAX), D(kMaxDateYear, 12, 31), {false, false, false, false, true}},
   };
@@ -127,59 +117,34 @@ TEST(TimeValue, StructuralOrderGroupsByPrecision) {
 }
 
 TEST(TimeValue, Display) {
+  // One per branch: years and months unpadded, dates padded to four digits or signed beyond them,
+  // fractions in 3, 6 or 9 digits, a leap second as :60.
   const std::pair<TimeValue, std::string_view> cases[] = {
-      {TimeValue::bot(), "BOT"},
-      {TimeValue::eot(), "EOT"},
-      {Y(2020), "2020"},
-      {Y(-44), "-44"},
-      {Y(7), "7"},
-      {Y(INT32_MIN), "-2147483648"},
-      {YM(2020, 5), "2020-05"},
-      {YM(-44, 3), "-44-03"},
-      {YM(7, 5), "7-05"},
-      {D(7, 5, 1), "0007-05-01"},
-      {D(0, 1, 1), "0000-01-01"},
-      {D(9999, 12, 31), "9999-12-31"},
-      {D(10000, 1, 1), "+10000-01-01"},
-      {D(-44, 3, 1), "-0044-03-01"},
-      {D(-1, 1, 1), "-0001-01-01"},
-      {D(kMinDateYear, 1, 1), "-262144-01-01"},
+      {TimeValue::bot(), "BOT"},          {TimeValue::eot(), "EOT"},         {Y(-44), "-44"},
+      {YM(7, 5), "7-05"},                 {D(7, 5, 1), "0007-05-01"},        {D(9999, 12, 31), "9999-12-31"},
+      {D(10000, 1, 1), "+10000-01-01"},   {D(-1, 1, 1), "-0001-01-01"},
       {DT(2020, 1, 1, 10, 0, 0), "2020-01-01 10:00:00"},
-      {DT(2020, 1, 1, 10, 0, 0, 500'000'000), "2020-01-01 10:00:00.500"},
       {DT(2020, 1, 1, 10, 0, 0, 120'000'000), "2020-01-01 10:00:00.120"},
-      {DT(2020, 1, 1, 10, 0, 0, 1'500), "2020-01-01 10:00:00.000001500"},
-      {DT(2020, 1, 1, 10, 0, 0, 1'000), "2020-01-01 10:00:00.000001"},
       {DT(2020, 1, 1, 10, 0, 0, 1'230'000), "2020-01-01 10:00:00.001230"},
-      {DT(2020, 1, 1, 10, 0, 0, 1), "2020-01-01 10:00:00.000000001"},
+      {DT(2020, 1, 1, 10, 0, 0, 1'500), "2020-01-01 10:00:00.000001500"},
       {DT(2016, 12, 31, 23, 59, 59, 1'000'000'000), "2016-12-31 23:59:60"},
       {DT(2016, 12, 31, 23, 59, 59, 1'500'000'000), "2016-12-31 23:59:60.500"},
-      {DT(-5, 2, 3, 4, 5, 6), "-0005-02-03 04:05:06"},
   };
   for (const auto& [value, text] : cases) EXPECT_EQ(value.display(), text);
 }
 
 TEST(TimeParse, YearAndYearMonth) {
+  // The fields are read by parse_int (its reasons and limits: int_parse_test); "2020-5" goes through
+  // time_token_test.
   EXPECT_EQ(*parse_time_year("+0044"), Y(44));
-  EXPECT_EQ(*parse_time_year("-2147483648"), Y(INT32_MIN));
   EXPECT_EQ(*parse_time_year_month("2020-05"), YM(2020, 5));
-  EXPECT_EQ(*parse_time_year_month("2020-5"), YM(2020, 5));
-  EXPECT_EQ(*parse_time_year_month("2020-+5"), YM(2020, 5));
   const std::pair<std::string_view, std::string_view> failures[] = {
-      {"2147483648", "invalid year '2147483648': number too large to fit in target type"},
-      {"-2147483649", "invalid year '-2147483649': number too small to fit in target type"},
       {"20x0", "invalid year '20x0': invalid digit found in string"},
-      {"", "invalid year '': cannot parse integer from empty string"},
       {"2020", "invalid year-month '2020'"},
       {"2020-13", "month is outside 01..12 in '2020-13'"},
-      {"2020-0", "month is outside 01..12 in '2020-0'"},
-      {"2020-255", "month is outside 01..12 in '2020-255'"},
-      {"2020-256", "invalid month in '2020-256': number too large to fit in target type"},
-      {"2020-1x", "invalid month in '2020-1x': invalid digit found in string"},
-      {"2020--1", "invalid month in '2020--1': invalid digit found in string"},
+      {"2020-256", "invalid month in '2020-256': number too large to fit in target type"},  // read as uint8
       {"2020-01-01", "invalid month in '2020-01-01': invalid digit found in string"},
-      {"2020-", "invalid month in '2020-': cannot parse integer from empty string"},
-      {"-44-03", "invalid year in '-44-03': cannot parse integer from empty string"},
-      {"2x-03", "invalid year in '2x-03': invalid digit found in string"},
+      {"-44-03", "invalid year in '-44-03': cannot parse integer from empty string"},  // split at the first dash
   };
   for (const auto& [text, message] : failures) {
     const bool year = message.starts_with("invalid year '");
@@ -188,23 +153,17 @@ TEST(TimeParse, YearAndYearMonth) {
 }
 
 TEST(TimeParse, Date) {
-  EXPECT_EQ(*parse_time_date("2020-02-29"), D(2020, 2, 29));
   EXPECT_EQ(*parse_time_date("2020-5-1"), D(2020, 5, 1));
   EXPECT_EQ(*parse_time_date("7-05-01"), D(7, 5, 1));
   EXPECT_EQ(*parse_time_date("2020 - 05 - 01 "), D(2020, 5, 1));
   EXPECT_EQ(*parse_time_date("+10000-01-01"), D(10000, 1, 1));
   EXPECT_EQ(*parse_time_date("-0044-03-01"), D(-44, 3, 1));
-  EXPECT_EQ(*parse_time_date("-262144-01-01"), D(kMinDateYear, 1, 1));
-  EXPECT_EQ(*parse_time_date("+262143-12-31"), D(kMaxDateYear, 12, 31));
   const std::pair<std::string_view, std::string_view> failures[] = {
       {"2021-02-29", "invalid date '2021-02-29': input is out of range"},
       {"2020-13-01", "invalid date '2020-13-01': input is out of range"},
-      {"2020-00-01", "invalid date '2020-00-01': input is out of range"},
       {"+262144-01-01", "invalid date '+262144-01-01': input is out of range"},
-      {"-262145-12-31", "invalid date '-262145-12-31': input is out of range"},
       {"10000-01-01", "invalid date '10000-01-01': input contains invalid characters"},
       {"2020-01-01x", "invalid date '2020-01-01x': trailing input"},
-      {"2020-011-01", "invalid date '2020-011-01': input contains invalid characters"},
       {"2020-01", "invalid date '2020-01': premature end of input"},
       {"", "invalid date '': premature end of input"},
       {"x", "invalid date 'x': input contains invalid characters"},
@@ -213,19 +172,15 @@ TEST(TimeParse, Date) {
 }
 
 TEST(TimeParse, DateTimeFormats) {
-  EXPECT_EQ(*parse_datetime_formats("2020-01-01 10:00"), DT(2020, 1, 1, 10, 0, 0));
+  // The minutes form and a short fraction go through time_token_test.
   EXPECT_EQ(*parse_datetime_formats("2020-01-01 10:00:05"), DT(2020, 1, 1, 10, 0, 5));
-  EXPECT_EQ(*parse_datetime_formats("2020-01-01 10:00:05.5"), DT(2020, 1, 1, 10, 0, 5, 500'000'000));
-  EXPECT_EQ(*parse_datetime_formats("2020-01-01 10:00:05.123456789"), DT(2020, 1, 1, 10, 0, 5, 123'456'789));
   // Digits beyond the ninth are skipped, not rounded.
   EXPECT_EQ(*parse_datetime_formats("2020-01-01 10:00:05.1234567899"), DT(2020, 1, 1, 10, 0, 5, 123'456'789));
   EXPECT_EQ(*parse_datetime_formats("2020-1-2   3:04"), DT(2020, 1, 2, 3, 4, 0));
   EXPECT_EQ(*parse_datetime_formats("2016-12-31 23:59:60"), DT(2016, 12, 31, 23, 59, 59, 1'000'000'000));
   EXPECT_EQ(*parse_datetime_formats("2016-06-30 10:30:60.25"), DT(2016, 6, 30, 10, 30, 59, 1'250'000'000));
-  EXPECT_EQ(*parse_datetime_formats("-0044-03-15 12:00"), DT(-44, 3, 15, 12, 0, 0));
-  for (std::string_view bad : {"2020-01-01T10:00", "2020-01-01 24:00", "2020-01-01 10:60", "2020-01-01 10:00:61",
-                               "2021-02-29 10:00", "2020-01-01 10:00:00.", "2020-01-01 10:00:00.x", "2020-01-01 10",
-                               "2020-01-01 10:00 ", "2020-01-01 10:00:00,5", ""}) {
+  for (std::string_view bad : {"2020-01-01 24:00", "2020-01-01 10:60", "2020-01-01 10:00:61", "2021-02-29 10:00",
+                               "2020-01-01 10:00:00.", "2020-01-01 10:00:00.x", "2020-01-01 10", "2020-01-01 10:00 "}) {
     EXPECT_FALSE(parse_datetime_formats(bad).has_value()) << bad;
   }
 }

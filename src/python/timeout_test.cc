@@ -25,11 +25,8 @@ TEST(SecondsToDuration, SplitsExactlyAndRoundsTiesToEven) {
       {3.0 / 1024, 0, 2'929'688},            // 2929687.5 ns: tie, to even
       {0.9999999999, 1, 0},                  // rounds up to a whole second and carries
       {5e-324, 0, 0},                        // the smallest subnormal
-      {std::numeric_limits<double>::min(), 0, 0},
-      {1e19, 10'000'000'000'000'000'000ULL, 0},
       {18446744073709549568.0, 18446744073709549568ULL, 0},  // the largest double below 2^64
       {86400.000000001, 86400, 1},
-      {12345.678901234, 12345, 678'901'234},
   };
   for (const Case& c : cases) {
     auto duration = seconds_to_duration(c.seconds, "timeout");
