@@ -20,10 +20,13 @@ using testing::role_record;
 // Frames records into a log image, with sequences and Commits as the writer assigns them.
 class LogBuilder {
  public:
-  LogBuilder() {
-    auto header = encode_log_header(Uuid{});
-    bytes_.assign(header.begin(), header.end());
-  }
+  struct Frame {
+    B payload;
+    uint8_t type;
+    uint64_t sequence;
+  };
+  std::vector<Frame> frames;
+
   // One record frame; returns its sequence.
   uint64_t record(const PendingRecord& r) {
     frame(r.payload, r.type, seq_);
@@ -32,28 +35,35 @@ class LogBuilder {
   }
   // A Commit over the records since the last one (fields overridable).
   void commit(std::optional<CommitPayload> fields = std::nullopt, B extra = {}) {
-    CommitPayload c{batch_, pending_.empty() ? 0 : pending_.front(), pending_.empty() ? 0 : pending_.back(),
+    CommitPayload c{batch_++, pending_.empty() ? 0 : pending_.front(), pending_.empty() ? 0 : pending_.back(),
                     pending_.size()};
     B payload = encode_commit_payload(fields.value_or(c));
     payload.insert(payload.end(), extra.begin(), extra.end());
-    frame(payload, 255, seq_++);
+    frame(std::move(payload), 255, seq_++);
     pending_.clear();
-    ++batch_;
   }
   void batch(const std::vector<PendingRecord>& records) {
     for (const auto& r : records) record(r);
     commit();
   }
-  void frame(const B& payload, uint8_t type, uint64_t sequence) {
-    ByteWriter f;
-    EXPECT_TRUE(encode_log_frame(payload, sequence, 0, type, 1, f));
-    bytes_.insert(bytes_.end(), f.bytes().begin(), f.bytes().end());
-  }
+  void frame(B payload, uint8_t type, uint64_t sequence) { frames.push_back({std::move(payload), type, sequence}); }
   void skip_sequence() { ++seq_; }
-  const B& bytes() const { return bytes_; }
+
+  // The log image, with payload byte `at` of frame `f` xor-ed with `flip` when given.
+  B bytes(size_t f = SIZE_MAX, size_t at = 0, uint8_t flip = 0) const {
+    auto header = encode_log_header(Uuid{});
+    B out(header.begin(), header.end());
+    for (size_t i = 0; i < frames.size(); ++i) {
+      B payload = frames[i].payload;
+      if (i == f) payload[at] ^= flip;
+      ByteWriter w;
+      EXPECT_TRUE(encode_log_frame(payload, frames[i].sequence, 0, frames[i].type, 1, w));
+      out.insert(out.end(), w.bytes().begin(), w.bytes().end());
+    }
+    return out;
+  }
 
  private:
-  B bytes_;
   uint64_t seq_ = 1, batch_ = 1;
   std::vector<uint64_t> pending_;
 };
@@ -202,67 +212,38 @@ TEST(Replay, ACorruptRecordSurfacesAtItsCommitUnlessTheBatchIsCut) {
 // the one sequential pass: the same outcome, to the message, for every damaged payload byte of every
 // frame (checksums made to match, so that the record checks are reached), every third frame byte
 // and every other committed length. Windows of 64 bytes (smaller than most frames) and of 300 bytes.
-class WindowedLog {
- public:
-  // With `late_codecs`, the integer and certainty codecs are declared only in the third batch:
-  // Posits of the second that use one fail at their codec, before any later field.
-  explicit WindowedLog(bool late_codecs) {
-    testing::PositFactory posits;
-    auto genesis = genesis_records();
-    const size_t early = late_codecs ? genesis.size() - 2 : genesis.size();
-    std::vector<PendingRecord> first(genesis.begin(), genesis.begin() + early);
-    first.push_back(role_record(6, "r6"));
-    first.push_back(role_record(7, "r7"));
-    add(first);
-    add({posits.make(20, {{6, 100}}, "\"a\""), posits.make(21, {{6, 101}, {7, 102}}, "12", literal::LiteralKind::Integer,
-                                                            literal::TimeValue::of_year(2001))});
-    std::vector<PendingRecord> third(genesis.begin() + early, genesis.end());
-    third.push_back(posits.make(22, {{7, 103}}, "-5", literal::LiteralKind::Integer));
-    add(third);
-    for (Identity id = 23; id < 35; ++id) {
-      add({posits.make(id, {{6, id * 10}, {7, id * 10 + 1}}, std::to_string(id), literal::LiteralKind::Integer,
-                       literal::TimeValue::of_date(2000 + int32_t(id), 1 + id % 12, 1)),
-           posits.make(id + 100, {{6, id}}, "\"t" + std::to_string(id) + "\"", literal::LiteralKind::String,
-                       literal::TimeValue::of_year(1990)),
-           posits.make(id + 200, {{3, id}}, std::to_string(id % 100) + "%", literal::LiteralKind::Certainty)});
-    }
+// With `late_codecs`, the integer and certainty codecs are declared only in the third batch: Posits
+// of the second that use one fail at their codec, before any later field.
+LogBuilder windowed_log(bool late_codecs) {
+  LogBuilder log;
+  testing::PositFactory posits;
+  auto genesis = genesis_records();
+  const size_t early = late_codecs ? genesis.size() - 2 : genesis.size();
+  std::vector<PendingRecord> first(genesis.begin(), genesis.begin() + early);
+  first.push_back(role_record(6, "r6"));
+  first.push_back(role_record(7, "r7"));
+  log.batch(first);
+  log.batch({posits.make(20, {{6, 100}}, "\"a\""), posits.make(21, {{6, 101}, {7, 102}}, "12", literal::LiteralKind::Integer,
+                                                             literal::TimeValue::of_year(2001))});
+  std::vector<PendingRecord> third(genesis.begin() + early, genesis.end());
+  third.push_back(posits.make(22, {{7, 103}}, "-5", literal::LiteralKind::Integer));
+  log.batch(third);
+  for (Identity id = 23; id < 35; ++id) {
+    log.batch({posits.make(id, {{6, id * 10}, {7, id * 10 + 1}}, std::to_string(id), literal::LiteralKind::Integer,
+                           literal::TimeValue::of_date(2000 + int32_t(id), 1 + id % 12, 1)),
+               posits.make(id + 100, {{6, id}}, "\"t" + std::to_string(id) + "\"", literal::LiteralKind::String,
+                           literal::TimeValue::of_year(1990)),
+               posits.make(id + 200, {{3, id}}, std::to_string(id % 100) + "%", literal::LiteralKind::Certainty)});
   }
-
-  struct Frame {
-    B payload;
-    uint8_t type;
-  };
-  std::vector<Frame> frames;
-
-  // The log image, with payload byte `at` of frame `f` xor-ed with `flip` when given.
-  B image(size_t f = SIZE_MAX, size_t at = 0, uint8_t flip = 0) const {
-    auto header = encode_log_header(Uuid{});
-    B out(header.begin(), header.end());
-    for (size_t i = 0; i < frames.size(); ++i) {
-      B payload = frames[i].payload;
-      if (i == f) payload[at] ^= flip;
-      ByteWriter w;
-      EXPECT_TRUE(encode_log_frame(payload, i + 1, 0, frames[i].type, 1, w));
-      out.insert(out.end(), w.bytes().begin(), w.bytes().end());
-    }
-    return out;
-  }
-
- private:
-  void add(const std::vector<PendingRecord>& records) {
-    const uint64_t first = frames.size() + 1;
-    for (const auto& r : records) frames.push_back({r.payload, r.type});
-    frames.push_back({encode_commit_payload({batch_++, first, first + records.size() - 1, records.size()}), 255});
-  }
-  uint64_t batch_ = 1;
-};
+  return log;
+}
 
 TEST(Replay, WindowsReportWhatOnePassReports) {
   const ReplayTuning one_pass{.parallel_from = UINT64_MAX};
   const ReplayTuning windows[] = {{.parallel_from = 0, .window = 64, .threads = 3},
                                   {.parallel_from = 0, .window = 300, .threads = 2}};
   for (bool late_codecs : {false, true}) {
-    const WindowedLog log(late_codecs);
+    const LogBuilder log = windowed_log(late_codecs);
     size_t cases = 0, failures = 0;
     auto check = [&](const B& image, uint64_t committed, size_t variant) {
       const std::string expected = outcome(image, committed, one_pass);
@@ -270,12 +251,12 @@ TEST(Replay, WindowsReportWhatOnePassReports) {
       ++cases;
       failures += expected.starts_with("Data corruption");
     };
-    const B whole = log.image();
+    const B whole = log.bytes();
     check(whole, whole.size(), 0);
     EXPECT_EQ(failures, late_codecs ? 1u : 0u);
     // The late codecs matter to the first batches only.
     for (size_t f = 0; f < (late_codecs ? 16 : log.frames.size()); ++f) {
-      for (size_t at = 0; at < log.frames[f].payload.size(); ++at) check(log.image(f, at, 0x01), whole.size(), at);
+      for (size_t at = 0; at < log.frames[f].payload.size(); ++at) check(log.bytes(f, at, 0x01), whole.size(), at);
     }
     if (late_codecs) continue;
     for (size_t at = kLogHeaderSize; at < whole.size(); at += 3) {
