@@ -4,11 +4,13 @@
 
 #include "storage/crc32c.h"
 #include "storage/mem_fs_test_util.h"
+#include "storage/store_test_util.h"
 
 namespace brackwater::storage {
 namespace {
 
 using B = std::vector<uint8_t>;
+using testing::put_le;
 
 constexpr std::string_view kContext = "segment log-0000000000000001.btl, byte offset ";
 
@@ -18,18 +20,14 @@ Uuid test_uuid() {
   return u;
 }
 
-void append_le(B& b, uint64_t v, int width) {
-  for (int i = 0; i < width; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
 // A frame built byte by byte: prefix, the given length bytes, payload, checksum.
 B hand_frame(uint8_t version, uint8_t type, uint16_t flags, uint64_t seq, B length_bytes, const B& payload) {
   B f = {'B', 'T', 'R', '1', version, type};
-  append_le(f, flags, 2);
-  append_le(f, seq, 8);
+  put_le(f, flags, 2);
+  put_le(f, seq, 8);
   f.insert(f.end(), length_bytes.begin(), length_bytes.end());
   f.insert(f.end(), payload.begin(), payload.end());
-  append_le(f, crc32c(f), 4);
+  put_le(f, crc32c(f), 4);
   return f;
 }
 
@@ -65,9 +63,9 @@ std::string first_frame_error(const B& frames, uint64_t committed = 0) {
 TEST(LogHeader, LayoutAndVerification) {
   B expected = {'P', 'O', 'S', 'I', 'T', 'L', 'O', 'G', 0x01, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00};
   for (uint8_t x : test_uuid()) expected.push_back(x);
-  append_le(expected, 1, 8);
+  put_le(expected, 1, 8);
   expected.resize(60, 0);
-  append_le(expected, crc32c(expected), 4);
+  put_le(expected, crc32c(expected), 4);
   const auto header = encode_log_header(test_uuid());
   ASSERT_EQ(B(header.begin(), header.end()), expected);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "storage/crc32c.h"
+#include "storage/store_test_util.h"
 
 namespace brackwater::storage {
 namespace {
@@ -17,12 +18,8 @@ Uuid test_uuid() {
 
 void append(B& b, std::initializer_list<uint8_t> bytes) { b.insert(b.end(), bytes); }
 void append_text(B& b, std::string_view s) { b.insert(b.end(), s.begin(), s.end()); }
-void append_u64(B& b, uint64_t v) {
-  for (int i = 0; i < 8; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
 B sealed(B body) {
-  const uint32_t crc = crc32c(body);
-  for (int i = 0; i < 4; ++i) body.push_back(static_cast<uint8_t>(crc >> (8 * i)));
+  testing::put_le(body, crc32c(body), 4);
   return body;
 }
 
@@ -32,13 +29,12 @@ B manifest_body(uint64_t committed, std::string_view name = "log-000000000000000
   append_text(b, "POSITBMF");
   append(b, {0x01, 0x00, 0x00, 0x00, 0x30, 0x00, 0x00, 0x00});
   for (uint8_t x : test_uuid()) b.push_back(x);
-  append_u64(b, 0);
-  append_u64(b, 0);
+  testing::put_le(b, 0, 16);
   append(b, {0x01, static_cast<uint8_t>(name.size())});
   append_text(b, name);
-  append_u64(b, 1);
+  testing::put_le(b, 1, 8);
   append(b, {0x00});
-  append_u64(b, committed);
+  testing::put_le(b, committed, 8);
   return b;
 }
 
