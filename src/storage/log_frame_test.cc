@@ -31,16 +31,6 @@ B hand_frame(uint8_t version, uint8_t type, uint16_t flags, uint64_t seq, B leng
   return f;
 }
 
-// A file system holding `bytes` as "log", opened for reading.
-struct LogFile {
-  std::shared_ptr<testing::MemFs> fs = std::make_shared<testing::MemFs>();
-  Fd fd = -1;
-  explicit LogFile(const B& bytes) {
-    fd = *fs->open_at(kCurrentDir, "log", OpenMode::CreateNew);
-    EXPECT_TRUE(write_all(*fs, fd, 0, bytes));
-  }
-};
-
 B with_header(B frames) {
   auto header = encode_log_header(test_uuid());
   B out(header.begin(), header.end());
@@ -51,8 +41,8 @@ B with_header(B frames) {
 // The message of the first frame read from header + `frames` within `committed` (default: all).
 std::string first_frame_error(const B& frames, uint64_t committed = 0) {
   B log = with_header(frames);
-  LogFile file(log);
-  FrameReader reader(*file.fs, file.fd, committed ? committed : log.size());
+  auto [fs, fd] = testing::MemFs::with_log(log);
+  FrameReader reader(*fs, fd, committed ? committed : log.size());
   std::vector<uint8_t> arena;
   auto f = reader.next(arena);
   if (f) return "ok";
@@ -70,8 +60,8 @@ TEST(LogHeader, LayoutAndVerification) {
   ASSERT_EQ(B(header.begin(), header.end()), expected);
 
   auto verify = [](const B& bytes, const Uuid& uuid) {
-    LogFile file(bytes);
-    auto r = verify_log_header(*file.fs, file.fd, uuid);
+    auto [fs, fd] = testing::MemFs::with_log(bytes);
+    auto r = verify_log_header(*fs, fd, uuid);
     return r ? std::string("ok") : r.error().display();
   };
   EXPECT_EQ(verify(expected, test_uuid()), "ok");
@@ -162,8 +152,8 @@ TEST(LogFrame, ReaderWalksConsecutiveFramesAcrossBufferRefills) {
     frames.insert(frames.end(), w.bytes().begin(), w.bytes().end());
   }
   B log = with_header(frames);
-  LogFile file(log);
-  FrameReader reader(*file.fs, file.fd, log.size());
+  auto [fs, fd] = testing::MemFs::with_log(log);
+  FrameReader reader(*fs, fd, log.size());
   std::vector<uint8_t> arena;
   uint64_t s = 0;
   while (!reader.at_end()) {

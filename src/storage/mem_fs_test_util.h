@@ -202,6 +202,14 @@ class MemFs final : public Fs {
     fds_.erase(fd);
   }
 
+  // A file system whose file "log" holds `bytes`, and that file open.
+  static std::pair<std::shared_ptr<MemFs>, Fd> with_log(std::span<const uint8_t> bytes) {
+    auto fs = std::make_shared<MemFs>();
+    const Fd fd = *fs->open_at(kCurrentDir, "log", OpenMode::CreateNew);
+    (void)write_all(*fs, fd, 0, bytes);
+    return {fs, fd};
+  }
+
   // The machine after power loss under `variant`: no open descriptors, no locks.
   std::shared_ptr<MemFs> after_crash(const CrashVariant& variant) const {
     auto out = std::make_shared<MemFs>();

@@ -69,10 +69,8 @@ class LogBuilder {
 };
 
 Result<ReplayedLog> run(const B& log, uint64_t committed = 0, const ReplayTuning& tuning = {}) {
-  testing::MemFs fs;
-  Fd fd = *fs.open_at(kCurrentDir, "log", OpenMode::CreateNew);
-  EXPECT_TRUE(write_all(fs, fd, 0, log));
-  return replay(fs, fd, committed ? committed : log.size(), tuning);
+  auto [fs, fd] = testing::MemFs::with_log(log);
+  return replay(*fs, fd, committed ? committed : log.size(), tuning);
 }
 
 // The replayed log written out (counters; Roles; Posits with members, value and time), or the error.
