@@ -79,23 +79,23 @@ TEST(Records, PropositionIgnoresFamilyAndIdentity) {
   AppearanceSet s{{&m.a}};
   AppearanceSet s2{{&m.a_copy}};
   const TimeValue y2001 = TimeValue::of_year(2001);
-  const Posit integer{10, &s, {"1", LiteralKind::Integer}, y2001};
-  struct Case {
-    Posit a, b;
-    bool same;
-  };
-  const Case cases[] = {
-      {integer, {11, &s2, {"1", LiteralKind::Json}, y2001}, true},  // family and identity take no part
-      {{12, &s, {"1.0", LiteralKind::Decimal}, y2001}, {13, &s, {"1.00", LiteralKind::Decimal}, y2001}, false},
-      {integer, {14, &s, {"1", LiteralKind::Integer}, TimeValue::of_date(2001, 1, 1)}, false},  // time precision
-      {{15, &s, {"1", LiteralKind::Integer}, TimeValue::of_year_month(2001, 2)},
-       {16, &s, {"1", LiteralKind::Integer}, TimeValue::of_year_month(2001, 3)}, false},
-      {{17, &s, {"1", LiteralKind::Integer}, TimeValue::bot()}, {18, &s2, {"1", LiteralKind::String}, TimeValue::bot()}, true},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(posit_key_eq(c.a, c.b), c.same) << c.a.identity;
-    EXPECT_TRUE(!c.same || posit_key_hash(c.a) == posit_key_hash(c.b)) << c.a.identity;
-  }
+  Posit integer{10, &s, {"1", LiteralKind::Integer}, y2001};
+  Posit json{11, &s2, {"1", LiteralKind::Json}, y2001};
+  EXPECT_TRUE(posit_key_eq(integer, json));
+  EXPECT_EQ(posit_key_hash(integer), posit_key_hash(json));
+
+  Posit decimal_a{12, &s, {"1.0", LiteralKind::Decimal}, y2001};
+  Posit decimal_b{13, &s, {"1.00", LiteralKind::Decimal}, y2001};
+  EXPECT_FALSE(posit_key_eq(decimal_a, decimal_b));
+  Posit as_date{14, &s, {"1", LiteralKind::Integer}, TimeValue::of_date(2001, 1, 1)};
+  EXPECT_FALSE(posit_key_eq(integer, as_date));
+  Posit other_month{15, &s, {"1", LiteralKind::Integer}, TimeValue::of_year_month(2001, 2)};
+  Posit month{16, &s, {"1", LiteralKind::Integer}, TimeValue::of_year_month(2001, 3)};
+  EXPECT_FALSE(posit_key_eq(other_month, month));
+  Posit bot_a{17, &s, {"1", LiteralKind::Integer}, TimeValue::bot()};
+  Posit bot_b{18, &s2, {"1", LiteralKind::String}, TimeValue::bot()};
+  EXPECT_TRUE(posit_key_eq(bot_a, bot_b));
+  EXPECT_EQ(posit_key_hash(bot_a), posit_key_hash(bot_b));
 }
 
 TEST(Records, PositRecordOrder) {
