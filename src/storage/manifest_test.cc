@@ -29,7 +29,7 @@ B manifest_body(uint64_t committed, std::string_view name = "log-000000000000000
   append_text(b, "POSITBMF");
   append(b, {0x01, 0x00, 0x00, 0x00, 0x30, 0x00, 0x00, 0x00});
   for (uint8_t x : test_uuid()) b.push_back(x);
-  testing::put_le(b, 0, 16);
+  b.insert(b.end(), 16, 0x00);  // required and optional flags
   append(b, {0x01, static_cast<uint8_t>(name.size())});
   append_text(b, name);
   testing::put_le(b, 1, 8);
