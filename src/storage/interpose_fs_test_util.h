@@ -1,7 +1,6 @@
 // Test double: wraps a file system, records every call as "op target" and injects one fault at the
 // k-th call (counting from 0): an errno, a short transfer, a zero-byte write, one EINTR, or a crash
-// after which every call fails with EIO and changes nothing. A started flush is two calls, "start
-// sync" and "finish sync"; one that the crash cut off never completes.
+// after which every call fails with EIO and changes nothing.
 #pragma once
 
 #include <errno.h>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "storage/fs.h"
+#include "storage/mem_fs_test_util.h"  // deferred_sync
 
 namespace brackwater::storage::testing {
 
@@ -29,6 +29,7 @@ class InterposeFs final : public Fs {
   explicit InterposeFs(std::shared_ptr<Fs> inner, FaultPlan plan = {}) : inner_(std::move(inner)), plan_(plan) {}
 
   std::vector<std::string> trace;  // one entry per call, close included
+  bool renamed = false;            // whether a rename reached the inner file system
 
   // Schedules the fault for the k-th call from now.
   void arm(uint64_t k, FaultKind kind, int error = EIO) {
@@ -38,73 +39,60 @@ class InterposeFs final : public Fs {
   uint64_t calls() const { return calls_; }
   bool crashed() const { return crashed_; }
   bool fault_fired() const { return fired_; }
-  // The call the fault was injected into.
-  const std::string& faulted_call() const { return faulted_call_; }
-  // Whether a rename reached the inner file system.
-  bool renamed = false;
+  const std::string& faulted_call() const { return faulted_call_; }  // the call the fault was injected into
 
   SysResult<void> make_dir(const std::string& path) override {
-    if (auto f = enter("mkdir " + path)) return std::unexpected(*f);
-    return inner_->make_dir(path);
+    return pass("mkdir " + path, [&] { return inner_->make_dir(path); });
   }
   SysResult<bool> is_dir(const std::string& path) override {
-    if (auto f = enter("stat " + path)) return std::unexpected(*f);
-    return inner_->is_dir(path);
+    return pass("stat " + path, [&] { return inner_->is_dir(path); });
   }
   SysResult<Fd> open_at(Fd dir, const std::string& name, OpenMode mode) override {
-    if (auto f = enter("open " + name)) return std::unexpected(*f);
-    auto fd = inner_->open_at(dir, name, mode);
-    if (fd) names_[*fd] = name;
-    return fd;
+    return named(name, pass("open " + name, [&] { return inner_->open_at(dir, name, mode); }));
   }
   SysResult<bool> exists_at(Fd dir, const std::string& name) override {
-    if (auto f = enter("exists " + name)) return std::unexpected(*f);
-    return inner_->exists_at(dir, name);
+    return pass("exists " + name, [&] { return inner_->exists_at(dir, name); });
   }
   std::expected<Fd, LockFailure> lock_file(Fd dir, const std::string& name) override {
     if (auto f = enter("lock " + name)) return std::unexpected(LockFailure{*f, false});
-    auto fd = inner_->lock_file(dir, name);
-    if (fd) names_[*fd] = name;
-    return fd;
+    return named(name, inner_->lock_file(dir, name));
   }
   SysResult<size_t> read_at(Fd fd, uint64_t offset, std::span<uint8_t> buffer) override {
-    if (auto f = enter("read " + name(fd))) return std::unexpected(*f);
-    if (short_now_ && buffer.size() > 1) buffer = buffer.first(buffer.size() / 2);
-    return inner_->read_at(fd, offset, buffer);
+    return pass("read " + name(fd), [&] { return inner_->read_at(fd, offset, shortened(buffer)); });
   }
   SysResult<size_t> write_at(Fd fd, uint64_t offset, std::span<const uint8_t> data) override {
-    if (auto f = enter("write " + name(fd))) return std::unexpected(*f);
-    if (zero_now_) return size_t(0);
-    if (short_now_ && data.size() > 1) data = data.first(data.size() / 2);
-    return inner_->write_at(fd, offset, data);
+    return pass("write " + name(fd), [&] { return zero_now_ ? size_t(0) : inner_->write_at(fd, offset, shortened(data)); });
   }
   SysResult<void> sync(Fd fd) override {
-    if (auto f = enter("sync " + name(fd))) return std::unexpected(*f);
-    return inner_->sync(fd);
+    return pass("sync " + name(fd), [&] { return inner_->sync(fd); });
   }
+  // A started flush is two calls; one that the crash cut off never completes.
   SysResult<std::unique_ptr<PendingSync>> start_sync(Fd fd) override {
-    if (auto f = enter("start sync " + name(fd))) return std::unexpected(*f);
-    auto inner = inner_->start_sync(fd);
-    if (!inner) return std::unexpected(inner.error());
-    return std::unique_ptr<PendingSync>(std::make_unique<Flush>(*this, std::move(*inner), name(fd)));
+    return pass("start sync " + name(fd), [&]() -> SysResult<std::unique_ptr<PendingSync>> {
+      auto inner = inner_->start_sync(fd);
+      if (!inner) return std::unexpected(inner.error());
+      return deferred_sync([this, inner = std::move(*inner), call = "finish sync " + name(fd)]() -> SysResult<void> {
+        const auto fault = enter(call);
+        if (crashed_) return std::unexpected(EIO);
+        auto r = inner->wait();
+        if (fault) return std::unexpected(*fault);
+        return r;
+      });
+    });
   }
   SysResult<uint64_t> file_size(Fd fd) override {
-    if (auto f = enter("size " + name(fd))) return std::unexpected(*f);
-    return inner_->file_size(fd);
+    return pass("size " + name(fd), [&] { return inner_->file_size(fd); });
   }
   SysResult<void> truncate(Fd fd, uint64_t length) override {
-    if (auto f = enter("truncate " + name(fd))) return std::unexpected(*f);
-    return inner_->truncate(fd, length);
+    return pass("truncate " + name(fd), [&] { return inner_->truncate(fd, length); });
   }
   SysResult<void> rename_at(Fd dir, const std::string& from, const std::string& to) override {
-    if (auto f = enter("rename " + from + " " + to)) return std::unexpected(*f);
-    auto r = inner_->rename_at(dir, from, to);
+    auto r = pass("rename " + from + " " + to, [&] { return inner_->rename_at(dir, from, to); });
     renamed = renamed || r.has_value();
     return r;
   }
   SysResult<void> random_bytes(std::span<uint8_t> out) override {
-    if (auto f = enter("entropy")) return std::unexpected(*f);
-    return inner_->random_bytes(out);
+    return pass("entropy", [&] { return inner_->random_bytes(out); });
   }
   void close(Fd fd) override {
     trace.push_back("close " + name(fd));
@@ -113,27 +101,26 @@ class InterposeFs final : public Fs {
   }
 
  private:
-  class Flush final : public PendingSync {
-   public:
-    Flush(InterposeFs& fs, std::unique_ptr<PendingSync> inner, std::string name)
-        : fs_(fs), inner_(std::move(inner)), name_(std::move(name)) {}
-    SysResult<void> wait() override {
-      const auto fault = fs_.enter("finish sync " + name_);
-      if (fs_.crashed_) return std::unexpected(EIO);
-      auto r = inner_->wait();
-      if (fault) return std::unexpected(*fault);
-      return r;
-    }
-
-   private:
-    InterposeFs& fs_;
-    std::unique_ptr<PendingSync> inner_;
-    std::string name_;
-  };
-
   std::string name(Fd fd) const {
     auto it = names_.find(fd);
     return it == names_.end() ? "?" : it->second;
+  }
+
+  // Records the call and runs `inner` unless the call must fail.
+  template <class F>
+  auto pass(std::string call, F&& inner) -> decltype(inner()) {
+    if (auto f = enter(std::move(call))) return std::unexpected(*f);
+    return inner();
+  }
+  // Remembers the name of the descriptor `fd` opened.
+  template <class R>
+  R named(const std::string& name, R fd) {
+    if (fd) names_[*fd] = name;
+    return fd;
+  }
+  template <class T>
+  std::span<T> shortened(std::span<T> bytes) const {
+    return short_now_ && bytes.size() > 1 ? bytes.first(bytes.size() / 2) : bytes;
   }
 
   // Records the call; returns the errno it must fail with, if any.
@@ -141,24 +128,15 @@ class InterposeFs final : public Fs {
     trace.push_back(std::move(call));
     short_now_ = zero_now_ = false;
     if (crashed_) return EIO;
-    const uint64_t index = calls_++;
-    if (index != plan_.at) return std::nullopt;
+    if (calls_++ != plan_.at) return std::nullopt;
     fired_ = true;
     faulted_call_ = trace.back();
     switch (plan_.kind) {
-      case FaultKind::Errno:
-        return plan_.error;
-      case FaultKind::InterruptOnce:
-        return EINTR;
-      case FaultKind::ShortTransfer:
-        short_now_ = true;
-        return std::nullopt;
-      case FaultKind::ZeroWrite:
-        zero_now_ = true;
-        return std::nullopt;
-      case FaultKind::Crash:
-        crashed_ = true;
-        return EIO;
+      case FaultKind::Errno: return plan_.error;
+      case FaultKind::InterruptOnce: return EINTR;
+      case FaultKind::ShortTransfer: short_now_ = true; return std::nullopt;
+      case FaultKind::ZeroWrite: zero_now_ = true; return std::nullopt;
+      case FaultKind::Crash: crashed_ = true; return EIO;
     }
     return std::nullopt;
   }

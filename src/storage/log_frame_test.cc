@@ -4,11 +4,13 @@
 
 #include "storage/crc32c.h"
 #include "storage/mem_fs_test_util.h"
+#include "storage/store_test_util.h"
 
 namespace brackwater::storage {
 namespace {
 
 using B = std::vector<uint8_t>;
+using testing::put_le;
 
 constexpr std::string_view kContext = "segment log-0000000000000001.btl, byte offset ";
 
@@ -18,30 +20,16 @@ Uuid test_uuid() {
   return u;
 }
 
-void append_le(B& b, uint64_t v, int width) {
-  for (int i = 0; i < width; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
 // A frame built byte by byte: prefix, the given length bytes, payload, checksum.
 B hand_frame(uint8_t version, uint8_t type, uint16_t flags, uint64_t seq, B length_bytes, const B& payload) {
   B f = {'B', 'T', 'R', '1', version, type};
-  append_le(f, flags, 2);
-  append_le(f, seq, 8);
+  put_le(f, flags, 2);
+  put_le(f, seq, 8);
   f.insert(f.end(), length_bytes.begin(), length_bytes.end());
   f.insert(f.end(), payload.begin(), payload.end());
-  append_le(f, crc32c(f), 4);
+  put_le(f, crc32c(f), 4);
   return f;
 }
-
-// A file system holding `bytes` as "log", opened for reading.
-struct LogFile {
-  std::shared_ptr<testing::MemFs> fs = std::make_shared<testing::MemFs>();
-  Fd fd = -1;
-  explicit LogFile(const B& bytes) {
-    fd = *fs->open_at(kCurrentDir, "log", OpenMode::CreateNew);
-    EXPECT_TRUE(write_all(*fs, fd, 0, bytes));
-  }
-};
 
 B with_header(B frames) {
   auto header = encode_log_header(test_uuid());
@@ -53,8 +41,8 @@ B with_header(B frames) {
 // The message of the first frame read from header + `frames` within `committed` (default: all).
 std::string first_frame_error(const B& frames, uint64_t committed = 0) {
   B log = with_header(frames);
-  LogFile file(log);
-  FrameReader reader(*file.fs, file.fd, committed ? committed : log.size());
+  auto [fs, fd] = testing::MemFs::with_log(log);
+  FrameReader reader(*fs, fd, committed ? committed : log.size());
   std::vector<uint8_t> arena;
   auto f = reader.next(arena);
   if (f) return "ok";
@@ -65,15 +53,15 @@ std::string first_frame_error(const B& frames, uint64_t committed = 0) {
 TEST(LogHeader, LayoutAndVerification) {
   B expected = {'P', 'O', 'S', 'I', 'T', 'L', 'O', 'G', 0x01, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00};
   for (uint8_t x : test_uuid()) expected.push_back(x);
-  append_le(expected, 1, 8);
+  put_le(expected, 1, 8);
   expected.resize(60, 0);
-  append_le(expected, crc32c(expected), 4);
+  put_le(expected, crc32c(expected), 4);
   const auto header = encode_log_header(test_uuid());
   ASSERT_EQ(B(header.begin(), header.end()), expected);
 
   auto verify = [](const B& bytes, const Uuid& uuid) {
-    LogFile file(bytes);
-    auto r = verify_log_header(*file.fs, file.fd, uuid);
+    auto [fs, fd] = testing::MemFs::with_log(bytes);
+    auto r = verify_log_header(*fs, fd, uuid);
     return r ? std::string("ok") : r.error().display();
   };
   EXPECT_EQ(verify(expected, test_uuid()), "ok");
@@ -164,8 +152,8 @@ TEST(LogFrame, ReaderWalksConsecutiveFramesAcrossBufferRefills) {
     frames.insert(frames.end(), w.bytes().begin(), w.bytes().end());
   }
   B log = with_header(frames);
-  LogFile file(log);
-  FrameReader reader(*file.fs, file.fd, log.size());
+  auto [fs, fd] = testing::MemFs::with_log(log);
+  FrameReader reader(*fs, fd, log.size());
   std::vector<uint8_t> arena;
   uint64_t s = 0;
   while (!reader.at_end()) {

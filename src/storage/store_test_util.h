@@ -32,6 +32,11 @@ class TempDir {
   std::string path_;
 };
 
+// Appends the `width` low bytes of `v`, little-endian.
+inline void put_le(std::vector<uint8_t>& b, uint64_t v, int width) {
+  for (int i = 0; i < width; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
 inline PendingRecord role_record(Identity id, std::string name, bool reserved = false) {
   return encode_role_payload(construct::Role{std::move(name), id, reserved});
 }
