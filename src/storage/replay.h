@@ -8,6 +8,10 @@
 // checksums are verified and their Posits decoded on a few threads, and the pass applies them in
 // order as before. Every check still happens at its place in the pass, so a damaged log reports the
 // same first error either way. The threads live for one call and are joined before it returns.
+//
+// Records are applied as they are read rather than when their batch's Commit arrives: the first
+// failing record stops applying and its failure waits for that Commit, so whatever the pass would
+// have met first (a damaged frame, a bad Commit, a log ending inside the batch) still comes first.
 #pragma once
 
 #include <cstddef>
@@ -20,10 +24,12 @@ namespace brackwater::storage {
 
 struct ReplayTuning {
   uint64_t parallel_from = uint64_t(4) << 20;  // committed bytes from which windows are used
-  size_t window = size_t(8) << 20;             // bytes read per window (more for a larger frame)
+  size_t window = size_t(4) << 20;             // bytes read per window (more for a larger frame)
   unsigned threads = 0;                        // threads per window, the caller's included; 0: the cores, up to 8
 };
 
-Result<ReplayedLog> replay(Fs& fs, Fd log, uint64_t committed_length, const ReplayTuning& tuning = {});
+// With a sink, the Posits go to it a window (or a few thousand) at a time, and the returned log has none.
+Result<ReplayedLog> replay(Fs& fs, Fd log, uint64_t committed_length, const ReplayTuning& tuning = {},
+                           ReplaySink* sink = nullptr);
 
 }  // namespace brackwater::storage
