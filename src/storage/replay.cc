@@ -422,6 +422,8 @@ class WindowFrames final : public FrameSource {
   }
 
  private:
+  static constexpr size_t kFirstWindow = size_t(256) << 10;
+
   // Reads the next window and delimits its frames; false when a read failed.
   bool load() {
     if (file_next_ > kLogHeaderSize) before_load_();
@@ -429,7 +431,9 @@ class WindowFrames final : public FrameSource {
     const uint64_t start = file_next_;
     frames_.clear();
     next_ = 0;
-    for (size_t want = std::max(window_, need_);; want = std::max(want * 2, need_)) {
+    // A short first window, so that what follows the pass (a sink) has work early.
+    const size_t first = start == kLogHeaderSize ? std::min(window_, kFirstWindow) : window_;
+    for (size_t want = std::max(first, need_);; want = std::max(want * 2, need_)) {
       const size_t length = static_cast<size_t>(std::min<uint64_t>(committed_ - start, want));
       buffer_.resize(length);
       if (auto r = read_exact(fs_, log_, start, buffer_); !r) {
@@ -636,7 +640,7 @@ class Replayer {
   }
 
  private:
-  static constexpr size_t kSinkChunk = 4096;  // Posits handed on at a time without windows
+  static constexpr size_t kSinkChunk = 4096;  // Posits handed on at a time
 
   // Records are applied as they are read; the first that fails stops the applying, and its failure
   // is reported by the Commit of its batch, where the batch would have been applied as a whole.
@@ -775,6 +779,7 @@ class Replayer {
     if (!(declared_ & (1u << ahead_->codec(k)))) return fail(record_error(f.sequence, undeclared_codec_error().display()));
     if (auto r = check_posit(out_.posits[k - held_.posits], f.sequence); !r) return r;
     accept_posit(f);
+    if (applied_posits_ - handed_ >= kSinkChunk) pass_on();
     return {};
   }
 

@@ -2,7 +2,8 @@
 // length) that checks every frame, sequence, batch and record, and returns the Roles and Posits in
 // log order with the counters the writer continues from. Records count only once the Commit that
 // closes their batch has been read and checked; a committed length inside a batch is corruption.
-// Pure reader: nothing on disk changes, nothing partial is returned.
+// Pure reader: nothing on disk changes, nothing partial is returned (a sink, though, is handed the
+// records before the log is known to be sound: see ReplaySink).
 //
 // A large log is read in windows: the frames of a window are delimited in order, then their
 // checksums are verified and their Posits decoded on a few threads, and the pass applies them in
