@@ -8,11 +8,12 @@
 // figures for bench/sqlite_compare.py:
 //   ingest_bench memory SHAPE N [DIR]   the script in memory (or on a new store in DIR): resident and
 //                                       peak bytes per posit and the breakdown by structure;
-//   ingest_bench reopen DIR N           opening that store: resident and peak bytes per posit.
+//   ingest_bench reopen DIR N           opening that store: its time, resident and peak bytes per posit.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -108,8 +109,11 @@ int memory_mode(std::string_view shape, int64_t n, std::optional<std::string> di
 int reopen_mode(const std::string& dir, int64_t n) {
   const uint64_t base = status_bytes("VmRSS:");
   reset_peak();
+  const auto start = std::chrono::steady_clock::now();
   auto engine = open_engine(dir);
+  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   const uint64_t resident = status_bytes("VmRSS:");
+  std::printf("opened in %.1f ms: %.2fM posits/s\n", ms, double(n) / ms / 1000);
   print_memory("reopened", n, base, resident, status_bytes("VmHWM:"));
   print_breakdown(*engine, n, resident - base);
   return 0;

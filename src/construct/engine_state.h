@@ -52,6 +52,8 @@ class EngineState {
   PoisonMutex<StoreSlot> store;
 
   bool has_store() const { return has_store_; }
+  // Gives a state built without a store (while its store's log was replayed into it) that store.
+  void attach_store(std::unique_ptr<storage::Store> s);
 
  private:
   bool has_store_;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "construct/engine.h"
 #include "construct/engine_ops.h"
@@ -168,6 +169,49 @@ TEST_F(StoreEngine, FailureAfterAppendClosesTheWriter) {
   // The batch is durable: the Posit is back after reopening.
   engine = open();
   EXPECT_EQ((*engine->state().components.lock())->posit_count, 1u);
+}
+
+// Replay hands a large log over to the filing in chunks while it checks the rest: a damage near the
+// end fails the open with the store's own error after much was filed, and leaves no engine behind.
+TEST_F(StoreEngine, DamageLateInALargeLogFailsTheWholeOpen) {
+  std::string before;
+  {
+    auto engine = open();
+    RoleRef r = engine->add_roles({{"r", false}}).value()[0].role;
+    for (int command = 0; command < 8; ++command) {
+      std::vector<PendingPosit> posits;
+      for (int i = 0; i < 10000; ++i) {
+        const Identity thing = engine->draw_identity().value();
+        posits.push_back({{std::to_string(command * 10000 + i), LiteralKind::Integer}, set_of(*engine, {{r, thing}}),
+                          TimeValue::of_year(2000 + i % 7)});
+      }
+      ASSERT_TRUE(engine->add_posits(std::move(posits), {}));
+    }
+    before = dump(*engine);
+  }
+  ASSERT_GT(log_size(), uint64_t(4) << 20);  // read in windows
+  const fs::path log = fs::path(dir) / "log-0000000000000001.btl";
+  auto flip = [&](uint64_t at) {
+    std::fstream f(log, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekg(at);
+    const char c = static_cast<char>(f.get() ^ 0x20);
+    f.seekp(at);
+    f.put(c);
+  };
+  const uint64_t late = log_size() - 200;
+  flip(late);
+  auto store_error = [&] {
+    auto opened = storage::Store::open(dir);
+    return opened ? std::string("opened") : opened.error().display();
+  };
+  const std::string expected = store_error();
+  ASSERT_NE(expected, "opened");
+  auto failed = Engine::open(dir);
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error().display(), expected);
+  EXPECT_EQ(store_error(), expected);  // nothing changed on disk, and the store is free again
+  flip(late);
+  EXPECT_EQ(dump(*open()), before);
 }
 
 }  // namespace

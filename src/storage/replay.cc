@@ -3,7 +3,9 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <bit>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -164,13 +166,16 @@ void run_tasks(WorkerPool* pool, size_t count, const std::function<void(size_t)>
 // table probe per Posit would miss the cache at every insert. The earliest repeating Posit is
 // reported; it precedes any failure the replay met later, so checking at the end gives the same
 // first error. A hash may be set ahead of its Posit being applied; only applied Posits count.
+// Posits whose hashes match are read again from the log to compare them, so that the decoded Posits
+// need not be kept (a replay with a sink hands them on); equal hashes are rare outside a damaged log.
 class PropositionLog {
  public:
-  PropositionLog(const ReplayedLog& log, uint64_t key) : log_(log), key_(key) {}
+  PropositionLog(Fs& fs, Fd log, uint64_t key) : fs_(fs), log_(log), key_(key) {}
 
+  void set_committed(uint64_t committed) { committed_ = committed; }
   void reserve(size_t n) {
     hashes_.reserve(n);
-    sequences_.reserve(n);
+    checkpoints_.reserve(n / kCheckpointEvery + 1);
   }
   // Room for the hashes of the Posits below `n`.
   void resize(size_t n) {
@@ -190,79 +195,149 @@ class PropositionLog {
   }
   void set_hash(size_t index, uint64_t hash) { hashes_[index] = hash; }
 
-  // The next Posit, `index`, was applied from record `sequence`.
-  void applied(size_t index, uint64_t sequence) {
+  // The next Posit, `index`, was applied from the frame at `offset`.
+  void applied(size_t index, uint64_t offset, std::span<const ReplayedMember> members, const ReplayedPosit& p) {
     if (hashes_.size() <= index) {
       resize(index + 1);
-      set_hash(index, hash(log_.members_of(log_.posits[index]), log_.posits[index]));
+      set_hash(index, hash(members, p));
     }
-    sequences_.push_back(sequence);
+    if (index % kCheckpointEvery == 0) checkpoints_.push_back(offset);
+    applied_ = index + 1;
   }
+  // Only the first `n` applied Posits count: the others were applied ahead of a Commit never reached.
+  void keep(size_t n) { applied_ = std::min(applied_, n); }
 
-  // The record sequence of the first Posit whose proposition an earlier Posit already holds.
-  std::optional<uint64_t> first_duplicate(WorkerPool* pool) const {
-    const size_t n = sequences_.size();
-    // Partition by the top hash bits into cache-sized buckets, then sort each bucket.
+  // The record sequence of the first Posit whose proposition an earlier Posit already holds. Frees
+  // the hashes.
+  Result<std::optional<uint64_t>> first_duplicate(WorkerPool* pool) {
+    const size_t n = applied_;
+    // Partition by the top hash bits into cache-sized buckets, then sort each bucket. An entry is
+    // the hash past the bucket's bits with the Posit's index in place of its lowest bits: in order,
+    // equal hashes come together by index. Matching entries whose full hashes differ only cost a
+    // comparison.
     unsigned bits = 0;
     while (bits < 20 && (n >> bits) > 512) ++bits;
-    std::vector<Entry> sorted(n);
+    const uint64_t index_mask = n == 0 ? 0 : ~uint64_t(0) >> (64 - std::bit_width((n - 1) | 1));
+    BlockVector<uint64_t> sorted(n);
     std::vector<size_t> starts((size_t(1) << bits) + 1, 0);
     auto bucket = [bits](uint64_t h) { return bits == 0 ? 0 : static_cast<size_t>(h >> (64 - bits)); };
     for (size_t i = 0; i < n; ++i) ++starts[bucket(hashes_[i]) + 1];
     for (size_t b = 1; b < starts.size(); ++b) starts[b] += starts[b - 1];
     std::vector<size_t> next(starts.begin(), starts.end() - 1);
-    for (size_t i = 0; i < n; ++i) sorted[next[bucket(hashes_[i])]++] = Entry{hashes_[i], i};
+    for (size_t i = 0; i < n; ++i) sorted[next[bucket(hashes_[i])]++] = ((hashes_[i] << bits) & ~index_mask) | i;
+    BlockVector<uint64_t>().swap(hashes_);
 
-    // Groups of buckets, each group's earliest repeat; the earliest of all is the answer.
+    // Groups of buckets sorted on the pool, each collecting its runs of equal entries; the runs are
+    // then compared here, in order, since comparing reads the log.
     const size_t buckets = starts.size() - 1;
     const size_t groups = std::min<size_t>(buckets, 64);
-    std::vector<size_t> first(groups, kNone);
+    std::vector<std::vector<std::pair<size_t, size_t>>> runs(groups);
     run_tasks(pool, groups, [&](size_t g) {
+      const size_t begin = starts[buckets * g / groups], end = starts[buckets * (g + 1) / groups];
       for (size_t b = buckets * g / groups; b < buckets * (g + 1) / groups; ++b) {
-        first[g] = std::min(first[g], earliest_repeat(sorted.begin() + starts[b], sorted.begin() + starts[b + 1]));
+        std::sort(sorted.begin() + starts[b], sorted.begin() + starts[b + 1]);
+      }
+      for (size_t run = begin; run != end;) {
+        size_t run_end = run + 1;
+        while (run_end != end && starts_run(sorted[run], sorted[run_end], index_mask)) ++run_end;
+        if (run_end - run > 1) runs[g].emplace_back(run, run_end);
+        run = run_end;
       }
     });
-    const size_t earliest = *std::min_element(first.begin(), first.end());
-    if (earliest == kNone) return std::nullopt;
-    return sequences_[earliest];
+    size_t first = kNone;
+    for (const auto& group : runs) {
+      for (auto [begin, end] : group) {
+        auto repeat = earliest_repeat(std::span(sorted).subspan(begin, end - begin), index_mask, first);
+        if (!repeat) return fail(std::move(repeat.error()));
+        first = *repeat;
+      }
+    }
+    if (first == kNone) return std::optional<uint64_t>();
+    auto posit = reread(first);
+    if (!posit) return fail(std::move(posit.error()));
+    return std::optional<uint64_t>(posit->sequence);
   }
 
  private:
-  struct Entry {
-    uint64_t hash;
-    size_t index;
-  };
   static constexpr size_t kNone = std::numeric_limits<size_t>::max();
+  static constexpr size_t kCheckpointEvery = 64;  // applied Posits per frame offset kept
 
-  // The smallest index in [begin, end) whose proposition an entry of smaller index also holds.
-  size_t earliest_repeat(std::vector<Entry>::iterator begin, std::vector<Entry>::iterator end) const {
-    std::sort(begin, end, [](const Entry& x, const Entry& y) { return x.hash != y.hash ? x.hash < y.hash : x.index < y.index; });
-    size_t first = kNone;
-    for (auto run = begin; run != end;) {
-      auto run_end = run + 1;
-      while (run_end != end && run_end->hash == run->hash) ++run_end;
-      for (auto j = run + 1; j != run_end && j->index < first; ++j) {
-        for (auto i = run; i != j; ++i) {
-          if (same(log_.posits[i->index], log_.posits[j->index])) {
-            first = j->index;
-            break;
-          }
+  // A Posit read again from its frame.
+  struct Reread {
+    uint64_t sequence = 0;
+    ReplayedPosit posit;
+    std::vector<ReplayedMember> members;
+  };
+
+  static bool starts_run(uint64_t a, uint64_t b, uint64_t index_mask) { return (a & ~index_mask) == (b & ~index_mask); }
+
+  // The smallest index below `first` of a run of matching entries (in index order) whose
+  // proposition an entry of smaller index also holds; `first` when there is none.
+  Result<size_t> earliest_repeat(std::span<const uint64_t> run, uint64_t index_mask, size_t first) const {
+    for (size_t j = 1; j < run.size() && (run[j] & index_mask) < first; ++j) {
+      auto b = reread(run[j] & index_mask);
+      if (!b) return fail(std::move(b.error()));
+      for (size_t i = 0; i < j; ++i) {
+        auto a = reread(run[i] & index_mask);
+        if (!a) return fail(std::move(a.error()));
+        if (a->members == b->members && a->posit.value.text == b->posit.value.text &&
+            a->posit.time.identical(b->posit.time)) {
+          return static_cast<size_t>(run[j] & index_mask);
         }
       }
-      run = run_end;
     }
     return first;
   }
 
-  bool same(const ReplayedPosit& a, const ReplayedPosit& b) const {
-    return std::ranges::equal(log_.members_of(a), log_.members_of(b)) && a.value.text == b.value.text &&
-           a.time.identical(b.time);
+  // The frame at `offset`, whose header was checked before.
+  Result<FrameInfo> frame_at(uint64_t offset) const {
+    std::array<uint8_t, kFramePrefixSize + 10> head{};
+    const auto length = static_cast<size_t>(std::min<uint64_t>(head.size(), committed_ - offset));
+    if (!read_exact(fs_, log_, offset, std::span(head.data(), length))) {
+      return fail(EngineError::persistence("log read failed"));
+    }
+    bool short_data = false;
+    return check_frame_header(
+        offset, committed_, [&](size_t) -> FrameBytes { return Bytes(head.data(), length); }, short_data);
   }
 
-  const ReplayedLog& log_;
+  // Applied Posit `index`, found from the nearest kept offset before it; its frame and Posit were
+  // read and checked before.
+  Result<Reread> reread(size_t index) const {
+    uint64_t offset = checkpoints_[index / kCheckpointEvery];
+    Result<FrameInfo> frame = frame_at(offset);
+    for (size_t skip = index % kCheckpointEvery; frame; frame = frame_at(offset)) {
+      if (frame->type == static_cast<uint8_t>(RecordType::Posit) && skip-- == 0) break;
+      offset += frame->total_size;
+    }
+    if (!frame) return fail(std::move(frame.error()));
+    std::vector<uint8_t> payload(frame->payload_size);
+    if (!read_exact(fs_, log_, offset + frame->total_size - frame->payload_size - 4, payload)) {
+      return fail(EngineError::persistence("log read failed"));
+    }
+    Reread out;
+    out.sequence = frame->sequence;
+    std::optional<uint16_t> codec;
+    auto posit = decode_posit_ahead(payload, out.members, codec);
+    if (!posit) return fail(std::move(posit.error()));
+    out.posit = std::move(*posit);
+    return out;
+  }
+
+  Fs& fs_;
+  Fd log_;
+  uint64_t committed_ = 0;
   uint64_t key_;
-  std::vector<uint64_t> hashes_;     // by Posit index
-  std::vector<uint64_t> sequences_;  // record sequence by applied Posit index
+  BlockVector<uint64_t> hashes_;       // by Posit index
+  BlockVector<uint64_t> checkpoints_;  // the frame offset of every kCheckpointEvery-th applied Posit
+  size_t applied_ = 0;                 // applied Posits that count
+};
+
+// The decoded Posits a replay holds: slots from Posit `posits` in log order, and their members
+// from `members` of the log's member pool. Without a sink both stay 0 and every Posit is held.
+struct HeldFrom {
+  size_t posits = 0;
+  size_t members = 0;
 };
 
 // The frames of the committed log in order, each checked as far as its own bytes go.
@@ -299,10 +374,12 @@ struct AheadFailure {
 // is not handed out: its slot holds the decoded Posit, or the failure that its turn reports.
 class WindowFrames final : public FrameSource {
  public:
+  // `before_load` runs ahead of each window but the first; it may move `held` past every slot so far.
   WindowFrames(Fs& fs, Fd log, uint64_t committed, const ReplayTuning& tuning, WorkerPool& pool, ReplayedLog& out,
-               PropositionLog& propositions)
+               const HeldFrom& held, bool keep_all, PropositionLog& propositions, std::function<void()> before_load)
       : fs_(fs), log_(log), committed_(committed), window_(std::max<size_t>(tuning.window, 64)), pool_(pool),
-        out_(out), propositions_(propositions), file_next_(kLogHeaderSize), offset_(kLogHeaderSize) {}
+        out_(out), held_(held), keep_all_(keep_all), propositions_(propositions),
+        before_load_(std::move(before_load)), file_next_(kLogHeaderSize), offset_(kLogHeaderSize) {}
 
   bool at_end() const override { return next_ == frames_.size() && !stop_ && file_next_ >= committed_; }
   uint64_t offset() const override { return offset_; }
@@ -333,15 +410,30 @@ class WindowFrames final : public FrameSource {
     auto it = failures_.find(k);
     return it == failures_.end() ? nullptr : &it->second;
   }
-  uint16_t codec(size_t k) const { return codecs_[k]; }
+  uint16_t codec(size_t k) const { return codecs_[k - held_.posits]; }
+
+  // Frees the window's buffers once the pass is over.
+  void release() {
+    BlockVector<uint8_t>().swap(buffer_);
+    BlockVector<uint16_t>().swap(codecs_);
+    BlockVector<FrameInfo>().swap(frames_);
+    BlockVector<uint8_t>().swap(checksum_ok_);
+    BlockVector<size_t>().swap(member_at_);
+  }
 
  private:
+  static constexpr size_t kFirstWindow = size_t(256) << 10;
+
   // Reads the next window and delimits its frames; false when a read failed.
   bool load() {
+    if (file_next_ > kLogHeaderSize) before_load_();
+    if (held_.posits == slots_) codecs_.clear();
     const uint64_t start = file_next_;
     frames_.clear();
     next_ = 0;
-    for (size_t want = std::max(window_, need_);; want = std::max(want * 2, need_)) {
+    // A short first window, so that what follows the pass (a sink) has work early.
+    const size_t first = start == kLogHeaderSize ? std::min(window_, kFirstWindow) : window_;
+    for (size_t want = std::max(first, need_);; want = std::max(want * 2, need_)) {
       const size_t length = static_cast<size_t>(std::min<uint64_t>(committed_ - start, want));
       buffer_.resize(length);
       if (auto r = read_exact(fs_, log_, start, buffer_); !r) {
@@ -395,9 +487,9 @@ class WindowFrames final : public FrameSource {
       first_slot_[t + 1] = first_slot_[t] + posits;
     }
     const size_t slots = first_slot_[tasks];
-    if (slots > out_.posits.capacity()) reserve(slots);
-    out_.posits.resize(slots);
-    codecs_.resize(slots);
+    if (slots - held_.posits > out_.posits.capacity()) reserve(slots);
+    out_.posits.resize(slots - held_.posits);
+    codecs_.resize(slots - held_.posits);
     propositions_.resize(slots);
     members_.resize(std::max(members_.size(), tasks));
     failed_.resize(std::max(failed_.size(), tasks));
@@ -405,14 +497,15 @@ class WindowFrames final : public FrameSource {
     // Each Posit's members go straight to their place in the log's pool, after those of the Posits
     // before it; a Posit that fails to decode takes none, and no Posit after it is ever applied.
     member_at_.clear();
-    size_t members = out_.members.size();
+    size_t members = held_.members + out_.members.size();
     for (const FrameInfo& f : frames_) {
       if (f.type != static_cast<uint8_t>(RecordType::Posit)) continue;
       member_at_.push_back(members);
       members += member_count(Bytes(buffer_.data() + f.payload_offset, f.payload_size));
     }
-    if (members > out_.members.capacity()) out_.members.reserve(members + members / 8);
-    out_.members.resize(members);
+    const size_t held_members = members - held_.members;
+    if (held_members > out_.members.capacity()) out_.members.reserve(held_members + held_members / 8);
+    out_.members.resize(held_members);
 
     pool_.run(tasks, [&](size_t t) {
       std::vector<ReplayedMember>& decoded = members_[t];
@@ -435,16 +528,17 @@ class WindowFrames final : public FrameSource {
           continue;
         }
         const size_t at = member_at_[k - slots_];
-        const size_t end = k + 1 - slots_ < member_at_.size() ? member_at_[k + 1 - slots_] : out_.members.size();
+        const size_t end =
+            k + 1 - slots_ < member_at_.size() ? member_at_[k + 1 - slots_] : held_.members + out_.members.size();
         if (decoded.size() != end - at) {
           failed_[t].emplace_back(k, AheadFailure{EngineError::internal("Posit member count changed"), codec});
           continue;
         }
-        std::copy(decoded.begin(), decoded.end(), out_.members.begin() + at);
+        std::copy(decoded.begin(), decoded.end(), out_.members.begin() + (at - held_.members));
         posit->first_member = at;
-        codecs_[k] = *codec;
+        codecs_[k - held_.posits] = *codec;
         propositions_.set_hash(k, propositions_.hash(decoded, *posit));
-        out_.posits[k] = std::move(*posit);
+        out_.posits[k - held_.posits] = std::move(*posit);
       }
     });
     for (size_t t = 0; t < tasks; ++t) {
@@ -469,8 +563,10 @@ class WindowFrames final : public FrameSource {
     double projected = double(slots);
     if (read > 0) projected = double(slots) * double(committed_ - kLogHeaderSize) / double(read) * 1.02 + 16;
     const auto target = std::max(slots, static_cast<size_t>(projected));
-    out_.posits.reserve(target);
-    codecs_.reserve(target);
+    // Without keeping every Posit, the slots of one window (the next ones are about as many).
+    const size_t held = keep_all_ ? target - held_.posits : slots - held_.posits;
+    out_.posits.reserve(held);
+    codecs_.reserve(held);
     propositions_.reserve(target);
   }
 
@@ -481,21 +577,24 @@ class WindowFrames final : public FrameSource {
   size_t need_ = 0;  // bytes of the largest frame that did not fit a window
   WorkerPool& pool_;
   ReplayedLog& out_;
+  const HeldFrom& held_;
+  bool keep_all_;
   PropositionLog& propositions_;
+  std::function<void()> before_load_;
 
-  std::vector<uint8_t> buffer_;        // the window's bytes
+  BlockVector<uint8_t> buffer_;        // the window's bytes
   uint64_t file_next_;                 // log offset after the window's last whole frame
   uint64_t offset_;                    // log offset after the last frame handed out
-  std::vector<FrameInfo> frames_;      // payload offsets within `buffer_`
-  std::vector<uint8_t> checksum_ok_;   // by frame
+  BlockVector<FrameInfo> frames_;      // payload offsets within `buffer_`
+  BlockVector<uint8_t> checksum_ok_;   // by frame
   size_t next_ = 0;                    // the next frame to hand out
   std::optional<EngineError> stop_;    // the header failure after the window's frames
   bool read_failed_ = false;
 
   size_t slots_ = 0;                   // Posit frames delimited so far
   std::vector<size_t> first_slot_;     // by task, then the window's end
-  std::vector<uint16_t> codecs_;       // by slot
-  std::vector<size_t> member_at_;      // by slot of the window: first member in the log's pool
+  BlockVector<uint16_t> codecs_;       // by slot from held_.posits
+  BlockVector<size_t> member_at_;      // by slot of the window: first member in the log's pool
   std::vector<std::vector<ReplayedMember>> members_;                  // by task
   std::vector<std::vector<std::pair<size_t, AheadFailure>>> failed_;  // by task
   std::unordered_map<size_t, AheadFailure> failures_;                 // by slot
@@ -504,27 +603,51 @@ class WindowFrames final : public FrameSource {
 
 class Replayer {
  public:
-  explicit Replayer(WorkerPool* pool) : pool_(pool), propositions_(out_, random_key()) {}
+  Replayer(Fs& fs, Fd log, WorkerPool* pool, ReplaySink* sink)
+      : pool_(pool), sink_(sink), propositions_(fs, log, random_key()) {}
 
   ReplayedLog& log() { return out_; }
   PropositionLog& propositions() { return propositions_; }
+  const HeldFrom& held() const { return held_; }
+  // Hands the applied Posits on and frees every held slot (with a sink; the pass is between frames).
+  void drop_held() {
+    if (sink_ == nullptr) return;
+    pass_on();
+    held_.posits += out_.posits.size();
+    held_.members += out_.members.size();
+    out_.posits.clear();
+    out_.members.clear();
+  }
 
   // Replays the log; a repeated proposition among the applied Posits is the first failure.
   Result<ReplayedLog> run(FrameSource& source, uint64_t committed, WindowFrames* ahead) {
     committed_ = committed;
     ahead_ = ahead;
+    propositions_.set_committed(committed);
     auto result = scan(source);
-    if (auto duplicate = propositions_.first_duplicate(pool_)) {
-      return fail(record_error(*duplicate, "duplicate Posit proposition"));
+    if (sink_ != nullptr) {
+      if (result) drop_held();
+      out_.posits = {};
+      out_.members = {};
     }
+    if (ahead_ != nullptr) ahead_->release();
+    propositions_.keep(counted_posits_);
+    auto duplicate = propositions_.first_duplicate(pool_);
+    if (!duplicate) return fail(std::move(duplicate.error()));
+    if (*duplicate) return fail(record_error(**duplicate, "duplicate Posit proposition"));
     if (!result) return fail(std::move(result.error()));
     return std::move(out_);
   }
 
  private:
+  static constexpr size_t kSinkChunk = 4096;  // Posits handed on at a time
+
+  // Records are applied as they are read; the first that fails stops the applying, and its failure
+  // is reported by the Commit of its batch, where the batch would have been applied as a whole.
   Result<void> scan(FrameSource& source) {
     uint64_t expected = 1;
     while (!source.at_end()) {
+      arena_.clear();
       auto frame = source.next(arena_);
       if (!frame) return fail(std::move(frame.error()));
       const FrameInfo& f = *frame;
@@ -538,7 +661,15 @@ class Replayer {
         case static_cast<uint8_t>(RecordType::Role):
         case static_cast<uint8_t>(RecordType::Codec):
         case static_cast<uint8_t>(RecordType::Posit):
-          pending_.push_back(f);
+          if (open_count_++ == 0) open_first_ = f.sequence;
+          open_last_ = f.sequence;
+          if (!deferred_) {
+            Result<void> r = f.type == static_cast<uint8_t>(RecordType::Role)    ? apply_role(f)
+                             : f.type == static_cast<uint8_t>(RecordType::Codec) ? apply_codec(f)
+                             : ahead_ != nullptr                                 ? apply_decoded_posit(f)
+                                                                                 : apply_posit(f);
+            if (!r) deferred_ = std::move(r.error());
+          }
           break;
         case static_cast<uint8_t>(RecordType::Commit):
           if (auto r = commit(f); !r) return fail(std::move(r.error()));
@@ -547,9 +678,8 @@ class Replayer {
           return fail(frame_error(f.offset, f.sequence, str_cat("unknown mandatory record type ", f.type)));
       }
     }
-    if (!pending_.empty()) {
-      return fail(frame_error(source.offset(), pending_.front().sequence,
-                              "manifest committed length ends outside a Commit frame"));
+    if (open_count_ != 0) {
+      return fail(frame_error(source.offset(), open_first_, "manifest committed length ends outside a Commit frame"));
     }
     if (applied_any_) {
       for (const BuiltinRole& b : kBuiltinRoles) {
@@ -561,7 +691,8 @@ class Replayer {
       }
       if (declared_ != kAllCodecs) return fail(corrupt("store lacks one or more mandatory v1 codecs"));
     }
-    out_.posits.resize(applied_posits_);  // every Posit slot filled ahead was applied
+    out_.posits.resize(applied_posits_ - held_.posits);  // every Posit slot filled ahead was applied
+    out_.posit_count = applied_posits_;
     out_.codec_registry_complete = declared_ == kAllCodecs;
     out_.next_record_seq = expected;
     return {};
@@ -574,23 +705,18 @@ class Replayer {
     if (!decoded) return fail(std::move(decoded.error()));
     if (decoded->trailing) return fail(frame_error(f.offset, f.sequence, "commit has trailing fields"));
     const CommitPayload& c = decoded->commit;
-    const uint64_t first = pending_.empty() ? 0 : pending_.front().sequence;
-    const uint64_t last = pending_.empty() ? 0 : pending_.back().sequence;
-    if (c.count != pending_.size() || c.batch != out_.next_batch_seq || c.first_sequence != first ||
+    const uint64_t first = open_count_ == 0 ? 0 : open_first_;
+    const uint64_t last = open_count_ == 0 ? 0 : open_last_;
+    if (c.count != open_count_ || c.batch != out_.next_batch_seq || c.first_sequence != first ||
         c.last_sequence != last) {
       return fail(frame_error(f.offset, f.sequence,
                               str_cat("invalid Commit: batch/range/count (", c.batch, ", ", c.first_sequence, ", ",
                                       c.last_sequence, ", ", c.count, ")")));
     }
-    for (const FrameInfo& record : pending_) {
-      Result<void> r = record.type == static_cast<uint8_t>(RecordType::Role)    ? apply_role(record)
-                       : record.type == static_cast<uint8_t>(RecordType::Codec) ? apply_codec(record)
-                       : ahead_ != nullptr                                       ? apply_decoded_posit(record)
-                                                                                 : apply_posit(record);
-      if (!r) return r;
-    }
-    pending_.clear();
-    arena_.clear();
+    // The batch is applied: its Posits count, up to a failing record.
+    counted_posits_ = applied_posits_;
+    if (deferred_) return fail(std::move(*deferred_));
+    open_count_ = 0;
     if (out_.batch_count == kMaxU64) return fail(EngineError::internal("batch count exhausted"));
     ++out_.batch_count;
     if (out_.next_batch_seq == kMaxU64) return fail(EngineError::internal("batch sequence exhausted"));
@@ -609,6 +735,10 @@ class Replayer {
     role_by_name_.emplace(role->name, out_.roles.size());
     out_.roles.push_back(std::move(*role));
     applied_any_ = true;
+    if (sink_ != nullptr && sink_ok_) {
+      pass_on();
+      if (sink_ok_ && !sink_->role(out_.roles.back())) sink_ok_ = false;
+    }
     return {};
   }
 
@@ -622,12 +752,20 @@ class Replayer {
   }
 
   Result<void> apply_posit(const FrameInfo& f) {
-    auto posit = decode_posit(payload(f), declared_, out_.members);
+    const size_t members = out_.members.size();
+    decoded_.clear();
+    auto posit = decode_posit(payload(f), declared_, decoded_);
     if (!posit) return fail(record_error(f.sequence, posit.error().display()));
-    if (auto r = check_posit(*posit, f.sequence); !r) return r;
+    posit->first_member = held_.members + members;
+    out_.members.insert(out_.members.end(), decoded_.begin(), decoded_.end());
+    if (auto r = check_posit(*posit, f.sequence); !r) {
+      out_.members.resize(members);
+      return r;
+    }
     if (out_.posits.size() == out_.posits.capacity()) grow(f.offset);
     out_.posits.push_back(std::move(*posit));
-    accept_posit(f.sequence);
+    accept_posit(f);
+    if (out_.posits.size() >= kSinkChunk) drop_held();
     return {};
   }
 
@@ -639,26 +777,44 @@ class Replayer {
       return fail(record_error(f.sequence, (undeclared ? undeclared_codec_error() : failure->error).display()));
     }
     if (!(declared_ & (1u << ahead_->codec(k)))) return fail(record_error(f.sequence, undeclared_codec_error().display()));
-    if (auto r = check_posit(out_.posits[k], f.sequence); !r) return r;
-    accept_posit(f.sequence);
+    if (auto r = check_posit(out_.posits[k - held_.posits], f.sequence); !r) return r;
+    accept_posit(f);
+    if (applied_posits_ - handed_ >= kSinkChunk) pass_on();
     return {};
+  }
+
+  std::span<const ReplayedMember> members_of(const ReplayedPosit& p) const {
+    return std::span<const ReplayedMember>(out_.members).subspan(p.first_member - held_.members, p.member_count);
   }
 
   // The checks of a decoded Posit against what was applied before it.
   Result<void> check_posit(const ReplayedPosit& posit, uint64_t sequence) {
     if (!identity_unused(posit.identity)) return fail(record_error(sequence, "duplicate Role or Posit identity"));
-    for (auto [role, thing] : out_.members_of(posit)) {
+    for (auto [role, thing] : members_of(posit)) {
       if (!role_known(role)) return fail(record_error(sequence, "Posit references an unknown Role"));
     }
     return {};
   }
 
-  // Applies the checked Posit in slot `applied_posits_`.
-  void accept_posit(uint64_t sequence) {
+  // Applies the checked Posit in slot `applied_posits_`, read from frame `f`.
+  void accept_posit(const FrameInfo& f) {
     const size_t k = applied_posits_++;
-    mark_used(out_.posits[k].identity);
-    propositions_.applied(k, sequence);
+    const ReplayedPosit& posit = out_.posits[k - held_.posits];
+    mark_used(posit.identity);
+    propositions_.applied(k, f.offset, members_of(posit), posit);
     applied_any_ = true;
+  }
+
+  // Hands the applied Posits not yet handed on to the sink.
+  void pass_on() {
+    if (sink_ == nullptr || applied_posits_ == handed_) return;
+    if (sink_ok_) {
+      const size_t from = handed_ - held_.posits;
+      ReplayedPosits posits{std::span<ReplayedPosit>(out_.posits).subspan(from, applied_posits_ - handed_),
+                            out_.members, held_.members};
+      if (!sink_->posits(posits)) sink_ok_ = false;
+    }
+    handed_ = applied_posits_;
   }
 
   // Roles are never removed: a Role found once is remembered in a small table.
@@ -695,16 +851,21 @@ class Replayer {
 
   // Grows the Posit list to the count the rest of the log is likely to hold at the density read so
   // far (bounded by the log size), so that a large log is not moved over and over while it loads.
+  // With a sink, only the proposition hashes are sized for the whole log.
   void grow(uint64_t offset) {
-    const size_t size = out_.posits.size();
+    const size_t size = held_.posits + out_.posits.size();
     size_t target = size + size / 2 + 16;
     const uint64_t read = offset > 64 ? offset - 64 : 0;
     if (size >= 64 && read > 0 && committed_ > offset) {
       const double projected = double(size) * double(committed_ - 64) / double(read) * 1.02 + 16;
       if (projected > double(target)) target = static_cast<size_t>(projected);
     }
-    out_.posits.reserve(target);
     propositions_.reserve(target);
+    if (sink_ != nullptr) {
+      out_.posits.reserve(kSinkChunk);
+      return;
+    }
+    out_.posits.reserve(target);
     // The member pool at the mean member count read so far.
     if (size > 0) {
       const double mean = double(out_.members.size()) / double(size);
@@ -714,14 +875,22 @@ class Replayer {
   }
 
   WorkerPool* pool_;
+  ReplaySink* sink_;
+  bool sink_ok_ = true;              // the sink has not failed
+  size_t handed_ = 0;                // Posits handed to the sink
+  HeldFrom held_;
   WindowFrames* ahead_ = nullptr;  // the source that decoded the Posits ahead, if any
   ReplayedLog out_;
   uint64_t committed_ = 0;
   size_t applied_posits_ = 0;
+  size_t counted_posits_ = 0;        // applied Posits of batches whose Commit was reached
+  std::optional<EngineError> deferred_;  // the failure of a record of the open batch
+  uint64_t open_count_ = 0;          // records of the open batch
+  uint64_t open_first_ = 0, open_last_ = 0;
   Identity max_id_ = 0;              // largest Role or Posit identity applied
-  std::vector<Identity> fresh_ids_;  // applied identities not yet in `used_`, ascending
-  std::vector<uint8_t> arena_;       // payloads of the open batch
-  std::vector<FrameInfo> pending_;   // records of the open batch
+  BlockVector<Identity> fresh_ids_;  // applied identities not yet in `used_`, ascending
+  std::vector<uint8_t> arena_;       // payload of the current frame
+  std::vector<ReplayedMember> decoded_;  // members of the Posit being decoded
   CodecSet declared_ = 0;
   bool applied_any_ = false;
   Roaring64Map used_;      // Role and Posit identities
@@ -738,16 +907,19 @@ unsigned replay_threads(const ReplayTuning& tuning) {
 
 }  // namespace
 
-Result<ReplayedLog> replay(Fs& fs, Fd log, uint64_t committed_length, const ReplayTuning& tuning) {
+Result<ReplayedLog> replay(Fs& fs, Fd log, uint64_t committed_length, const ReplayTuning& tuning,
+                           ReplaySink* sink) {
   if (committed_length >= kLogHeaderSize && committed_length - kLogHeaderSize >= tuning.parallel_from) {
     WorkerPool pool(replay_threads(tuning) - 1);
-    Replayer replayer(&pool);
-    WindowFrames frames(fs, log, committed_length, tuning, pool, replayer.log(), replayer.propositions());
+    Replayer replayer(fs, log, &pool, sink);
+    WindowFrames frames(fs, log, committed_length, tuning, pool, replayer.log(), replayer.held(), sink == nullptr,
+                        replayer.propositions(), [&replayer] { replayer.drop_held(); });
     auto replayed = replayer.run(frames, committed_length, &frames);
     // A failed read is left to the sequential pass, which reports it at the frame it belongs to.
     if (!frames.read_failed()) return replayed;
+    if (sink != nullptr) sink->restart();
   }
-  Replayer replayer(nullptr);
+  Replayer replayer(fs, log, nullptr, sink);
   SequentialFrames frames(fs, log, committed_length);
   return replayer.run(frames, committed_length, nullptr);
 }

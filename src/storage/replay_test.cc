@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 
+#include "storage/interpose_fs_test_util.h"
 #include "storage/log_frame.h"
 #include "storage/mem_fs_test_util.h"
 #include "storage/record_codec.h"
@@ -68,23 +70,68 @@ class LogBuilder {
   std::vector<uint64_t> pending_;
 };
 
-Result<ReplayedLog> run(const B& log, uint64_t committed = 0, const ReplayTuning& tuning = {}) {
-  auto [fs, fd] = testing::MemFs::with_log(log);
-  return replay(*fs, fd, committed ? committed : log.size(), tuning);
+std::string posit_text(const ReplayedPosit& p, std::span<const ReplayedMember> members) {
+  std::string out = str_cat(" ", p.identity, "[");
+  for (auto [role, thing] : members) out += str_cat(role, ":", thing, ",");
+  return out + str_cat("]", p.value.text, "/", static_cast<int>(p.value.kind), "@", p.time.display());
+}
+
+// What a replay hands to its sink, written as `outcome` writes a log; every Posit's Roles must have
+// come before it.
+struct RecordingSink final : ReplaySink {
+  std::string roles, posit_texts;
+  std::set<Identity> known;
+  int restarts = 0;
+
+  Result<void> role(const ReplayedRole& r) override {
+    roles += str_cat(" ", r.identity, r.name, int(r.reserved));
+    known.insert(r.identity);
+    return {};
+  }
+  Result<void> posits(const ReplayedPosits& chunk) override {
+    for (const ReplayedPosit& p : chunk.posits) {
+      for (auto [role, thing] : chunk.members_of(p)) EXPECT_TRUE(known.contains(role)) << role;
+      posit_texts += posit_text(p, chunk.members_of(p));
+    }
+    return {};
+  }
+  void restart() override {
+    roles.clear();
+    posit_texts.clear();
+    known.clear();
+    ++restarts;
+  }
+};
+
+Result<ReplayedLog> run(const B& log, uint64_t committed = 0, const ReplayTuning& tuning = {},
+                        ReplaySink* sink = nullptr, std::shared_ptr<Fs> fs = nullptr) {
+  Fd fd;
+  if (fs) {
+    fd = *fs->open_at(kCurrentDir, "log", OpenMode::CreateNew);
+    EXPECT_TRUE(write_all(*fs, fd, 0, log));
+  } else {
+    std::tie(fs, fd) = testing::MemFs::with_log(log);
+  }
+  return replay(*fs, fd, committed ? committed : log.size(), tuning, sink);
 }
 
 // The replayed log written out (counters; Roles; Posits with members, value and time), or the error.
-std::string outcome(const B& log, uint64_t committed = 0, const ReplayTuning& tuning = {}) {
-  auto r = run(log, committed, tuning);
+// With a sink, the Posits are those it was handed (the replayed log then keeps none).
+std::string outcome(const B& log, uint64_t committed = 0, const ReplayTuning& tuning = {},
+                    RecordingSink* sink = nullptr, std::shared_ptr<Fs> fs = nullptr) {
+  auto r = run(log, committed, tuning, sink, std::move(fs));
   if (!r) return r.error().display();
   std::string out = str_cat(r->next_record_seq, " ", r->next_batch_seq, " ", r->batch_count, " ",
                             int(r->codec_registry_complete), ";");
-  for (const auto& role : r->roles) out += str_cat(" ", role.identity, role.name, int(role.reserved));
-  for (const auto& p : r->posits) {
-    out += str_cat(" ", p.identity, "[");
-    for (auto [role, thing] : r->members_of(p)) out += str_cat(role, ":", thing, ",");
-    out += str_cat("]", p.value.text, "/", static_cast<int>(p.value.kind), "@", p.time.display());
+  std::string roles;
+  for (const auto& role : r->roles) roles += str_cat(" ", role.identity, role.name, int(role.reserved));
+  out += roles;
+  if (sink != nullptr) {
+    EXPECT_TRUE(r->posits.empty());
+    EXPECT_EQ(sink->roles, roles);
+    return out + sink->posit_texts;
   }
+  for (const auto& p : r->posits) out += posit_text(p, r->members_of(p));
   return out;
 }
 
@@ -266,6 +313,36 @@ TEST(Replay, WindowsReportWhatOnePassReports) {
     EXPECT_GT(failures, cases / 2);
     RecordProperty("cases", static_cast<int>(cases));
   }
+}
+
+// A sink is handed the applied records ahead of their Commits and of the checks at the end: what it
+// got counts only when the replay succeeds, and then it is the whole log in order, whatever the
+// windows, also when a failed read sent the pass back to the start.
+TEST(Replay, SinkGetsTheLogWhenReplaySucceeds) {
+  const ReplayTuning one_pass{.parallel_from = UINT64_MAX};
+  const ReplayTuning windows{.parallel_from = 0, .window = 300, .threads = 2};
+  const B whole = windowed_log(false).bytes();
+  auto check = [&](const B& image, uint64_t committed) {
+    const std::string expected = outcome(image, committed, one_pass);
+    for (const ReplayTuning& tuning : {one_pass, windows}) {
+      RecordingSink sink;
+      EXPECT_EQ(outcome(image, committed, tuning, &sink), expected) << committed;
+    }
+  };
+  check(whole, whole.size());
+  for (size_t at = kLogHeaderSize; at < whole.size(); at += 7) {
+    B damaged = whole;
+    damaged[at] ^= 0x04;
+    check(damaged, whole.size());
+  }
+  for (uint64_t committed = kLogHeaderSize; committed <= whole.size(); committed += 5) check(whole, committed);
+
+  auto failing = std::make_shared<testing::InterposeFs>(std::make_shared<testing::MemFs>());
+  failing->arm(4, testing::FaultKind::Errno);  // a window read, after records were handed over
+  RecordingSink sink;
+  EXPECT_EQ(outcome(whole, whole.size(), windows, &sink, failing), outcome(whole, whole.size(), one_pass));
+  EXPECT_TRUE(failing->fault_fired());
+  EXPECT_EQ(sink.restarts, 1);
 }
 
 }  // namespace

@@ -159,12 +159,13 @@ struct Store::State {
 Store::Store(std::unique_ptr<State> state) : state_(std::move(state)) {}
 Store::~Store() = default;
 
-Result<std::pair<std::unique_ptr<Store>, ReplayedLog>> Store::open(const std::string& path) {
-  return open(path, posix_fs());
+Result<std::pair<std::unique_ptr<Store>, ReplayedLog>> Store::open(const std::string& path, ReplaySink* sink) {
+  return open(path, posix_fs(), sink);
 }
 
 Result<std::pair<std::unique_ptr<Store>, ReplayedLog>> Store::open(const std::string& path,
-                                                                   std::shared_ptr<Fs> fs_handle) {
+                                                                   std::shared_ptr<Fs> fs_handle,
+                                                                   ReplaySink* sink) {
   Fs& fs = *fs_handle;
   if (path.find('\0') != std::string::npos) {
     return fail(EngineError::persistence("file name contained an unexpected NUL byte"));
@@ -216,7 +217,7 @@ Result<std::pair<std::unique_ptr<Store>, ReplayedLog>> Store::open(const std::st
   }
   // The uncommitted tail is cut only once the committed prefix has replayed: a refused open leaves
   // every file as it found it.
-  auto replayed = replay(fs, log, committed);
+  auto replayed = replay(fs, log, committed, {}, sink);
   if (!replayed) return fail(std::move(replayed.error()));
   if (*size > committed) {
     if (auto r = fs.truncate(log, committed); !r) return fail(os_error(r.error()));

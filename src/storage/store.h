@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "construct/block_storage.h"
 #include "construct/error.h"
 #include "construct/identity.h"
 #include "construct/records.h"
@@ -62,10 +63,39 @@ struct ReplayedPosit {
   literal::TimeValue time;
 };
 
+// Replayed Posits in log order; a Posit's members are at first_member - `first_member` of `members`.
+struct ReplayedPosits {
+  std::span<ReplayedPosit> posits;
+  std::span<const ReplayedMember> members;
+  uint64_t first_member = 0;
+
+  std::span<const ReplayedMember> members_of(const ReplayedPosit& p) const {
+    return members.subspan(p.first_member - first_member, p.member_count);
+  }
+};
+
+// Takes the records of a replay in log order as they are applied, so that a large log is never held
+// whole beside what is built from it. Records reach the sink before the Commit that closes their
+// batch has been read and before the checks at the end of the log: an open whose replay fails must
+// discard everything the sink built. A sink that fails is not called again; replay goes on and
+// reports its own failure first. After restart() the records come again from the first one.
+class ReplaySink {
+ public:
+  virtual ~ReplaySink() = default;
+  virtual Result<void> role(const ReplayedRole& role) = 0;
+  virtual Result<void> posits(const ReplayedPosits& posits) = 0;
+  virtual void restart() = 0;
+};
+
+// The large arrays of a replay are block storage (construct/block_storage.h): their pages go back
+// to the system when they are freed, from whichever thread replayed.
+using construct::BlockVector;
+
 struct ReplayedLog {
   std::vector<ReplayedRole> roles;      // log order
-  std::vector<ReplayedPosit> posits;    // log order
-  std::vector<ReplayedMember> members;  // every Posit's members, in Posit order
+  BlockVector<ReplayedPosit> posits;    // log order; empty when a sink took them
+  BlockVector<ReplayedMember> members;  // every Posit's members, in Posit order
+  uint64_t posit_count = 0;             // Posits replayed, kept here or handed to a sink
   bool codec_registry_complete = false;
   uint64_t next_record_seq = 1;
   uint64_t next_batch_seq = 1;
@@ -81,11 +111,14 @@ class Fs;  // the file-system interface under the store (storage/fs.h)
 
 class Store {
  public:
-  // Opens (creating when new) the store directory at `path` on the real file system.
-  static Result<std::pair<std::unique_ptr<Store>, ReplayedLog>> open(const std::string& path);
+  // Opens (creating when new) the store directory at `path` on the real file system. With a sink,
+  // the replayed Posits go to it rather than into the returned log.
+  static Result<std::pair<std::unique_ptr<Store>, ReplayedLog>> open(const std::string& path,
+                                                                     ReplaySink* sink = nullptr);
   // The same over an injected file system (tests).
   static Result<std::pair<std::unique_ptr<Store>, ReplayedLog>> open(const std::string& path,
-                                                                     std::shared_ptr<Fs> fs);
+                                                                     std::shared_ptr<Fs> fs,
+                                                                     ReplaySink* sink = nullptr);
   ~Store();
 
   // Appends the records as one committed batch. The caller files its in-memory records only
