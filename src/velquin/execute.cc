@@ -108,7 +108,8 @@ Result<std::vector<ResultSet>> execute_script(std::shared_ptr<Engine> engine, st
   if (!guard) return fail(std::move(guard.error()));
   if (auto stop = ctx.check_stop(); !stop) return fail(std::move(stop.error()));
 
-  auto pairs = parse(Rule::velquin, literal::trim_white_space(script));
+  // The script's text outlives the run, so the tree views it rather than copying it.
+  auto pairs = parse_borrowed(Rule::velquin, literal::trim_white_space(script));
   if (!pairs) return fail(EngineError::parse(parse_message(pairs.error())));
   ScriptRun run{*engine, ctx, pairs->tree(), ctx.warnings, now, {}, {}};
   for (Pair pair : *pairs) {
