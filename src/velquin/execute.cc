@@ -83,7 +83,8 @@ struct ScriptRun {
     switch (pair.rule()) {
       case Rule::search: return search(pair);
       case Rule::add_role: return add_role(pair);
-      case Rule::add_posit: return execute_add_posit_command(engine, pair, variables, now, ctx);
+      // The run owns the tree alone and never reads a statement's nodes again once it has run.
+      case Rule::add_posit: return execute_add_posit_command(engine, pair, variables, now, ctx, true);
       default: return {};
     }
   }

@@ -56,6 +56,15 @@ struct ParseTree {
   NodeArray nodes;
 };
 
+// Gives the system back the memory of nodes [from, to), which the tree's one reader has read for
+// the last time: the whole pages strictly inside that range (of a tree on a mapping of its own)
+// read as zeros afterwards. The text and every other node stay as they were.
+inline void release_consumed_nodes(const ParseTree& tree, size_t from, size_t to) {
+  if (to <= from) return;
+  construct::release_pages(const_cast<Node*>(tree.nodes.data() + from), (to - from) * sizeof(Node),
+                           tree.nodes.capacity() * sizeof(Node));
+}
+
 class Pairs;
 
 // One node of the parse tree: its rule, its span of the parsed text and its children.
