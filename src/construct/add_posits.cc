@@ -52,7 +52,7 @@ Result<void> persist_and_file(EngineState& state, NewPositList& new_posits, cons
 
 }  // namespace
 
-Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit> posits,
+Result<AddPositsResult> add_posits(EngineState& state, PendingPositList posits,
                                    std::vector<PendingAssertion> assertions, const StopCheck& stop) {
   const uint64_t target_count = posits.size();
   for (const PendingAssertion& a : assertions) {
@@ -68,7 +68,7 @@ Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit>
   }
 
   NewPositList new_posits(state.records);
-  auto posit_slots = intern_posits(state, std::move(posits), new_posits, stop);
+  auto posit_slots = intern_posits(state, posits, new_posits, stop);
   if (!posit_slots) return fail(std::move(posit_slots.error()));
 
   RoleRef posit_role;
@@ -83,8 +83,7 @@ Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit>
     ascertains_role = *a;
   }
 
-  std::vector<PendingPosit> assertion_posits;
-  assertion_posits.reserve(assertions.size());
+  PendingPositList assertion_posits;
   for (PendingAssertion& a : assertions) {
     if (auto r = check_stop_every(stop, assertion_posits.size()); !r) return fail(std::move(r.error()));
     if (a.target >= posit_slots->size()) {
@@ -99,7 +98,7 @@ Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit>
     if (!set) return fail(std::move(set.error()));
     assertion_posits.push_back(PendingPosit{std::move(a.certainty), set->first, a.time});
   }
-  auto assertion_slots = intern_posits(state, std::move(assertion_posits), new_posits, stop);
+  auto assertion_slots = intern_posits(state, assertion_posits, new_posits, stop);
   if (!assertion_slots) return fail(std::move(assertion_slots.error()));
 
   if (auto filed = persist_and_file(state, new_posits, stop); !filed) return fail(std::move(filed.error()));

@@ -90,7 +90,8 @@ inline constexpr size_t kStopCheckInterval = 4096;
 Result<void> check_stop_every(const StopCheck& stop, size_t position);
 
 // Per pending Posit, the stored Posit of its proposition or the staged one of `new_posits`.
-Result<BlockVector<PositRef>> intern_posits(EngineState& state, std::vector<PendingPosit> pending,
+// Each pending Posit is given back once it is interned.
+Result<BlockVector<PositRef>> intern_posits(EngineState& state, PendingPositList& pending,
                                             NewPositList& new_posits, const StopCheck& stop);
 
 // Files a Posit in the PositIndex and the posting indexes: (canonical Posit, existed).
@@ -115,7 +116,7 @@ template <class Access>
 Result<BlockVector<PositRef>> index_new_posits(Access& access, EngineState& state, BlockVector<Posit>& posits,
                                                std::span<const uint64_t> hashes);
 
-Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit> posits,
+Result<AddPositsResult> add_posits(EngineState& state, PendingPositList posits,
                                    std::vector<PendingAssertion> assertions, const StopCheck& stop);
 
 // Marks the store fail-closed after a failure that follows a successful append (no-op in memory).

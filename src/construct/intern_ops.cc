@@ -131,8 +131,9 @@ void NewPositList::reserve(size_t n) { reserved_ = std::max(reserved_, size_ + n
 namespace {
 
 // Replaces a set that is not a catalog handle by the catalog's equal set.
-Result<void> use_catalog_sets(EngineState& state, std::vector<PendingPosit>& pending) {
-  for (PendingPosit& p : pending) {
+Result<void> use_catalog_sets(EngineState& state, PendingPositList& pending) {
+  for (size_t i = 0; i < pending.size(); ++i) {
+    PendingPosit& p = pending[i];
     if (p.appearance_set == nullptr || state.records.sets.ordinal_of(p.appearance_set) != kNoOrdinal) continue;
     const MemberList& members = p.appearance_set->members;
     auto stored = intern_appearance_set(state, std::vector<AppearanceRef>(members.begin(), members.end()));
@@ -144,15 +145,17 @@ Result<void> use_catalog_sets(EngineState& state, std::vector<PendingPosit>& pen
 
 // One Posit at a time, each step under its own lock (the order of the model, kept exactly when a
 // lock is poisoned).
-Result<BlockVector<PositRef>> intern_posits_stepwise(EngineState& state, std::vector<PendingPosit>& pending,
+Result<BlockVector<PositRef>> intern_posits_stepwise(EngineState& state, PendingPositList& pending,
                                                      NewPositList& new_posits, const StopCheck& stop) {
   BlockVector<PositRef> slots;
   slots.reserve(pending.size());
-  for (PendingPosit& p : pending) {
+  for (size_t i = 0; i < pending.size(); ++i) {
     if (auto r = check_stop_every(stop, slots.size()); !r) return fail(std::move(r.error()));
     auto drawn = draw_identity(state);
     if (!drawn) return fail(std::move(drawn.error()));
+    PendingPosit& p = pending[i];
     Posit posit{*drawn, p.appearance_set, std::move(p.value), p.time};
+    pending.consumed(i);
     const uint64_t h = posit_key_hash(posit);
     {
       BW_LOCK(registry, state.components);
@@ -186,7 +189,7 @@ Result<void> check_stop_every(const StopCheck& stop, size_t position) {
   return stop();
 }
 
-Result<BlockVector<PositRef>> intern_posits(EngineState& state, std::vector<PendingPosit> pending,
+Result<BlockVector<PositRef>> intern_posits(EngineState& state, PendingPositList& pending,
                                             NewPositList& new_posits, const StopCheck& stop) {
   if (auto canonical = use_catalog_sets(state, pending); !canonical) return fail(std::move(canonical.error()));
   new_posits.reserve(pending.size());
@@ -200,11 +203,13 @@ Result<BlockVector<PositRef>> intern_posits(EngineState& state, std::vector<Pend
   BW_LOCK(registry, state.components);
   BW_LOCK(pool, state.identities);
   const PositIndex* index = registry->existing_posit_index();
-  for (PendingPosit& p : pending) {
+  for (size_t i = 0; i < pending.size(); ++i) {
     if (auto r = check_stop_every(stop, slots.size()); !r) return fail(std::move(r.error()));
     auto drawn = pool->draw();
     if (!drawn) return fail(std::move(drawn.error()));
+    PendingPosit& p = pending[i];
     Posit posit{*drawn, p.appearance_set, std::move(p.value), p.time};
+    pending.consumed(i);
     const uint64_t h = posit_key_hash(posit);
     if (PositRef found = index ? index->find_by_key(posit, h) : nullptr) {
       pool->release(*drawn);

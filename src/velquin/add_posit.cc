@@ -121,7 +121,7 @@ class AddPositRun {
   const ExecContext& ctx_;
   const bool release_consumed_;
 
-  std::vector<PendingPosit> posits_;
+  construct::PendingPositList posits_;
   std::vector<PendingAssertion> assertions_;
   std::vector<BindingRange> posit_bindings_;
   std::vector<BindingRange> assertion_bindings_;
@@ -163,9 +163,6 @@ Result<void> AddPositRun::charge_combinations(uint64_t count) {
 
 Result<void> AddPositRun::run(NodeView statement) {
   if (auto stop = ctx_.check_stop(); !stop) return stop;
-  size_t clauses = 0;
-  for (NodeView child : statement.children()) clauses += child.rule() == Rule::posit;
-  posits_.reserve(clauses);  // one posit per clause is the common case
   // Consumed clause nodes go back in steps of this many (the first node is the statement's own).
   constexpr size_t kReleaseStep = (size_t{2} << 20) / sizeof(Node);
   size_t released = statement.index() + 1;
@@ -183,7 +180,8 @@ Result<void> AddPositRun::run(NodeView statement) {
       return fail(EngineError::internal("unexpected add-posit structure " + rule_text(child.rule())));
     }
   }
-  auto added = engine_.add_posits(std::move(posits_), std::move(assertions_), [this] { return ctx_.check_stop(); });
+  auto added = engine_.add_pending_posits(std::move(posits_), std::move(assertions_),
+                                          [this] { return ctx_.check_stop(); });
   if (!added) return fail(std::move(added.error()));
   if (auto r = bind_ranges(posit_bindings_, added->posits); !r) return r;
   if (auto r = bind_ranges(assertion_bindings_, added->assertions); !r) return r;
