@@ -1,5 +1,11 @@
 #include "python/arguments.h"
 
+// Part of the stable ABI from 3.10 on, and exported under the same signature by every CPython the
+// module loads in: the UTF-8 form of a str without a copy when the str is ASCII.
+#if defined(Py_LIMITED_API) && Py_LIMITED_API + 0 < 0x030A0000
+extern "C" PyAPI_FUNC(const char*) PyUnicode_AsUTF8AndSize(PyObject* unicode, Py_ssize_t* size);
+#endif
+
 namespace brackwater::python {
 namespace {
 
@@ -54,6 +60,17 @@ bool parameter_entry(PyObject* key, PyObject* value, ParameterEntry& out) {
 }  // namespace
 
 bool convert_text(PyObject* obj, const char* argument, TextArgument& out) {
+  // A script can be large: its UTF-8 form is read in place, without a bytes copy (CPython keeps
+  // the UTF-8 form of a str that is not ASCII with the str).
+  if (PyUnicode_Check(obj)) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
+    if (data == nullptr) return fail_with_note(argument);
+    Py_INCREF(obj);
+    out.bytes = PyRef(obj);
+    out.text = std::string_view(data, static_cast<size_t>(size));
+    return true;
+  }
   out.bytes = PyRef(utf8_bytes(obj));
   char* data = nullptr;
   Py_ssize_t size = 0;

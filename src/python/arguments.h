@@ -20,7 +20,7 @@ namespace brackwater::python {
 // UTF-8 text borrowed from a bytes object that the holder keeps alive; readable without the
 // interpreter lock.
 struct TextArgument {
-  PyRef bytes;
+  PyRef bytes;  // what `text` views: the str itself, or its UTF-8 bytes
   std::string_view text;
 };
 

@@ -1,11 +1,29 @@
 #include "velquin/result_binding.h"
 
+#include <algorithm>
+
 namespace brackwater::velquin {
 
-ResultBinding::ResultBinding(const ResultBinding& other)
-    : state_(other.state_),
-      single_(other.single_),
-      multi_(other.multi_ ? std::make_unique<Roaring64Map>(*other.multi_) : nullptr) {}
+ResultBinding::ResultBinding(const ResultBinding& other) : state_(other.state_) {
+  if (state_ == State::Multi) {
+    multi_ = new Roaring64Map(*other.multi_);
+  } else {
+    single_ = other.single_;
+  }
+}
+
+ResultBinding& ResultBinding::operator=(ResultBinding&& other) noexcept {
+  if (this != &other) {
+    this->~ResultBinding();
+    single_ = std::exchange(other.single_, 0);
+    state_ = std::exchange(other.state_, State::Empty);
+  }
+  return *this;
+}
+
+ResultBinding::~ResultBinding() {
+  if (state_ == State::Multi) delete multi_;
+}
 
 ResultBinding& ResultBinding::operator=(const ResultBinding& other) {
   if (this != &other) *this = ResultBinding(other);
@@ -19,13 +37,15 @@ void ResultBinding::insert(Identity id) {
       single_ = id;
       return;
     case State::Single:
+    {
       if (single_ == id) return;
-      multi_ = std::make_unique<Roaring64Map>();
-      multi_->add(single_);
-      multi_->add(id);
+      auto multi = std::make_unique<Roaring64Map>();
+      multi->add(single_);
+      multi->add(id);
+      multi_ = multi.release();
       state_ = State::Multi;
-      single_ = 0;
       return;
+    }
     case State::Multi:
       multi_->add(id);
       return;
@@ -68,7 +88,7 @@ size_t ScriptVariables::probe(std::string_view name, uint64_t tag) const {
   for (size_t i = static_cast<size_t>(tag) & mask;; i = (i + 1) & mask) {
     const uint64_t slot = slots_[i];
     if (slot == 0) return i;
-    if ((slot >> 32) == tag && at((slot & kIndexMask) - 1).name == name) return i;
+    if ((slot >> 32) == tag && at((slot & kIndexMask) - 1).name_view() == name) return i;
   }
 }
 
@@ -87,10 +107,28 @@ ResultBinding& ScriptVariables::entry(std::string_view name) {
   const uint64_t tag = name_tag(name);
   const size_t i = probe(name, tag);
   if (slots_[i] != 0) return at((slots_[i] & kIndexMask) - 1).binding;
-  Entry& e = *entries_->emplace_back(Entry{std::string(name), ResultBinding{}}).first;
+  Entry& e = *entries_->emplace_back(Entry{names_->store(name), static_cast<uint32_t>(name.size()), {}}).first;
   ++count_;
   slots_[i] = (tag << 32) | count_;
   return e.binding;
+}
+
+ScriptVariables::NameBytes::~NameBytes() {
+  for (auto [block, bytes] : blocks_) construct::release_block(block, bytes);
+}
+
+const char* ScriptVariables::NameBytes::store(std::string_view name) {
+  if (name.size() > room_) {
+    const size_t bytes = std::max(kBlock, name.size());
+    blocks_.emplace_back(static_cast<char*>(construct::allocate_block(bytes)), bytes);
+    next_ = blocks_.back().first;
+    room_ = bytes;
+  }
+  char* out = next_;
+  std::copy(name.begin(), name.end(), out);
+  next_ += name.size();
+  room_ -= name.size();
+  return out;
 }
 
 void ScriptVariables::grow() {
