@@ -17,6 +17,7 @@ namespace {
 // Persists the staged Posits (store only) and files them.
 Result<void> persist_and_file(EngineState& state, NewPositList& new_posits, const StopCheck& stop) {
   if (new_posits.empty()) return {};
+  new_posits.end_lookups();
   std::vector<storage::PendingRecord> records;
   // Encoding can refuse only a set that repeats a Role, which a catalog set never does: a memory
   // database skips it.

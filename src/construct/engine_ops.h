@@ -71,6 +71,11 @@ class NewPositList {
   void reserve(size_t n);
   bool empty() const { return size_ == 0; }
   size_t size() const { return size_; }
+  // Interning is over: the lookup tables go (find sees none of the list afterwards).
+  void end_lookups() {
+    first_by_set_ = {};
+    index_ = {};
+  }
   // The first `n` new Posits are filed and stay.
   void set_filed(size_t n) { filed_ = n; }
 

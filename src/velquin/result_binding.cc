@@ -1,6 +1,7 @@
 #include "velquin/result_binding.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace brackwater::velquin {
 
@@ -107,7 +108,7 @@ ResultBinding& ScriptVariables::entry(std::string_view name) {
   const uint64_t tag = name_tag(name);
   const size_t i = probe(name, tag);
   if (slots_[i] != 0) return at((slots_[i] & kIndexMask) - 1).binding;
-  Entry& e = *entries_->emplace_back(Entry{names_->store(name), static_cast<uint32_t>(name.size()), {}}).first;
+  Entry& e = *entries_->emplace_back(Entry{names_->store(name), {}}).first;
   ++count_;
   slots_[i] = (tag << 32) | count_;
   return e.binding;
@@ -117,17 +118,26 @@ ScriptVariables::NameBytes::~NameBytes() {
   for (auto [block, bytes] : blocks_) construct::release_block(block, bytes);
 }
 
+std::string_view ScriptVariables::Entry::name_view() const {
+  uint32_t length;
+  std::memcpy(&length, name - sizeof length, sizeof length);
+  return {name, length};
+}
+
 const char* ScriptVariables::NameBytes::store(std::string_view name) {
-  if (name.size() > room_) {
-    const size_t bytes = std::max(kBlock, name.size());
+  const uint32_t length = static_cast<uint32_t>(name.size());
+  const size_t need = sizeof length + name.size();
+  if (need > room_) {
+    const size_t bytes = std::max(kBlock, need);
     blocks_.emplace_back(static_cast<char*>(construct::allocate_block(bytes)), bytes);
     next_ = blocks_.back().first;
     room_ = bytes;
   }
-  char* out = next_;
+  std::memcpy(next_, &length, sizeof length);
+  char* out = next_ + sizeof length;
   std::copy(name.begin(), name.end(), out);
-  next_ += name.size();
-  room_ -= name.size();
+  next_ += need;
+  room_ -= need;
   return out;
 }
 

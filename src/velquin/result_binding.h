@@ -73,12 +73,12 @@ class ScriptVariables {
 
  private:
   struct Entry {
-    const char* name;  // in names_
-    uint32_t length;
+    const char* name;  // in names_, after its length
     ResultBinding binding;
-    std::string_view name_view() const { return {name, length}; }
+    std::string_view name_view() const;
   };
-  // The names' bytes, one after another in blocks that are given back whole with the table.
+  // The names, each its length (4 bytes) then its bytes, one after another in blocks that are
+  // given back whole with the table.
   class NameBytes {
    public:
     NameBytes() = default;
