@@ -18,18 +18,22 @@ namespace {
 Result<void> persist_and_file(EngineState& state, NewPositList& new_posits, const StopCheck& stop) {
   if (new_posits.empty()) return {};
   new_posits.end_lookups();
-  std::vector<storage::PendingRecord> records;
-  // Encoding can refuse only a set that repeats a Role, which a catalog set never does: a memory
-  // database skips it.
+  // The payloads one after another in one buffer, record i ending at ends[i]. Encoding can refuse
+  // only a set that repeats a Role, which a catalog set never does: a memory database skips it.
+  std::vector<uint8_t> payload_bytes;
+  std::vector<uint64_t> ends;
   if (state.has_store()) {
-    records.reserve(new_posits.size());
+    payload_bytes.reserve(64 * new_posits.size());
+    ends.reserve(new_posits.size());
+    storage::ByteWriter payloads(std::move(payload_bytes));
     for (size_t i = 0; i < new_posits.size(); ++i) {
-      if (auto r = check_stop_every(stop, records.size()); !r) return fail(std::move(r.error()));
+      if (auto r = check_stop_every(stop, ends.size()); !r) return fail(std::move(r.error()));
       const Posit& p = new_posits[i];
-      auto record = storage::encode_posit_payload(p.identity, *p.appearance_set, p.value, p.appearance_time);
+      auto record = storage::encode_posit_payload(p.identity, *p.appearance_set, p.value, p.appearance_time, payloads);
       if (!record) return fail(std::move(record.error()));
-      records.push_back(std::move(*record));
+      ends.push_back(payloads.size());
     }
+    payload_bytes = payloads.take();
   }
   // The last moment to stop: from here the batch is stored and filed whole.
   if (stop) {
@@ -39,11 +43,13 @@ Result<void> persist_and_file(EngineState& state, NewPositList& new_posits, cons
   {
     BW_LOCK(store, state.store);
     if (store->store) {
-      auto written = store->store->append_batch(std::move(records));
+      auto written = store->store->append_batch(storage::RecordType::Posit, payload_bytes, ends);
       if (!written) return fail(std::move(written.error()));
       appended = true;
     }
   }
+  payload_bytes = {};
+  ends = {};
   if (auto filed = file_new_posits(state, new_posits); !filed) {
     if (appended) fail_close_store(state);
     return filed;
