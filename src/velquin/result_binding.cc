@@ -1,6 +1,7 @@
 #include "velquin/result_binding.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace brackwater::velquin {
@@ -108,7 +109,13 @@ ResultBinding& ScriptVariables::entry(std::string_view name) {
   const uint64_t tag = name_tag(name);
   const size_t i = probe(name, tag);
   if (slots_[i] != 0) return at((slots_[i] & kIndexMask) - 1).binding;
-  Entry& e = *entries_->emplace_back(Entry{names_->store(name), {}}).first;
+  Entry& e = *entries_->emplace_back().first;
+  if (name.size() < sizeof e.short_name) {
+    std::copy(name.begin(), name.end(), e.short_name);
+    e.short_name[7] = static_cast<char>(0x80 | name.size());
+  } else {
+    e.name = names_->store(name);
+  }
   ++count_;
   slots_[i] = (tag << 32) | count_;
   return e.binding;
@@ -118,7 +125,12 @@ ScriptVariables::NameBytes::~NameBytes() {
   for (auto [block, bytes] : blocks_) construct::release_block(block, bytes);
 }
 
+// The byte that tells a short name from a pointer is a pointer's most significant one.
+static_assert(std::endian::native == std::endian::little);
+
 std::string_view ScriptVariables::Entry::name_view() const {
+  const auto last = static_cast<unsigned char>(short_name[7]);
+  if (last & 0x80) return {short_name, size_t(last & 0x7F)};
   uint32_t length;
   std::memcpy(&length, name - sizeof length, sizeof length);
   return {name, length};

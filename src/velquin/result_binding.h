@@ -72,8 +72,13 @@ class ScriptVariables {
   size_t size() const { return count_; }
 
  private:
+  // A name of up to seven bytes is held in the entry itself (its last byte 0x80 | length, which no
+  // pointer has); a longer one in names_.
   struct Entry {
-    const char* name;  // in names_, after its length
+    union {
+      const char* name;  // in names_, after its length
+      char short_name[8];
+    };
     ResultBinding binding;
     std::string_view name_view() const;
   };
