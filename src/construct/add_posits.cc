@@ -1,5 +1,6 @@
-// `add posit`: one call interns the command's Posits and assertions, persists the new ones as one
-// committed batch, then files them.
+// `add posit`: one call interns the command's Posits and assertions, staging the new ones in the
+// Posit storage, persists them as one committed batch, then files them; a failure before they are
+// filed gives the staged records back.
 #include "construct/engine_ops.h"
 #include "storage/store.h"
 
@@ -13,25 +14,26 @@ void fail_close_store(EngineState& state) {
 
 namespace {
 
-PositRef resolve(const PositSlot& slot, const BlockVector<PositRef>& filed) {
-  return slot.existing ? slot.existing : filed[slot.new_index];
-}
-
-// Persists the new Posits (store only) and files them; gives the filed handle per list position.
-Result<BlockVector<PositRef>> persist_and_index(EngineState& state, NewPositList& new_posits, const StopCheck& stop) {
-  BlockVector<PositRef> filed;
-  if (new_posits.empty()) return filed;
-  std::vector<storage::PendingRecord> records;
-  // Encoding can refuse only a set that repeats a Role, which a catalog set never does: a memory
-  // database skips it.
+// Persists the staged Posits (store only) and files them.
+Result<void> persist_and_file(EngineState& state, NewPositList& new_posits, const StopCheck& stop) {
+  if (new_posits.empty()) return {};
+  new_posits.end_lookups();
+  // The payloads one after another in one buffer, record i ending at ends[i]. Encoding can refuse
+  // only a set that repeats a Role, which a catalog set never does: a memory database skips it.
+  std::vector<uint8_t> payload_bytes;
+  std::vector<uint64_t> ends;
   if (state.has_store()) {
-    records.reserve(new_posits.size());
-    for (const Posit& p : new_posits.posits()) {
-      if (auto r = check_stop_every(stop, records.size()); !r) return fail(std::move(r.error()));
-      auto record = storage::encode_posit_payload(p.identity, *p.appearance_set, p.value, p.appearance_time);
+    payload_bytes.reserve(64 * new_posits.size());
+    ends.reserve(new_posits.size());
+    storage::ByteWriter payloads(std::move(payload_bytes));
+    for (size_t i = 0; i < new_posits.size(); ++i) {
+      if (auto r = check_stop_every(stop, ends.size()); !r) return fail(std::move(r.error()));
+      const Posit& p = new_posits[i];
+      auto record = storage::encode_posit_payload(p.identity, *p.appearance_set, p.value, p.appearance_time, payloads);
       if (!record) return fail(std::move(record.error()));
-      records.push_back(std::move(*record));
+      ends.push_back(payloads.size());
     }
+    payload_bytes = payloads.take();
   }
   // The last moment to stop: from here the batch is stored and filed whole.
   if (stop) {
@@ -41,23 +43,23 @@ Result<BlockVector<PositRef>> persist_and_index(EngineState& state, NewPositList
   {
     BW_LOCK(store, state.store);
     if (store->store) {
-      auto written = store->store->append_batch(std::move(records));
+      auto written = store->store->append_batch(storage::RecordType::Posit, payload_bytes, ends);
       if (!written) return fail(std::move(written.error()));
       appended = true;
     }
   }
-  auto indexed = index_new_posits(state, new_posits.posits(), new_posits.hashes());
-  if (!indexed) {
+  payload_bytes = {};
+  ends = {};
+  if (auto filed = file_new_posits(state, new_posits); !filed) {
     if (appended) fail_close_store(state);
-    return fail(std::move(indexed.error()));
+    return filed;
   }
-  filed = std::move(*indexed);
-  return filed;
+  return {};
 }
 
 }  // namespace
 
-Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit> posits,
+Result<AddPositsResult> add_posits(EngineState& state, PendingPositList posits,
                                    std::vector<PendingAssertion> assertions, const StopCheck& stop) {
   const uint64_t target_count = posits.size();
   for (const PendingAssertion& a : assertions) {
@@ -72,8 +74,8 @@ Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit>
     }
   }
 
-  NewPositList new_posits;
-  auto posit_slots = intern_posits(state, std::move(posits), new_posits, stop);
+  NewPositList new_posits(state.records);
+  auto posit_slots = intern_posits(state, posits, new_posits, stop);
   if (!posit_slots) return fail(std::move(posit_slots.error()));
 
   RoleRef posit_role;
@@ -88,16 +90,13 @@ Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit>
     ascertains_role = *a;
   }
 
-  std::vector<PendingPosit> assertion_posits;
-  assertion_posits.reserve(assertions.size());
+  PendingPositList assertion_posits;
   for (PendingAssertion& a : assertions) {
     if (auto r = check_stop_every(stop, assertion_posits.size()); !r) return fail(std::move(r.error()));
     if (a.target >= posit_slots->size()) {
       return fail(EngineError::internal("validated assertion target disappeared"));
     }
-    const PositSlot& target_slot = (*posit_slots)[a.target];
-    const Identity target_id =
-        target_slot.existing ? target_slot.existing->identity : new_posits.posits()[target_slot.new_index].identity;
+    const Identity target_id = (*posit_slots)[a.target]->identity;
     auto target = intern_appearance(state, posit_role, target_id);
     if (!target) return fail(std::move(target.error()));
     auto source = intern_appearance(state, ascertains_role, a.source);
@@ -106,18 +105,11 @@ Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit>
     if (!set) return fail(std::move(set.error()));
     assertion_posits.push_back(PendingPosit{std::move(a.certainty), set->first, a.time});
   }
-  auto assertion_slots = intern_posits(state, std::move(assertion_posits), new_posits, stop);
+  auto assertion_slots = intern_posits(state, assertion_posits, new_posits, stop);
   if (!assertion_slots) return fail(std::move(assertion_slots.error()));
 
-  auto filed = persist_and_index(state, new_posits, stop);
-  if (!filed) return fail(std::move(filed.error()));
-
-  AddPositsResult result;
-  result.posits.reserve(posit_slots->size());
-  for (const PositSlot& slot : *posit_slots) result.posits.push_back(resolve(slot, *filed));
-  result.assertions.reserve(assertion_slots->size());
-  for (const PositSlot& slot : *assertion_slots) result.assertions.push_back(resolve(slot, *filed));
-  return result;
+  if (auto filed = persist_and_file(state, new_posits, stop); !filed) return fail(std::move(filed.error()));
+  return AddPositsResult{std::move(*posit_slots), std::move(*assertion_slots)};
 }
 
 }  // namespace brackwater::construct

@@ -64,6 +64,20 @@ void release_block(void* p, size_t bytes, bool huge_pages) noexcept {
   ::operator delete(p);
 }
 
+void release_pages(void* p, size_t bytes, size_t block_bytes) noexcept {
+#if defined(__linux__)
+  if (block_bytes < kMappedBlockBytes) return;
+  const auto begin = reinterpret_cast<uintptr_t>(p);
+  const uintptr_t first = (begin + kPage - 1) & ~(uintptr_t{kPage} - 1);
+  const uintptr_t last = (begin + bytes) & ~(uintptr_t{kPage} - 1);
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+#else
+  (void)p;
+  (void)bytes;
+  (void)block_bytes;
+#endif
+}
+
 size_t block_footprint(size_t bytes, size_t used) {
   if (bytes == 0) return 0;
 #if defined(__linux__)

@@ -24,6 +24,11 @@ inline constexpr size_t kHugeBlockBytes = size_t{8} << 20;
 void* allocate_block(size_t bytes, bool huge_pages = false);
 void release_block(void* p, size_t bytes, bool huge_pages = false) noexcept;
 
+// Gives the system back the whole pages within [p, p + bytes) of a block of `block_bytes` that
+// starts at or before `p`: a mapped block's pages read as zeros afterwards (a heap block keeps its
+// pages). For the consumed front of a large array that is read once, front to back.
+void release_pages(void* p, size_t bytes, size_t block_bytes) noexcept;
+
 // The bytes that a block of `bytes` occupies once its first `used` bytes are touched (a heap block
 // whole, of a mapped block the pages reached).
 size_t block_footprint(size_t bytes, size_t used);

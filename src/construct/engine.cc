@@ -1,6 +1,9 @@
 // The Engine object: construction (memory, new store, replayed store) and its public operations.
 #include "construct/engine.h"
 
+#include <algorithm>
+#include <new>
+#include <span>
 #include <pthread.h>
 
 #if defined(__GLIBC__)
@@ -438,7 +441,56 @@ Result<std::pair<AppearanceSetRef, bool>> Engine::intern_appearance_set(std::vec
 
 Result<AddPositsResult> Engine::add_posits(std::vector<PendingPosit> posits, std::vector<PendingAssertion> assertions,
                                            const StopCheck& stop) {
+  return construct::add_posits(*state_, PendingPositList(std::move(posits)), std::move(assertions), stop);
+}
+
+Result<AddPositsResult> Engine::add_pending_posits(PendingPositList posits, std::vector<PendingAssertion> assertions,
+                                                   const StopCheck& stop) {
   return construct::add_posits(*state_, std::move(posits), std::move(assertions), stop);
+}
+
+PendingPositList::PendingPositList(std::vector<PendingPosit> posits) {
+  for (PendingPosit& p : posits) push_back(std::move(p));
+}
+
+PendingPositList::PendingPositList(PendingPositList&& other) noexcept
+    : chunks_(std::move(other.chunks_)), size_(std::exchange(other.size_, 0)) {
+  other.chunks_.clear();
+}
+
+PendingPositList& PendingPositList::operator=(PendingPositList&& other) noexcept {
+  if (this != &other) {
+    clear();
+    chunks_ = std::move(other.chunks_);
+    size_ = std::exchange(other.size_, 0);
+    other.chunks_.clear();
+  }
+  return *this;
+}
+
+void PendingPositList::push_back(PendingPosit posit) {
+  if (size_ % kChunk == 0) {
+    chunks_.push_back(static_cast<PendingPosit*>(allocate_block(kChunk * sizeof(PendingPosit))));
+  }
+  new (&chunks_.back()[size_ % kChunk]) PendingPosit(std::move(posit));
+  ++size_;
+}
+
+void PendingPositList::consumed(size_t i) {
+  if ((i + 1) % kChunk == 0) release_chunk(i / kChunk, kChunk);
+}
+
+void PendingPositList::release_chunk(size_t c, size_t n) {
+  PendingPosit* chunk = std::exchange(chunks_[c], nullptr);
+  if (chunk == nullptr) return;
+  for (size_t i = 0; i < n; ++i) chunk[i].~PendingPosit();
+  release_block(chunk, kChunk * sizeof(PendingPosit));
+}
+
+void PendingPositList::clear() {
+  for (size_t c = 0; c < chunks_.size(); ++c) release_chunk(c, std::min(kChunk, size_ - c * kChunk));
+  chunks_.clear();
+  size_ = 0;
 }
 
 bool Engine::has_store() const { return state_->has_store(); }

@@ -52,6 +52,34 @@ struct PendingPosit {
   literal::TimeValue time;
 };
 
+// The pending Posits of one command, in chunks of block storage, so that a long list is given back
+// chunk by chunk as it is consumed front to back.
+class PendingPositList {
+ public:
+  PendingPositList() = default;
+  explicit PendingPositList(std::vector<PendingPosit> posits);
+  PendingPositList(PendingPositList&& other) noexcept;
+  PendingPositList& operator=(PendingPositList&& other) noexcept;
+  PendingPositList(const PendingPositList&) = delete;
+  PendingPositList& operator=(const PendingPositList&) = delete;
+  ~PendingPositList() { clear(); }
+
+  void push_back(PendingPosit posit);
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  PendingPosit& operator[](size_t i) { return chunks_[i / kChunk][i % kChunk]; }
+  // Position `i` is read for the last time: a chunk whose last Posit it is goes back.
+  void consumed(size_t i);
+  void clear();
+
+ private:
+  static constexpr size_t kChunk = 16384;
+  void release_chunk(size_t c, size_t n);
+
+  std::vector<PendingPosit*> chunks_;  // a released chunk is null
+  size_t size_ = 0;
+};
+
 // An assertion about the pending Posit at position `target` of the same call.
 struct PendingAssertion {
   literal::Literal certainty;
@@ -98,6 +126,9 @@ class Engine {
   // the call and nothing of the batch is stored or filed.
   Result<AddPositsResult> add_posits(std::vector<PendingPosit> posits, std::vector<PendingAssertion> assertions,
                                      const StopCheck& stop = {});
+  // The same; the pending Posits are given back as they are interned.
+  Result<AddPositsResult> add_pending_posits(PendingPositList posits, std::vector<PendingAssertion> assertions,
+                                             const StopCheck& stop = {});
 
   // True for a database over a store directory.
   bool has_store() const;

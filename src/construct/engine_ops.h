@@ -48,41 +48,56 @@ Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(EngineState& sta
 
 // The Posits one command creates, in order of creation, found again by proposition in constant
 // time: the first new Posit of each set by the set's ordinal in a dense array, the others (a set
-// with several new Posits) in a hash index.
+// with several new Posits) in a hash index. They are staged straight in the Posit storage, as the
+// records after the filed ones, so filing them copies nothing; the caller holds the engine-wide
+// lock and stages under the `components` lock. Until filed, they are seen by no component: the
+// list gives back every staged record it did not file when it is destroyed, so a command that
+// fails leaves the storage as it found it.
 class NewPositList {
  public:
-  const BlockVector<Posit>& posits() const { return posits_; }
-  BlockVector<Posit>& posits() { return posits_; }
+  explicit NewPositList(RecordStorage& records) : arena_(records.posits), base_(records.posits.size()) {}
+  ~NewPositList() { arena_.truncate(base_ + filed_); }
+  NewPositList(const NewPositList&) = delete;
+  NewPositList& operator=(const NewPositList&) = delete;
+
+  const Posit& operator[](size_t i) const { return arena_[static_cast<uint32_t>(base_ + i)]; }
+  // The ordinal of the first new Posit in the Posit storage.
+  uint32_t first_ordinal() const { return static_cast<uint32_t>(base_); }
   // The position of a Posit of the same proposition, or -1; `h` is posit_key_hash(candidate) and
   // `set` the ordinal of its (catalog) set.
   int64_t find(const Posit& candidate, uint64_t h, uint32_t set) const;
-  size_t append(Posit posit, uint64_t h, uint32_t set);
+  // Stages `posit` (nullptr when the storage is full).
+  PositRef append(Posit posit, uint64_t h, uint32_t set);
   void reserve(size_t n);
-  std::span<const uint64_t> hashes() const { return hashes_; }
-  bool empty() const { return posits_.empty(); }
-  size_t size() const { return posits_.size(); }
-  uint64_t hash(size_t i) const { return hashes_[i]; }
+  bool empty() const { return size_ == 0; }
+  size_t size() const { return size_; }
+  // Interning is over: the lookup tables go (find sees none of the list afterwards).
+  void end_lookups() {
+    first_by_set_ = {};
+    index_ = {};
+  }
+  // The first `n` new Posits are filed and stay.
+  void set_filed(size_t n) { filed_ = n; }
 
  private:
-  BlockVector<Posit> posits_;
-  BlockVector<uint64_t> hashes_;
+  StableArena<Posit>& arena_;
+  const size_t base_;
+  size_t size_ = 0;
+  size_t filed_ = 0;
+  size_t reserved_ = 0;
   uint32_t first_set_ = 0;              // the set ordinal at first_by_set_[0]
   BlockVector<uint32_t> first_by_set_;  // 1 + position of the set's first new Posit, or 0
   FlatTable<uint32_t> index_;
-};
-
-// The outcome of interning one pending Posit: a stored Posit, or a position in the new-Posit list.
-struct PositSlot {
-  PositRef existing = nullptr;
-  size_t new_index = 0;
 };
 
 // Every kStopCheckInterval Posits, `stop` (when given) is asked whether to go on.
 inline constexpr size_t kStopCheckInterval = 4096;
 Result<void> check_stop_every(const StopCheck& stop, size_t position);
 
-Result<BlockVector<PositSlot>> intern_posits(EngineState& state, std::vector<PendingPosit> pending,
-                                             NewPositList& new_posits, const StopCheck& stop);
+// Per pending Posit, the stored Posit of its proposition or the staged one of `new_posits`.
+// Each pending Posit is given back once it is interned.
+Result<BlockVector<PositRef>> intern_posits(EngineState& state, PendingPositList& pending,
+                                            NewPositList& new_posits, const StopCheck& stop);
 
 // Files a Posit in the PositIndex and the posting indexes: (canonical Posit, existed).
 // `h` is posit_key_hash(posit).
@@ -92,6 +107,8 @@ Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit);
 // as index_posit for each, taking each lock once for the whole list. Gives the filed handles.
 Result<BlockVector<PositRef>> index_new_posits(EngineState& state, BlockVector<Posit>& posits,
                                                std::span<const uint64_t> hashes);
+// Files the staged Posits of a command, with the same steps.
+Result<void> file_new_posits(EngineState& state, NewPositList& new_posits);
 
 // The same steps through a component access policy (component_access.h).
 template <class Access>
@@ -104,7 +121,7 @@ template <class Access>
 Result<BlockVector<PositRef>> index_new_posits(Access& access, EngineState& state, BlockVector<Posit>& posits,
                                                std::span<const uint64_t> hashes);
 
-Result<AddPositsResult> add_posits(EngineState& state, std::vector<PendingPosit> posits,
+Result<AddPositsResult> add_posits(EngineState& state, PendingPositList posits,
                                    std::vector<PendingAssertion> assertions, const StopCheck& stop);
 
 // Marks the store fail-closed after a failure that follows a successful append (no-op in memory).

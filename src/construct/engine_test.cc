@@ -4,6 +4,7 @@
 
 #include "construct/engine_ops.h"
 #include "construct/engine_state.h"
+#include "construct/record_keys.h"
 
 namespace brackwater::construct {
 namespace {
@@ -250,6 +251,40 @@ TEST_F(MemoryEngine, CollectsPositsWithStopChecks) {
   auto missing = collect_posits_by_identity(**registry, std::vector<Identity>{r->identity}, count_checks);
   EXPECT_EQ(missing.error().display(),
             "Internal invariant violated: posit index contains identity 6 without a literal posit");
+}
+
+// New Posits are staged in the Posit storage before they are filed: a command that stops after
+// staging gives them all back, and one that fails while filing keeps exactly the filed ones.
+TEST_F(MemoryEngine, AFailedCommandLeavesNoStagedPosit) {
+  RoleRef r = role("r");
+  AppearanceSetRef kept = set_of({{r, 1}});
+  ASSERT_TRUE(engine->add_posits({pending(kept, "1")}, {}));
+  std::vector<PendingPosit> two = {pending(set_of({{r, 2}}), "2"), pending(set_of({{r, 3}}), "3")};
+  int asked = 0;  // asked once while interning, then once before filing
+  auto stopped = engine->add_posits(two, {}, [&]() -> Result<void> {
+    if (++asked == 2) return fail(EngineError::timed_out());
+    return {};
+  });
+  ASSERT_FALSE(stopped);
+  EXPECT_EQ(state.records.posits.size(), 1u);
+  EXPECT_EQ(posit_count(), 1u);
+
+  auto added = engine->add_posits(two, {});
+  ASSERT_TRUE(added);
+  EXPECT_EQ(state.records.posits.size(), 3u);
+  for (size_t i = 0; i < 2; ++i) {
+    PositRef p = added->posits[i];
+    EXPECT_EQ(p, &state.records.posits[uint32_t(i + 1)]);
+    EXPECT_EQ(posit_by_identity(**state.components.lock(), p->identity), p);
+    EXPECT_EQ((*state.components.lock())->posit_index().find_by_key(*p, posit_key_hash(*p)), p);
+  }
+
+  // Filing one at a time (a poisoned lock on the way) stops at the first Posit's postings.
+  state.posit_times.poison_for_testing();
+  auto failed = engine->add_posits({pending(set_of({{r, 4}}), "4"), pending(set_of({{r, 5}}), "5")}, {});
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(posit_count(), 4u);
+  EXPECT_EQ(state.records.posits.size(), 4u);
 }
 
 TEST_F(MemoryEngine, PoisonedLocksStopTheOperationAndStayPoisoned) {

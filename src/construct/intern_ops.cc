@@ -98,43 +98,42 @@ template Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(HeldLoc
 int64_t NewPositList::find(const Posit& candidate, uint64_t h, uint32_t set) const {
   if (set >= first_set_ && set - first_set_ < first_by_set_.size() && first_by_set_[set - first_set_] != 0) {
     const uint32_t first = first_by_set_[set - first_set_] - 1;
-    if (posit_key_eq(posits_[first], candidate)) return first;
+    if (posit_key_eq((*this)[first], candidate)) return first;
   }
   if (index_.empty()) return -1;
   const uint32_t* found =
-      index_.find(h, [this, &candidate](uint32_t i) { return posit_key_eq(posits_[i], candidate); });
+      index_.find(h, [this, &candidate](uint32_t i) { return posit_key_eq((*this)[i], candidate); });
   return found ? int64_t(*found) : -1;
 }
 
-size_t NewPositList::append(Posit posit, uint64_t h, uint32_t set) {
-  const uint32_t position = static_cast<uint32_t>(posits_.size());
-  posits_.push_back(std::move(posit));
-  hashes_.push_back(h);
+PositRef NewPositList::append(Posit posit, uint64_t h, uint32_t set) {
+  if (arena_.full()) return nullptr;
+  const uint32_t position = static_cast<uint32_t>(size_);
+  const PositRef stored = arena_.emplace_back(std::move(posit)).first;
+  ++size_;
   if (position == 0) first_set_ = set;
   // The dense array covers the sets from the first Posit's on, as far as a few times the list's
   // reserved length reaches: the sets a command creates as it goes.
   const uint64_t offset = uint64_t(set) - first_set_;
-  if (set != kNoOrdinal && set >= first_set_ && offset < 4 * uint64_t(posits_.capacity()) + 4096) {
+  if (set != kNoOrdinal && set >= first_set_ && offset < 4 * uint64_t(reserved_) + 4096) {
     if (offset >= first_by_set_.size()) first_by_set_.resize(std::max<size_t>(offset + 1, first_by_set_.size() * 2), 0);
     if (first_by_set_[offset] == 0) {
       first_by_set_[offset] = position + 1;
-      return position;
+      return stored;
     }
   }
   index_.insert_new(h, position);
-  return position;
+  return stored;
 }
 
-void NewPositList::reserve(size_t n) {
-  posits_.reserve(posits_.size() + n);
-  hashes_.reserve(hashes_.size() + n);
-}
+void NewPositList::reserve(size_t n) { reserved_ = std::max(reserved_, size_ + n); }
 
 namespace {
 
 // Replaces a set that is not a catalog handle by the catalog's equal set.
-Result<void> use_catalog_sets(EngineState& state, std::vector<PendingPosit>& pending) {
-  for (PendingPosit& p : pending) {
+Result<void> use_catalog_sets(EngineState& state, PendingPositList& pending) {
+  for (size_t i = 0; i < pending.size(); ++i) {
+    PendingPosit& p = pending[i];
     if (p.appearance_set == nullptr || state.records.sets.ordinal_of(p.appearance_set) != kNoOrdinal) continue;
     const MemberList& members = p.appearance_set->members;
     auto stored = intern_appearance_set(state, std::vector<AppearanceRef>(members.begin(), members.end()));
@@ -146,15 +145,17 @@ Result<void> use_catalog_sets(EngineState& state, std::vector<PendingPosit>& pen
 
 // One Posit at a time, each step under its own lock (the order of the model, kept exactly when a
 // lock is poisoned).
-Result<BlockVector<PositSlot>> intern_posits_stepwise(EngineState& state, std::vector<PendingPosit>& pending,
-                                                      NewPositList& new_posits, const StopCheck& stop) {
-  BlockVector<PositSlot> slots;
+Result<BlockVector<PositRef>> intern_posits_stepwise(EngineState& state, PendingPositList& pending,
+                                                     NewPositList& new_posits, const StopCheck& stop) {
+  BlockVector<PositRef> slots;
   slots.reserve(pending.size());
-  for (PendingPosit& p : pending) {
+  for (size_t i = 0; i < pending.size(); ++i) {
     if (auto r = check_stop_every(stop, slots.size()); !r) return fail(std::move(r.error()));
     auto drawn = draw_identity(state);
     if (!drawn) return fail(std::move(drawn.error()));
+    PendingPosit& p = pending[i];
     Posit posit{*drawn, p.appearance_set, std::move(p.value), p.time};
+    pending.consumed(i);
     const uint64_t h = posit_key_hash(posit);
     {
       BW_LOCK(registry, state.components);
@@ -162,19 +163,21 @@ Result<BlockVector<PositSlot>> intern_posits_stepwise(EngineState& state, std::v
       if (PositRef found = index ? index->find_by_key(posit, h) : nullptr) {
         BW_LOCK(pool, state.identities);
         pool->release(*drawn);
-        slots.push_back({found, 0});
+        slots.push_back(found);
         continue;
       }
+      const uint32_t set = state.records.sets.ordinal_of(posit.appearance_set);
+      const int64_t earlier = new_posits.find(posit, h, set);
+      if (earlier < 0) {
+        const PositRef staged = new_posits.append(std::move(posit), h, set);
+        if (staged == nullptr) return fail(storage_exhausted("Posit"));
+        slots.push_back(staged);
+        continue;
+      }
+      slots.push_back(&new_posits[size_t(earlier)]);
     }
-    const uint32_t set = state.records.sets.ordinal_of(posit.appearance_set);
-    const int64_t earlier = new_posits.find(posit, h, set);
-    if (earlier >= 0) {
-      BW_LOCK(pool, state.identities);
-      pool->release(*drawn);
-      slots.push_back({nullptr, size_t(earlier)});
-      continue;
-    }
-    slots.push_back({nullptr, new_posits.append(std::move(posit), h, set)});
+    BW_LOCK(pool, state.identities);
+    pool->release(*drawn);
   }
   return slots;
 }
@@ -186,8 +189,8 @@ Result<void> check_stop_every(const StopCheck& stop, size_t position) {
   return stop();
 }
 
-Result<BlockVector<PositSlot>> intern_posits(EngineState& state, std::vector<PendingPosit> pending,
-                                             NewPositList& new_posits, const StopCheck& stop) {
+Result<BlockVector<PositRef>> intern_posits(EngineState& state, PendingPositList& pending,
+                                            NewPositList& new_posits, const StopCheck& stop) {
   if (auto canonical = use_catalog_sets(state, pending); !canonical) return fail(std::move(canonical.error()));
   new_posits.reserve(pending.size());
   if (state.components.is_poisoned() || state.identities.is_poisoned()) {
@@ -195,30 +198,34 @@ Result<BlockVector<PositSlot>> intern_posits(EngineState& state, std::vector<Pen
   }
   // The same steps with the registry and the pool held for the whole command (the pool nests
   // inside the registry, the one nesting the lock order allows).
-  BlockVector<PositSlot> slots;
+  BlockVector<PositRef> slots;
   slots.reserve(pending.size());
   BW_LOCK(registry, state.components);
   BW_LOCK(pool, state.identities);
   const PositIndex* index = registry->existing_posit_index();
-  for (PendingPosit& p : pending) {
+  for (size_t i = 0; i < pending.size(); ++i) {
     if (auto r = check_stop_every(stop, slots.size()); !r) return fail(std::move(r.error()));
     auto drawn = pool->draw();
     if (!drawn) return fail(std::move(drawn.error()));
+    PendingPosit& p = pending[i];
     Posit posit{*drawn, p.appearance_set, std::move(p.value), p.time};
+    pending.consumed(i);
     const uint64_t h = posit_key_hash(posit);
     if (PositRef found = index ? index->find_by_key(posit, h) : nullptr) {
       pool->release(*drawn);
-      slots.push_back({found, 0});
+      slots.push_back(found);
       continue;
     }
     const uint32_t set = state.records.sets.ordinal_of(posit.appearance_set);
     const int64_t earlier = new_posits.find(posit, h, set);
     if (earlier >= 0) {
       pool->release(*drawn);
-      slots.push_back({nullptr, size_t(earlier)});
+      slots.push_back(&new_posits[size_t(earlier)]);
       continue;
     }
-    slots.push_back({nullptr, new_posits.append(std::move(posit), h, set)});
+    const PositRef staged = new_posits.append(std::move(posit), h, set);
+    if (staged == nullptr) return fail(storage_exhausted("Posit"));
+    slots.push_back(staged);
   }
   return slots;
 }
@@ -228,17 +235,10 @@ Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit) {
   return index_posit(state, std::move(posit), h);
 }
 
-Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit, uint64_t h) {
-  PositRef stored;
-  uint32_t ordinal;
-  {
-    BW_LOCK(registry, state.components);
-    PositIndex& index = registry->posit_index();
-    if (PositRef found = index.find_by_key(posit, h)) return std::pair{found, true};
-    std::tie(stored, ordinal) = index.insert_new(std::move(posit), h);
-    if (stored == nullptr) return fail(storage_exhausted("Posit"));
-    ++registry->posit_count;
-  }
+namespace {
+
+// The filing steps after the PositIndex for one Posit, each under its own lock.
+Result<void> file_in_postings(EngineState& state, PositRef stored, uint32_t ordinal) {
   const Identity id = stored->identity;
   {
     BW_LOCK(by_set, state.appearance_set_posits);
@@ -256,6 +256,55 @@ Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit, u
     BW_LOCK(by_role, state.role_posits);
     by_role->add(member->role->identity, id);
   }
+  return {};
+}
+
+// The same steps for many Posits, one lock at a time in the order of the steps; `each(f)` calls
+// f(handle, ordinal) for every newly filed Posit in order.
+template <class Access, class Each>
+Result<void> file_all_in_postings(Access& access, EngineState& state, Each&& each) {
+  {
+    BW_TAKE(by_set, access, state.appearance_set_posits);
+    each([&](PositRef p, uint32_t) { by_set->add(p->appearance_set, p->identity); });
+  }
+  {
+    BW_TAKE(sets, access, state.posit_appearance_sets);
+    each([&](PositRef p, uint32_t ordinal) { sets->add(p, ordinal); });
+  }
+  {
+    BW_TAKE(times, access, state.posit_times);
+    each([&](PositRef p, uint32_t ordinal) { times->add(p, ordinal); });
+  }
+  {
+    BW_TAKE(by_role, access, state.role_posits);
+    RolePositIndex::Filer filer(*by_role);
+    each([&](PositRef p, uint32_t) {
+      for (const AppearanceRef member : p->appearance_set->members) filer.add(member->role->identity, p->identity);
+    });
+  }
+  return {};
+}
+
+bool any_filing_lock_poisoned(EngineState& state) {
+  return state.components.is_poisoned() || state.appearance_set_posits.is_poisoned() ||
+         state.posit_appearance_sets.is_poisoned() || state.posit_times.is_poisoned() ||
+         state.role_posits.is_poisoned();
+}
+
+}  // namespace
+
+Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit, uint64_t h) {
+  PositRef stored;
+  uint32_t ordinal;
+  {
+    BW_LOCK(registry, state.components);
+    PositIndex& index = registry->posit_index();
+    if (PositRef found = index.find_by_key(posit, h)) return std::pair{found, true};
+    std::tie(stored, ordinal) = index.insert_new(std::move(posit), h);
+    if (stored == nullptr) return fail(storage_exhausted("Posit"));
+    ++registry->posit_count;
+  }
+  if (auto r = file_in_postings(state, stored, ordinal); !r) return fail(std::move(r.error()));
   return std::pair{stored, false};
 }
 
@@ -264,10 +313,7 @@ Result<BlockVector<PositRef>> index_new_posits(Access& access, EngineState& stat
                                                std::span<const uint64_t> hashes) {
   BlockVector<PositRef> filed;
   filed.reserve(posits.size());
-  const bool any_poisoned = state.components.is_poisoned() || state.appearance_set_posits.is_poisoned() ||
-                            state.posit_appearance_sets.is_poisoned() || state.posit_times.is_poisoned() ||
-                            state.role_posits.is_poisoned();
-  if (std::is_same_v<Access, LockEach> && any_poisoned) {
+  if (std::is_same_v<Access, LockEach> && any_filing_lock_poisoned(state)) {
     for (size_t i = 0; i < posits.size(); ++i) {
       auto indexed = index_posit(state, std::move(posits[i]), hashes[i]);
       if (!indexed) return fail(std::move(indexed.error()));
@@ -292,34 +338,12 @@ Result<BlockVector<PositRef>> index_new_posits(Access& access, EngineState& stat
       ordinals[i] = ordinal;
     }
   }
-  {
-    BW_TAKE(by_set, access, state.appearance_set_posits);
+  auto filing = file_all_in_postings(access, state, [&](auto&& f) {
     for (size_t i = 0; i < filed.size(); ++i) {
-      if (ordinals[i] != kNoOrdinal) by_set->add(filed[i]->appearance_set, filed[i]->identity);
+      if (ordinals[i] != kNoOrdinal) f(filed[i], ordinals[i]);
     }
-  }
-  {
-    BW_TAKE(sets, access, state.posit_appearance_sets);
-    for (size_t i = 0; i < filed.size(); ++i) {
-      if (ordinals[i] != kNoOrdinal) sets->add(filed[i], ordinals[i]);
-    }
-  }
-  {
-    BW_TAKE(times, access, state.posit_times);
-    for (size_t i = 0; i < filed.size(); ++i) {
-      if (ordinals[i] != kNoOrdinal) times->add(filed[i], ordinals[i]);
-    }
-  }
-  {
-    BW_TAKE(by_role, access, state.role_posits);
-    RolePositIndex::Filer filer(*by_role);
-    for (size_t i = 0; i < filed.size(); ++i) {
-      if (ordinals[i] == kNoOrdinal) continue;
-      for (const AppearanceRef member : filed[i]->appearance_set->members) {
-        filer.add(member->role->identity, filed[i]->identity);
-      }
-    }
-  }
+  });
+  if (!filing) return fail(std::move(filing.error()));
   return filed;
 }
 
@@ -327,6 +351,35 @@ Result<BlockVector<PositRef>> index_new_posits(EngineState& state, BlockVector<P
                                                std::span<const uint64_t> hashes) {
   LockEach access;
   return index_new_posits(access, state, posits, hashes);
+}
+
+Result<void> file_new_posits(EngineState& state, NewPositList& new_posits) {
+  const uint32_t first = new_posits.first_ordinal();
+  const size_t n = new_posits.size();
+  const auto& arena = state.records.posits;
+  if (any_filing_lock_poisoned(state)) {
+    for (size_t i = 0; i < n; ++i) {
+      {
+        BW_LOCK(registry, state.components);
+        registry->posit_index().file_staged(first + uint32_t(i));
+        ++registry->posit_count;
+        new_posits.set_filed(i + 1);
+      }
+      if (auto r = file_in_postings(state, &new_posits[i], first + uint32_t(i)); !r) return r;
+    }
+    return {};
+  }
+  {
+    BW_LOCK(registry, state.components);
+    PositIndex& index = registry->posit_index();
+    for (size_t i = 0; i < n; ++i) index.file_staged(first + uint32_t(i));
+    registry->posit_count += n;
+    new_posits.set_filed(n);
+  }
+  LockEach access;
+  return file_all_in_postings(access, state, [&](auto&& f) {
+    for (uint32_t o = first; o < first + n; ++o) f(&arena[o], o);
+  });
 }
 
 template Result<BlockVector<PositRef>> index_new_posits(HeldLocks&, EngineState&, BlockVector<Posit>&,

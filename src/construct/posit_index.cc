@@ -21,15 +21,24 @@ std::pair<PositRef, uint32_t> PositIndex::insert_new(Posit posit, uint64_t h) {
   if (arena.full()) return {nullptr, kNoOrdinal};
   const uint32_t s = records_->sets.ordinal_of(posit.appearance_set);
   const auto [stored, ordinal] = arena.emplace_back(std::move(posit));
-  by_id_.insert(stored->identity, ordinal);
+  file(ordinal, s, &h);
+  return {stored, ordinal};
+}
+
+void PositIndex::file_staged(uint32_t ordinal) {
+  file(ordinal, records_->sets.ordinal_of(records_->posits[ordinal].appearance_set), nullptr);
+}
+
+void PositIndex::file(uint32_t ordinal, uint32_t s, const uint64_t* h) {
+  const Posit& stored = records_->posits[ordinal];
+  by_id_.insert(stored.identity, ordinal);
   if (s != kNoOrdinal && (s >= first_.size() || first_[s] == 0)) {
     first_.extend_to(size_t(s) + 1);
     first_[s] = ordinal + 1;
   } else {
-    others_.insert_new(h, ordinal);
+    others_.insert_new(h != nullptr ? *h : posit_key_hash(stored), ordinal);
   }
   ++size_;
-  return {stored, ordinal};
 }
 
 EngineError posit_index_missing_literal_posit(Identity id) {

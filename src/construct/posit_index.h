@@ -35,12 +35,18 @@ class PositIndex {
   // Stores `posit`, whose proposition and identity are both absent: its handle and ordinal in the
   // Posit storage (nullptr when the storage is exhausted).
   std::pair<PositRef, uint32_t> insert_new(Posit posit, uint64_t h);
+  // Files the record at `ordinal` of the Posit storage, a Posit staged there by the command that
+  // creates it: the first record after the filed ones, its proposition and identity both absent.
+  void file_staged(uint32_t ordinal);
   size_t size() const { return size_; }
   void account(MemoryUsage& usage) const {
     usage.tables += by_id_.memory_bytes() + first_.memory_bytes() + others_.memory_bytes();
   }
 
  private:
+  // Files the stored record at `ordinal`; `h` is its posit_key_hash, or null to compute it when needed.
+  void file(uint32_t ordinal, uint32_t set, const uint64_t* h);
+
   RecordStorage* records_;
   IdOrdinalMap by_id_;
   StableArena<uint32_t> first_;  // by set ordinal: 1 + ordinal of the set's first Posit, or 0

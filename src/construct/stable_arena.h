@@ -5,7 +5,7 @@
 // their addresses are published atomically, so another component may read a record (and find its
 // ordinal from its address) while later records are appended, provided it learnt of the record
 // through a lock that the appender released after writing it. Only the owner appends. Records live
-// until the arena is destroyed. Ordinals are 32-bit: the arena refuses to grow past kMaxRecords.
+// until the arena is destroyed, or until the owner truncates records it never published. Ordinals are 32-bit: the arena refuses to grow past kMaxRecords.
 #pragma once
 
 #include <atomic>
@@ -80,6 +80,16 @@ class StableArena {
     return chunks_[c].load(std::memory_order_acquire)[offset];
   }
   T& operator[](uint32_t ordinal) { return const_cast<T&>(std::as_const(*this)[ordinal]); }
+
+  // Destroys the records from ordinal `n` on (records appended by the owner and not yet published
+  // to anyone, given back when what made them fails). Their chunks stay for the next appends.
+  void truncate(size_t n) {
+    while (size_ > n) {
+      --size_;
+      const auto [c, offset] = locate(static_cast<uint32_t>(size_));
+      chunks_[c].load(std::memory_order_relaxed)[offset].~T();
+    }
+  }
 
   // Appends default records until there are at least `n` (used as a growable table that never
   // moves its entries).

@@ -54,6 +54,7 @@ bool parameter_entry(PyObject* key, PyObject* value, ParameterEntry& out) {
 }  // namespace
 
 bool convert_text(PyObject* obj, const char* argument, TextArgument& out) {
+  // The UTF-8 bytes are kept alive beside the view: the script is parsed without a further copy.
   out.bytes = PyRef(utf8_bytes(obj));
   char* data = nullptr;
   Py_ssize_t size = 0;

@@ -73,13 +73,22 @@ PendingRecord encode_codec_payload(uint16_t codec_id) {
   return pending(RecordType::Codec, w.take());
 }
 
-Result<PendingRecord> encode_posit_payload(Identity identity, const construct::AppearanceSet& set,
-                                           const literal::Literal& value, const literal::TimeValue& time) {
-  std::vector<std::pair<Identity, Identity>> pairs;
-  pairs.reserve(set.members.size());
-  for (const construct::Appearance* a : set.members) pairs.emplace_back(a->role->identity, a->thing);
-  std::sort(pairs.begin(), pairs.end());
-  for (size_t i = 1; i < pairs.size(); ++i) {
+Result<void> encode_posit_payload(Identity identity, const construct::AppearanceSet& set,
+                                  const literal::Literal& value, const literal::TimeValue& time, ByteWriter& w) {
+  // Sets mostly have a few members: their pairs are sorted on the stack.
+  using Pair = std::pair<Identity, Identity>;
+  constexpr size_t kInline = 8;
+  Pair inline_pairs[kInline];
+  std::vector<Pair> heap_pairs;
+  const size_t n = set.members.size();
+  Pair* pairs = inline_pairs;
+  if (n > kInline) {
+    heap_pairs.resize(n);
+    pairs = heap_pairs.data();
+  }
+  for (size_t i = 0; i < n; ++i) pairs[i] = Pair(set.members[i]->role->identity, set.members[i]->thing);
+  std::sort(pairs, pairs + n);
+  for (size_t i = 1; i < n; ++i) {
     if (pairs[i].first == pairs[i - 1].first) {
       return fail(EngineError::invalid_appearance_set("a persisted appearance set cannot repeat a role"));
     }
@@ -102,20 +111,26 @@ Result<PendingRecord> encode_posit_payload(Identity identity, const construct::A
     }
   }
 
-  std::vector<uint8_t> buffer;
-  buffer.reserve(64 + 16 * pairs.size() + value.text.size());
-  ByteWriter w(std::move(buffer));
   w.put_u64(identity);
-  w.put_uleb128(pairs.size());
-  for (auto [role, thing] : pairs) {
-    w.put_u64(role);
-    w.put_u64(thing);
+  w.put_uleb128(n);
+  for (size_t i = 0; i < n; ++i) {
+    w.put_u64(pairs[i].first);
+    w.put_u64(pairs[i].second);
   }
   w.put_u8(family);
   w.put_u16(codec);
   w.put_u16(1);
   w.put_byte_string(codec == 0 ? as_bytes(value.text) : Bytes(value_bytes, value_len));
   write_persisted_time(time, w);
+  return {};
+}
+
+Result<PendingRecord> encode_posit_payload(Identity identity, const construct::AppearanceSet& set,
+                                           const literal::Literal& value, const literal::TimeValue& time) {
+  std::vector<uint8_t> buffer;
+  buffer.reserve(64 + 16 * set.members.size() + value.text.size());
+  ByteWriter w(std::move(buffer));
+  if (auto r = encode_posit_payload(identity, set, value, time, w); !r) return fail(std::move(r.error()));
   return pending(RecordType::Posit, w.take());
 }
 

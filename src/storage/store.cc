@@ -230,6 +230,51 @@ Result<std::pair<std::unique_ptr<Store>, ReplayedLog>> Store::open(const std::st
   return std::pair{std::unique_ptr<Store>(new Store(std::move(state))), std::move(*replayed)};
 }
 
+namespace {
+
+// Ends the batch framed in `buffer` (records `first` to `first + count - 1`) with its commit frame
+// and makes it durable: data, flush, manifest replacement, directory flush.
+Result<void> commit_batch(Store::State& s, ByteWriter& buffer, uint64_t first, uint64_t count) {
+  const uint64_t commit_sequence = first + count;
+  const CommitPayload commit{s.next_batch_seq, count ? first : 0, count ? commit_sequence - 1 : 0, count};
+  if (auto e = encode_log_frame(encode_commit_payload(commit), commit_sequence, 0,
+                                static_cast<uint8_t>(RecordType::Commit), 1, buffer);
+      !e) {
+    return fail(std::move(e.error()));
+  }
+
+  if (buffer.size() > kMaxU64 - s.committed_length) return fail(EngineError::internal("log length exhausted"));
+  const uint64_t new_length = s.committed_length + buffer.size();
+  // The batch is written, then flushed while the next manifest is staged beside it: open never reads
+  // "manifest.next", so it may become durable before the log. Only once both flushes succeeded does
+  // the rename publish the new length, and the batch counts once the directory flush returned.
+  Fs& fs = *s.fs;
+  auto failed = [&s](EngineError error) -> Result<void> {
+    s.fail_closed = true;
+    return fail(std::move(error));
+  };
+  if (auto r = write_all(fs, s.log.get(), s.committed_length, buffer.bytes()); !r) return failed(std::move(r.error()));
+  auto log_sync = fs.start_sync(s.log.get());
+  if (!log_sync) return failed(os_error(log_sync.error()));
+  auto staged = stage_manifest(fs, s.dir.get(), s.uuid, new_length);
+  const SysResult<void> log_synced = (*log_sync)->wait();
+  if (!log_synced) return failed(os_error(log_synced.error()));
+  if (!staged) return failed(std::move(staged.error()));
+  if (auto r = publish_manifest(fs, s.dir.get(), std::move(*staged)); !r) return failed(std::move(r.error()));
+  s.committed_length = new_length;
+  if (buffer.bytes().capacity() <= kKeptBufferCapacity) s.batch_buffer = buffer.take();
+
+  if (commit_sequence == kMaxU64) return fail(EngineError::internal("record sequence exhausted"));
+  s.next_record_seq = commit_sequence + 1;
+  if (s.next_batch_seq == kMaxU64) return fail(EngineError::internal("batch sequence exhausted"));
+  ++s.next_batch_seq;
+  if (s.batch_count == kMaxU64) return fail(EngineError::internal("batch count exhausted"));
+  ++s.batch_count;
+  return {};
+}
+
+}  // namespace
+
 Result<std::vector<SequencedRecord>> Store::append_batch(std::vector<PendingRecord> records) {
   State& s = *state_;
   if (s.fail_closed || s.owner != ::getpid()) return fail(EngineError::persistence(std::string(kFailClosed)));
@@ -253,43 +298,31 @@ Result<std::vector<SequencedRecord>> Store::append_batch(std::vector<PendingReco
     if (sequence == kMaxU64) return fail(EngineError::internal("record sequence exhausted"));
     out.push_back(SequencedRecord{std::move(r.payload), sequence, r.flags, r.type, r.version});
   }
-  const uint64_t count = records.size();
-  const uint64_t commit_sequence = first + count;
-  const CommitPayload commit{s.next_batch_seq, count ? first : 0, count ? commit_sequence - 1 : 0, count};
-  if (auto e = encode_log_frame(encode_commit_payload(commit), commit_sequence, 0,
-                                static_cast<uint8_t>(RecordType::Commit), 1, buffer);
-      !e) {
-    return fail(std::move(e.error()));
-  }
-
-  if (buffer.size() > kMaxU64 - s.committed_length) return fail(EngineError::internal("log length exhausted"));
-  const uint64_t new_length = s.committed_length + buffer.size();
-  // The batch is written, then flushed while the next manifest is staged beside it: open never reads
-  // "manifest.next", so it may become durable before the log. Only once both flushes succeeded does
-  // the rename publish the new length, and the batch counts once the directory flush returned.
-  Fs& fs = *s.fs;
-  auto failed = [&s](EngineError error) -> Result<std::vector<SequencedRecord>> {
-    s.fail_closed = true;
-    return fail(std::move(error));
-  };
-  if (auto r = write_all(fs, s.log.get(), s.committed_length, buffer.bytes()); !r) return failed(std::move(r.error()));
-  auto log_sync = fs.start_sync(s.log.get());
-  if (!log_sync) return failed(os_error(log_sync.error()));
-  auto staged = stage_manifest(fs, s.dir.get(), s.uuid, new_length);
-  const SysResult<void> log_synced = (*log_sync)->wait();
-  if (!log_synced) return failed(os_error(log_synced.error()));
-  if (!staged) return failed(std::move(staged.error()));
-  if (auto r = publish_manifest(fs, s.dir.get(), std::move(*staged)); !r) return failed(std::move(r.error()));
-  s.committed_length = new_length;
-  if (buffer.bytes().capacity() <= kKeptBufferCapacity) s.batch_buffer = buffer.take();
-
-  if (commit_sequence == kMaxU64) return fail(EngineError::internal("record sequence exhausted"));
-  s.next_record_seq = commit_sequence + 1;
-  if (s.next_batch_seq == kMaxU64) return fail(EngineError::internal("batch sequence exhausted"));
-  ++s.next_batch_seq;
-  if (s.batch_count == kMaxU64) return fail(EngineError::internal("batch count exhausted"));
-  ++s.batch_count;
+  if (auto r = commit_batch(s, buffer, first, records.size()); !r) return fail(std::move(r.error()));
   return out;
+}
+
+Result<void> Store::append_batch(RecordType type, Bytes payloads, std::span<const uint64_t> ends) {
+  State& s = *state_;
+  if (s.fail_closed || s.owner != ::getpid()) return fail(EngineError::persistence(std::string(kFailClosed)));
+  const auto type_byte = static_cast<uint8_t>(type);
+  if (type_byte < 1 || type_byte > 3) return fail(EngineError::internal(str_cat("unsupported pending record type ", type_byte)));
+
+  // Room for every frame (prefix, length, checksum) and the commit frame, so the buffer never moves.
+  std::vector<uint8_t> room = std::move(s.batch_buffer);
+  room.reserve(payloads.size() + ends.size() * (kFramePrefixSize + 14) + 128);
+  ByteWriter buffer(std::move(room));
+  const uint64_t first = s.next_record_seq;
+  uint64_t start = 0;
+  for (size_t i = 0; i < ends.size(); ++i) {
+    const uint64_t sequence = first + i;
+    if (auto e = encode_log_frame(payloads.subspan(start, ends[i] - start), sequence, 0, type_byte, 1, buffer); !e) {
+      return fail(std::move(e.error()));
+    }
+    if (sequence == kMaxU64) return fail(EngineError::internal("record sequence exhausted"));
+    start = ends[i];
+  }
+  return commit_batch(s, buffer, first, ends.size());
 }
 
 void Store::set_fail_closed() { state_->fail_closed = true; }

@@ -20,6 +20,7 @@
 #include "construct/records.h"
 #include "literal/literal.h"
 #include "literal/time_value.h"
+#include "storage/bytes.h"
 
 namespace brackwater::storage {
 
@@ -124,6 +125,9 @@ class Store {
   // Appends the records as one committed batch. The caller files its in-memory records only
   // after success.
   Result<std::vector<SequencedRecord>> append_batch(std::vector<PendingRecord> records);
+  // The same for records of one type (version 1, no flags) whose payloads lie one after another in
+  // `payloads`, record i ending at ends[i]: the log receives the same bytes.
+  Result<void> append_batch(RecordType type, Bytes payloads, std::span<const uint64_t> ends);
 
   // Marks the writer fail-closed (a failure after a successful append, e.g. while filing in memory).
   void set_fail_closed();
@@ -147,5 +151,8 @@ PendingRecord encode_role_payload(const construct::Role& role);
 PendingRecord encode_codec_payload(uint16_t codec_id);  // 0, 1 or 2
 Result<PendingRecord> encode_posit_payload(Identity identity, const construct::AppearanceSet& set,
                                            const literal::Literal& value, const literal::TimeValue& time);
+// The same payload appended to `out`.
+Result<void> encode_posit_payload(Identity identity, const construct::AppearanceSet& set,
+                                  const literal::Literal& value, const literal::TimeValue& time, ByteWriter& out);
 
 }  // namespace brackwater::storage

@@ -96,8 +96,9 @@ struct ClauseScratch {
 
 class AddPositRun {
  public:
-  AddPositRun(Engine& engine, ScriptVariables& variables, const TimeValue& now, const ExecContext& ctx)
-      : engine_(engine), variables_(variables), now_(now), ctx_(ctx) {}
+  AddPositRun(Engine& engine, ScriptVariables& variables, const TimeValue& now, const ExecContext& ctx,
+              bool release_consumed)
+      : engine_(engine), variables_(variables), now_(now), ctx_(ctx), release_consumed_(release_consumed) {}
 
   Result<void> run(NodeView statement);
 
@@ -118,8 +119,9 @@ class AddPositRun {
   ScriptVariables& variables_;
   const TimeValue& now_;
   const ExecContext& ctx_;
+  const bool release_consumed_;
 
-  std::vector<PendingPosit> posits_;
+  construct::PendingPositList posits_;
   std::vector<PendingAssertion> assertions_;
   std::vector<BindingRange> posit_bindings_;
   std::vector<BindingRange> assertion_bindings_;
@@ -161,10 +163,14 @@ Result<void> AddPositRun::charge_combinations(uint64_t count) {
 
 Result<void> AddPositRun::run(NodeView statement) {
   if (auto stop = ctx_.check_stop(); !stop) return stop;
-  size_t clauses = 0;
-  for (NodeView child : statement.children()) clauses += child.rule() == Rule::posit;
-  posits_.reserve(clauses);  // one posit per clause is the common case
+  // Consumed clause nodes go back in steps of this many (the first node is the statement's own).
+  constexpr size_t kReleaseStep = (size_t{2} << 20) / sizeof(Node);
+  size_t released = statement.index() + 1;
   for (NodeView child : statement.children()) {
+    if (release_consumed_ && child.index() - released >= kReleaseStep) {
+      release_consumed_nodes(*statement.tree(), released, child.index());
+      released = child.index();
+    }
     if (child.rule() == Rule::posit) {
       if (auto r = posit_clause(child); !r) return r;
     } else if (child.rule() == Rule::and_assert_clause) {
@@ -174,7 +180,8 @@ Result<void> AddPositRun::run(NodeView statement) {
       return fail(EngineError::internal("unexpected add-posit structure " + rule_text(child.rule())));
     }
   }
-  auto added = engine_.add_posits(std::move(posits_), std::move(assertions_), [this] { return ctx_.check_stop(); });
+  auto added = engine_.add_pending_posits(std::move(posits_), std::move(assertions_),
+                                          [this] { return ctx_.check_stop(); });
   if (!added) return fail(std::move(added.error()));
   if (auto r = bind_ranges(posit_bindings_, added->posits); !r) return r;
   if (auto r = bind_ranges(assertion_bindings_, added->assertions); !r) return r;
@@ -525,8 +532,8 @@ Result<void> AddPositRun::and_assert(NodeView clause) {
 }  // namespace
 
 Result<void> execute_add_posit_command(Engine& engine, NodeView statement, ScriptVariables& variables,
-                                       const TimeValue& now, const ExecContext& ctx) {
-  AddPositRun run(engine, variables, now, ctx);
+                                       const TimeValue& now, const ExecContext& ctx, bool release_consumed) {
+  AddPositRun run(engine, variables, now, ctx, release_consumed);
   return run.run(statement);
 }
 

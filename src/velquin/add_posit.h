@@ -27,10 +27,12 @@ namespace brackwater::velquin {
 // quickly, so the product is checked before any of it is built (`ResourceLimit` "add posit combinations").
 inline constexpr uint64_t kMaxAddPositCombinations = 10'000'000;
 
-// `statement` is an `add_posit` or an `or_add_clause` node.
+// `statement` is an `add_posit` or an `or_add_clause` node. With `release_consumed`, the caller
+// owns the tree alone and reads none of the statement's child nodes again: the nodes of its clauses
+// are given back as they are consumed (the memory of a long statement's tree shrinks as it runs).
 construct::Result<void> execute_add_posit_command(construct::Engine& engine, NodeView statement,
                                                   ScriptVariables& variables, const literal::TimeValue& now,
-                                                  const ExecContext& ctx);
+                                                  const ExecContext& ctx, bool release_consumed = false);
 
 // The same for a pair (the add branch of "or add posit").
 construct::Result<void> execute_add_posit_command(construct::Engine& engine, const Pair& statement,

@@ -30,7 +30,9 @@ namespace {
 class ParseCache {
  public:
   std::expected<Pairs, ParsingError> parse_script(std::string_view text) {
-    if (text.size() > kMaxText) return parse(Rule::velquin, text);
+    // A long script is not kept, and its text outlives the run: its tree views the text rather than
+    // copying it (the run may also give back a long statement's nodes as it consumes them).
+    if (text.size() > kMaxText) return parse_borrowed(Rule::velquin, text);
     for (size_t i = 0; i < entries_.size(); ++i) {
       if (entries_[i].tree()->text != text) continue;
       std::rotate(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(i),
@@ -117,7 +119,8 @@ struct ScriptRun {
     switch (pair.rule()) {
       case Rule::search: return search(pair);
       case Rule::add_role: return add_role(pair);
-      case Rule::add_posit: return execute_add_posit_command(engine, pair, variables, now, ctx);
+      // The run owns the tree alone and never reads a statement's nodes again once it has run.
+      case Rule::add_posit: return execute_add_posit_command(engine, pair, variables, now, ctx, true);
       default: return {};
     }
   }

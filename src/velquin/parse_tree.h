@@ -1,10 +1,11 @@
 // The tree of pairs that a successful parse hands to script execution.
 //
-// A `ParseTree` owns the parsed text and its nodes in pre-order: the children of node i are the
+// A `ParseTree` holds the parsed text and its nodes in pre-order: the children of node i are the
 // nodes in [i + 1, end_index), and the next sibling of node i is node end_index. A `Pair` is a view
 // of one node and a `Pairs` a run of sibling nodes; both share ownership of the tree, so the text a
 // pair hands out (a view into the tree's own copy of the script) stays valid while any pair or
-// `Pairs` of the tree is alive. Trees are immutable once built and may be read from any thread.
+// `Pairs` of the tree is alive. A tree parsed with `parse_borrowed` views the caller's text instead,
+// which then must outlive the tree. Trees are immutable once built and may be read from any thread.
 #pragma once
 
 #include <cstddef>
@@ -50,9 +51,19 @@ static_assert(sizeof(Node) == 16);
 using NodeArray = std::vector<Node, NodeAllocator<Node>>;
 
 struct ParseTree {
-  std::string text;
+  std::string owned;      // the tree's copy of the text, unless it views the caller's
+  std::string_view text;  // the parsed text
   NodeArray nodes;
 };
+
+// Gives the system back the memory of nodes [from, to), which the tree's one reader has read for
+// the last time: the whole pages strictly inside that range (of a tree on a mapping of its own)
+// read as zeros afterwards. The text and every other node stay as they were.
+inline void release_consumed_nodes(const ParseTree& tree, size_t from, size_t to) {
+  if (to <= from) return;
+  construct::release_pages(const_cast<Node*>(tree.nodes.data() + from), (to - from) * sizeof(Node),
+                           tree.nodes.capacity() * sizeof(Node));
+}
 
 class Pairs;
 

@@ -184,11 +184,23 @@ bool Parser::run(Rule start) {
 }  // namespace grammar
 
 std::expected<Pairs, ParsingError> VelquinParser::parse(Rule start, std::string_view input) {
+  auto tree = std::make_shared<ParseTree>();
+  tree->owned.assign(input.data(), input.size());
+  tree->text = tree->owned;
+  return parse_into(std::move(tree), start);
+}
+
+std::expected<Pairs, ParsingError> VelquinParser::parse_borrowed(Rule start, std::string_view input) {
+  auto tree = std::make_shared<ParseTree>();
+  tree->text = input;
+  return parse_into(std::move(tree), start);
+}
+
+std::expected<Pairs, ParsingError> VelquinParser::parse_into(std::shared_ptr<ParseTree> tree, Rule start) {
+  const std::string_view input = tree->text;
   // Offsets are packed into 40 bits: a larger text is beyond the tree, as a container beyond its
   // max_size (no machine holds such a script together with its tree).
   if (input.size() >= Node::kLimit) throw std::length_error("script is too large to parse");
-  auto tree = std::make_shared<ParseTree>();
-  tree->text.assign(input.data(), input.size());
   // Dense scripts make about one pair per three bytes; beyond the cap the vector grows by itself.
   tree->nodes.reserve(std::min<size_t>(input.size() / 3, size_t{1} << 24) + 4);
   const auto tree_pairs = [&] {

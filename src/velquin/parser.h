@@ -10,6 +10,7 @@
 #pragma once
 
 #include <expected>
+#include <memory>
 #include <string_view>
 
 #include "velquin/parse_error.h"
@@ -21,10 +22,20 @@ namespace brackwater::velquin {
 struct VelquinParser {
   // The tree keeps its own copy of `input`; pair texts view that copy.
   static std::expected<Pairs, ParsingError> parse(Rule start, std::string_view input);
+  // The same without the copy: pair texts view `input`, which must outlive every pair of the tree
+  // (a script run, which holds its text for as long as it runs).
+  static std::expected<Pairs, ParsingError> parse_borrowed(Rule start, std::string_view input);
+
+ private:
+  static std::expected<Pairs, ParsingError> parse_into(std::shared_ptr<ParseTree> tree, Rule start);
 };
 
 inline std::expected<Pairs, ParsingError> parse(Rule start, std::string_view input) {
   return VelquinParser::parse(start, input);
+}
+
+inline std::expected<Pairs, ParsingError> parse_borrowed(Rule start, std::string_view input) {
+  return VelquinParser::parse_borrowed(start, input);
 }
 
 }  // namespace brackwater::velquin

@@ -1,11 +1,31 @@
 #include "velquin/result_binding.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
 namespace brackwater::velquin {
 
-ResultBinding::ResultBinding(const ResultBinding& other)
-    : state_(other.state_),
-      single_(other.single_),
-      multi_(other.multi_ ? std::make_unique<Roaring64Map>(*other.multi_) : nullptr) {}
+ResultBinding::ResultBinding(const ResultBinding& other) : state_(other.state_) {
+  if (state_ == State::Multi) {
+    multi_ = new Roaring64Map(*other.multi_);
+  } else {
+    single_ = other.single_;
+  }
+}
+
+ResultBinding& ResultBinding::operator=(ResultBinding&& other) noexcept {
+  if (this != &other) {
+    this->~ResultBinding();
+    single_ = std::exchange(other.single_, 0);
+    state_ = std::exchange(other.state_, State::Empty);
+  }
+  return *this;
+}
+
+ResultBinding::~ResultBinding() {
+  if (state_ == State::Multi) delete multi_;
+}
 
 ResultBinding& ResultBinding::operator=(const ResultBinding& other) {
   if (this != &other) *this = ResultBinding(other);
@@ -19,13 +39,15 @@ void ResultBinding::insert(Identity id) {
       single_ = id;
       return;
     case State::Single:
+    {
       if (single_ == id) return;
-      multi_ = std::make_unique<Roaring64Map>();
-      multi_->add(single_);
-      multi_->add(id);
+      auto multi = std::make_unique<Roaring64Map>();
+      multi->add(single_);
+      multi->add(id);
+      multi_ = multi.release();
       state_ = State::Multi;
-      single_ = 0;
       return;
+    }
     case State::Multi:
       multi_->add(id);
       return;
@@ -68,7 +90,7 @@ size_t ScriptVariables::probe(std::string_view name, uint64_t tag) const {
   for (size_t i = static_cast<size_t>(tag) & mask;; i = (i + 1) & mask) {
     const uint64_t slot = slots_[i];
     if (slot == 0) return i;
-    if ((slot >> 32) == tag && at((slot & kIndexMask) - 1).name == name) return i;
+    if ((slot >> 32) == tag && at((slot & kIndexMask) - 1).name_view() == name) return i;
   }
 }
 
@@ -87,10 +109,48 @@ ResultBinding& ScriptVariables::entry(std::string_view name) {
   const uint64_t tag = name_tag(name);
   const size_t i = probe(name, tag);
   if (slots_[i] != 0) return at((slots_[i] & kIndexMask) - 1).binding;
-  Entry& e = *entries_->emplace_back(Entry{std::string(name), ResultBinding{}}).first;
+  Entry& e = *entries_->emplace_back().first;
+  if (name.size() < sizeof e.short_name) {
+    std::copy(name.begin(), name.end(), e.short_name);
+    e.short_name[7] = static_cast<char>(0x80 | name.size());
+  } else {
+    e.name = names_->store(name);
+  }
   ++count_;
   slots_[i] = (tag << 32) | count_;
   return e.binding;
+}
+
+ScriptVariables::NameBytes::~NameBytes() {
+  for (auto [block, bytes] : blocks_) construct::release_block(block, bytes);
+}
+
+// The byte that tells a short name from a pointer is a pointer's most significant one.
+static_assert(std::endian::native == std::endian::little);
+
+std::string_view ScriptVariables::Entry::name_view() const {
+  const auto last = static_cast<unsigned char>(short_name[7]);
+  if (last & 0x80) return {short_name, size_t(last & 0x7F)};
+  uint32_t length;
+  std::memcpy(&length, name - sizeof length, sizeof length);
+  return {name, length};
+}
+
+const char* ScriptVariables::NameBytes::store(std::string_view name) {
+  const uint32_t length = static_cast<uint32_t>(name.size());
+  const size_t need = sizeof length + name.size();
+  if (need > room_) {
+    const size_t bytes = std::max(kBlock, need);
+    blocks_.emplace_back(static_cast<char*>(construct::allocate_block(bytes)), bytes);
+    next_ = blocks_.back().first;
+    room_ = bytes;
+  }
+  std::memcpy(next_, &length, sizeof length);
+  char* out = next_ + sizeof length;
+  std::copy(name.begin(), name.end(), out);
+  next_ += need;
+  room_ -= need;
+  return out;
 }
 
 void ScriptVariables::grow() {

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "construct/block_storage.h"
@@ -30,8 +31,10 @@ class ResultBinding {
   ResultBinding() = default;
   ResultBinding(const ResultBinding& other);
   ResultBinding& operator=(const ResultBinding& other);
-  ResultBinding(ResultBinding&&) noexcept = default;
-  ResultBinding& operator=(ResultBinding&&) noexcept = default;
+  ResultBinding(ResultBinding&& other) noexcept
+      : single_(std::exchange(other.single_, 0)), state_(std::exchange(other.state_, State::Empty)) {}
+  ResultBinding& operator=(ResultBinding&& other) noexcept;
+  ~ResultBinding();
 
   // Empty -> Single; Single(same) unchanged; Single(other) -> Multi of both; Multi inserts.
   void insert(Identity id);
@@ -44,10 +47,13 @@ class ResultBinding {
 
  private:
   enum class State : uint8_t { Empty, Single, Multi };
+  union {
+    Identity single_ = 0;  // the Single state's identity
+    Roaring64Map* multi_;  // owned, in the Multi state
+  };
   State state_ = State::Empty;
-  Identity single_ = 0;
-  std::unique_ptr<Roaring64Map> multi_;  // present exactly in the Multi state
 };
+static_assert(sizeof(ResultBinding) == 16);
 
 // The script variables: name (without its sigil) to binding. Entries are only ever added, and an
 // entry keeps its address for the life of the table.
@@ -66,9 +72,31 @@ class ScriptVariables {
   size_t size() const { return count_; }
 
  private:
+  // A name of up to seven bytes is held in the entry itself (its last byte 0x80 | length, which no
+  // pointer has); a longer one in names_.
   struct Entry {
-    std::string name;
+    union {
+      const char* name;  // in names_, after its length
+      char short_name[8];
+    };
     ResultBinding binding;
+    std::string_view name_view() const;
+  };
+  // The names, each its length (4 bytes) then its bytes, one after another in blocks that are
+  // given back whole with the table.
+  class NameBytes {
+   public:
+    NameBytes() = default;
+    NameBytes(const NameBytes&) = delete;
+    NameBytes& operator=(const NameBytes&) = delete;
+    ~NameBytes();
+    const char* store(std::string_view name);
+
+   private:
+    static constexpr size_t kBlock = size_t{256} << 10;
+    std::vector<std::pair<char*, size_t>> blocks_;
+    char* next_ = nullptr;
+    size_t room_ = 0;
   };
   // Entries live in an arena of doubling chunks (16 entries first), filled in place, so they never
   // move and only the entries made are ever built or destroyed; a script of many variables gets
@@ -82,6 +110,7 @@ class ScriptVariables {
   void grow();
 
   std::unique_ptr<Entries> entries_ = std::make_unique<Entries>();
+  std::unique_ptr<NameBytes> names_ = std::make_unique<NameBytes>();
   size_t count_ = 0;
   // 0 empty; else (tag << 32) | (entry index + 1), where the tag is the high half of the name's
   // hash and also picks the home slot, so growing never reads the entries.
