@@ -175,19 +175,25 @@ void copy_row(RowTable& table, size_t from, size_t to) {
   std::copy(src.begin(), src.end(), table.row(to).begin());
 }
 
+// Moves the kept row `i` (from `base` on) and its Posit down to position `w`, the next kept place.
+void keep_row(RowTable& out, size_t base, std::vector<PositRef>& owners, size_t i, size_t w) {
+  if (w == i) return;
+  copy_row(out, base + i, base + w);
+  owners[w] = owners[i];
+}
+
+// Drops the rows from `base + kept` on, and their Posits.
+void drop_rows_after(RowTable& out, size_t base, std::vector<PositRef>& owners, size_t kept) {
+  owners.resize(kept);
+  out.truncate(base + kept);
+}
+
 // Keeps, in place, the rows from `base` on whose Posits are the latest of their sets.
 void retain_latest_rows(RowTable& out, size_t base, std::vector<PositRef>& owners, std::vector<uint32_t>& kept) {
   retain_latest_candidates(owners, kept);
   size_t w = 0;
-  for (const uint32_t i : kept) {
-    if (w != i) {
-      copy_row(out, base + i, base + w);
-      owners[w] = owners[i];
-    }
-    ++w;
-  }
-  owners.resize(w);
-  out.truncate(base + w);
+  for (const uint32_t i : kept) keep_row(out, base, owners, i, w++);
+  drop_rows_after(out, base, owners, w);
 }
 
 // The postings the row and the pattern give, in collection order, into `ws.postings`; false when a
@@ -326,15 +332,9 @@ Result<void> match_index(construct::Engine& engine, const PositPattern& pattern,
     if (auto stop = ctx.check_stop(); !stop) return stop;
     auto matched = match_value_and_time(pattern, *owners[i], out.row(base + i));
     if (!matched) return fail(std::move(matched.error()));
-    if (!*matched) continue;
-    if (w != i) {
-      copy_row(out, base + i, base + w);
-      owners[w] = owners[i];
-    }
-    ++w;
+    if (*matched) keep_row(out, base, owners, i, w++);
   }
-  owners.resize(w);
-  out.truncate(base + w);
+  drop_rows_after(out, base, owners, w);
   if (as_of && pattern.latest) retain_latest_rows(out, base, owners, ws.kept);
   return {};
 }
