@@ -24,6 +24,7 @@ struct ParsingError {
   size_t line = 1;  // 1 + line feeds before pos
   size_t col = 1;   // 1 + scalar values between the line start and pos
   std::string line_text;  // the line holding pos, without carriage returns and line feeds
+  bool stopped = false;   // the caller asked the parse to stop: no error in the text
 
   // Builds the error for `text` from the error record of a failed parse: sorts and deduplicates the
   // rule lists and locates `pos`.

@@ -190,13 +190,15 @@ std::expected<Pairs, ParsingError> VelquinParser::parse(Rule start, std::string_
   return parse_into(std::move(tree), start);
 }
 
-std::expected<Pairs, ParsingError> VelquinParser::parse_borrowed(Rule start, std::string_view input) {
+std::expected<Pairs, ParsingError> VelquinParser::parse_borrowed(Rule start, std::string_view input,
+                                                                 const std::function<bool()>* stop) {
   auto tree = std::make_shared<ParseTree>();
   tree->text = input;
-  return parse_into(std::move(tree), start);
+  return parse_into(std::move(tree), start, stop);
 }
 
-std::expected<Pairs, ParsingError> VelquinParser::parse_into(std::shared_ptr<ParseTree> tree, Rule start) {
+std::expected<Pairs, ParsingError> VelquinParser::parse_into(std::shared_ptr<ParseTree> tree, Rule start,
+                                                             const std::function<bool()>* stop) {
   const std::string_view input = tree->text;
   // Offsets are packed into 40 bits: a larger text is beyond the tree, as a container beyond its
   // max_size (no machine holds such a script together with its tree).
@@ -208,7 +210,13 @@ std::expected<Pairs, ParsingError> VelquinParser::parse_into(std::shared_ptr<Par
     return Pairs(std::move(tree), 0, count);
   };
   grammar::Parser fast(tree->text, tree->nodes, grammar::Record::Off);
+  fast.set_stop(stop);
   if (fast.run(start)) return tree_pairs();
+  if (fast.stopped()) {
+    ParsingError stopped;
+    stopped.stopped = true;
+    return std::unexpected(std::move(stopped));
+  }
   // Parse again keeping the error record; a script only from its failing statement on.
   tree->nodes.clear();
   grammar::Parser parser(tree->text, tree->nodes, grammar::Record::On);

@@ -4,12 +4,13 @@
 // top-level pairs of the tree it built, or the parse error. Script execution passes `Rule::velquin`,
 // which demands the whole text and yields the statement pairs followed by one empty `EOI` pair; any
 // other rule may be named and then needs to match only a prefix. The parser is a pure function of
-// its input: no shared state, no lock, no clock, no limit on work or nesting depth, and constant
+// its input (a caller may ask it to stop early): no shared state, no lock, no clock, no limit on work or nesting depth, and constant
 // stack use however deeply JSON brackets nest. Input is expected to be valid UTF-8; an invalid byte
 // is stepped over as one character and belongs to no character class.
 #pragma once
 
 #include <expected>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -24,18 +25,23 @@ struct VelquinParser {
   static std::expected<Pairs, ParsingError> parse(Rule start, std::string_view input);
   // The same without the copy: pair texts view `input`, which must outlive every pair of the tree
   // (a script run, which holds its text for as long as it runs).
-  static std::expected<Pairs, ParsingError> parse_borrowed(Rule start, std::string_view input);
+  // `stop`, when given, is asked every few thousand list items; when it answers true the parse ends
+  // with an error whose `stopped` is set (no position, no expected rules).
+  static std::expected<Pairs, ParsingError> parse_borrowed(Rule start, std::string_view input,
+                                                           const std::function<bool()>* stop = nullptr);
 
  private:
-  static std::expected<Pairs, ParsingError> parse_into(std::shared_ptr<ParseTree> tree, Rule start);
+  static std::expected<Pairs, ParsingError> parse_into(std::shared_ptr<ParseTree> tree, Rule start,
+                                                       const std::function<bool()>* stop = nullptr);
 };
 
 inline std::expected<Pairs, ParsingError> parse(Rule start, std::string_view input) {
   return VelquinParser::parse(start, input);
 }
 
-inline std::expected<Pairs, ParsingError> parse_borrowed(Rule start, std::string_view input) {
-  return VelquinParser::parse_borrowed(start, input);
+inline std::expected<Pairs, ParsingError> parse_borrowed(Rule start, std::string_view input,
+                                                         const std::function<bool()>* stop = nullptr) {
+  return VelquinParser::parse_borrowed(start, input, stop);
 }
 
 }  // namespace brackwater::velquin

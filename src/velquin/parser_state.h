@@ -12,6 +12,8 @@
 // only when that parse fails is the text parsed again with the record kept (`Record::On`).
 #pragma once
 
+#include <functional>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -49,6 +51,11 @@ class Parser {
  public:
   Parser(std::string_view text, NodeArray& nodes, Record record)
       : s_(text.data()), n_(text.size()), nodes_(nodes), record_(record == Record::On) {}
+
+  // Asks `stop` before every kStopInterval-th list item; once it answers true every rule fails
+  // at once and `stopped()` is true.
+  void set_stop(const std::function<bool()>* stop) { stop_ = stop; }
+  bool stopped() const { return stopped_; }
 
   bool run(Rule start);
   // Where `velquin` last tried a statement.
@@ -245,6 +252,7 @@ class Parser {
 
   template <class F>
   bool normal(Rule r, F&& body) {
+    if (stopped_) return false;
     const Entry e = enter(r);
     return leave(e, body());
   }
@@ -364,7 +372,14 @@ class Parser {
   // `(item ~ ","?)+`
   template <class F>
   bool comma_list(F&& item) {
-    return plus([&] { return seq(item, [&] { return opt([&] { return match(','); }); }); });
+    return plus([&] { return !stop_asked() && seq(item, [&] { return opt([&] { return match(','); }); }); });
+  }
+  bool stop_asked() {
+    if (stop_ != nullptr && --until_stop_check_ == 0) {
+      until_stop_check_ = kStopInterval;
+      stopped_ = stopped_ || (*stop_)();
+    }
+    return stopped_;
   }
   // The bracketed three slots shared by posit_search and via_posit.
   bool pattern_slots();
@@ -378,6 +393,10 @@ class Parser {
 
   // Error record.
   const bool record_;
+  static constexpr uint32_t kStopInterval = 1024;
+  const std::function<bool()>* stop_ = nullptr;
+  uint32_t until_stop_check_ = kStopInterval;
+  bool stopped_ = false;
   size_t furthest_ = 0;
   std::vector<Rule> expected_;
   std::vector<Rule> unexpected_;

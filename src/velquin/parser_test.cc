@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -358,6 +359,23 @@ TEST(Parser, SameTreeTwiceAndConcurrently) {
   }
   for (auto& t : threads) t.join();
   for (const auto& r : results) EXPECT_EQ(r, expected);
+}
+
+// A long list asks the caller whether to stop; a stop ends the parse without an error in the text.
+TEST(Parser, StopsWhenAskedInALongList) {
+  std::string script = "add role a; add posit ";
+  for (int i = 0; i < 3000; ++i) script += (i ? ", " : "") + std::string("[{(+x, a)}, 1, '2001']");
+  script += ";";
+  int asked = 0;
+  const std::function<bool()> stop_at_second = [&asked] { return ++asked == 2; };
+  auto stopped = parse_borrowed(Rule::velquin, script, &stop_at_second);
+  ASSERT_FALSE(stopped);
+  EXPECT_TRUE(stopped.error().stopped);
+  EXPECT_EQ(asked, 2);
+  const std::function<bool()> never = [] { return false; };
+  auto whole = parse_borrowed(Rule::velquin, script, &never);
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(whole->tree()->nodes.size(), parse(Rule::velquin, script)->tree()->nodes.size());
 }
 
 }  // namespace
