@@ -35,5 +35,24 @@ TEST(HeldLocks, HoldsEveryComponentOrReleasesAllOnAPoisonedOne) {
   EXPECT_TRUE(state.role_posits.lock());
 }
 
+TEST(HeldOnUse, KeepsWhatItTookUntilReleaseAndReportsAPoisonedOneAtItsStep) {
+  auto engine = Engine::open(std::nullopt).value();
+  EngineState& state = engine->state();
+  RoleRef r = engine->add_roles({{"r", false}}).value()[0].role;
+  HeldOnUse access;
+  auto appearance = intern_appearance(access, state, r, 50);
+  ASSERT_TRUE(appearance);
+  EXPECT_FALSE(state.appearances.try_lock());  // kept
+  EXPECT_TRUE(state.appearance_sets.try_lock());  // not used yet
+  state.appearance_memberships.poison_for_testing();
+  // The set is catalogued, then its membership step fails, as with a lock per step.
+  auto set = intern_appearance_set(access, state, {appearance->first});
+  ASSERT_FALSE(set);
+  EXPECT_EQ(set.error().kind(), ErrorKind::LockPoisoned);
+  access.release();
+  EXPECT_TRUE(state.appearances.try_lock());
+  EXPECT_EQ((*state.appearance_sets.lock())->size(), 1u);
+}
+
 }  // namespace
 }  // namespace brackwater::construct

@@ -3,8 +3,9 @@
 //
 // Readers (search evaluation, the Terrain) lock one component at a time, read through the
 // component's const interface and release it; no two are held together, except that posit interning
-// takes `identities` while it holds `components`. Every record handle read from a component stays
-// valid for the engine's life. Writers are the engine's own operations, which the caller runs under
+// takes `identities` while it holds `components`, and add posit's walk over a clause's combinations
+// keeps the interning components it has used (component_access.h). Every record handle read from a
+// component stays valid for the engine's life. Writers are the engine's own operations, which the caller runs under
 // the engine-wide lock.
 #pragma once
 

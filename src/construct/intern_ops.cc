@@ -94,6 +94,9 @@ Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(EngineState& sta
 template Result<std::pair<AppearanceRef, bool>> intern_appearance(HeldLocks&, EngineState&, RoleRef, Identity);
 template Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(HeldLocks&, EngineState&,
                                                                          std::vector<AppearanceRef>);
+template Result<std::pair<AppearanceRef, bool>> intern_appearance(HeldOnUse&, EngineState&, RoleRef, Identity);
+template Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(HeldOnUse&, EngineState&,
+                                                                         std::vector<AppearanceRef>);
 
 int64_t NewPositList::find(const Posit& candidate, uint64_t h, uint32_t set) const {
   if (set >= first_set_ && set - first_set_ < first_by_set_.size() && first_by_set_[set - first_set_] != 0) {

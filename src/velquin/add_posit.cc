@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "construct/component_access.h"
+#include "construct/engine_ops.h"
 #include "velquin/lower_literal.h"
 #include "velquin/parameters.h"
 #include "velquin/text_index.h"
@@ -61,6 +63,8 @@ class StatementRoles {
     return index;
   }
   const std::string& name(uint32_t index) const { return roles_[index].name; }
+  // True once role(index) has found the Role (it is not looked up again).
+  bool known(uint32_t index) const { return roles_[index].role != nullptr; }
 
   Result<RoleRef> role(Engine& engine, uint32_t index) {
     Entry& entry = roles_[index];
@@ -131,6 +135,9 @@ class AddPositRun {
   uint64_t combinations_ = 0;  // enumerated so far by this statement
   ClauseScratch scratch_;
   StatementRoles roles_;
+  // The interning locks, kept from clause to clause; given back before any call that locks another
+  // component (a Role lookup, drawing an identity, the command itself).
+  construct::HeldOnUse interning_;
   // The last appearance-time token and what it parsed to (clauses often repeat one time).
   bool time_cache_valid_ = false;
   std::string_view time_cache_text_;
@@ -145,6 +152,7 @@ std::optional<std::string_view> child_variable(NodeView node) {
 }
 
 Result<const ResultBinding*> AddPositRun::draw_into(std::string_view name) {
+  interning_.release();
   auto id = engine_.draw_identity();
   if (!id) return fail(std::move(id.error()));
   ResultBinding& binding = variables_.entry(name);
@@ -180,6 +188,7 @@ Result<void> AddPositRun::run(NodeView statement) {
       return fail(EngineError::internal("unexpected add-posit structure " + rule_text(child.rule())));
     }
   }
+  interning_.release();
   auto added = engine_.add_pending_posits(std::move(posits_), std::move(assertions_),
                                           [this] { return ctx_.check_stop(); });
   if (!added) return fail(std::move(added.error()));
@@ -405,6 +414,7 @@ Result<void> AddPositRun::enumerate() {
   }
   s.appearance_cache.assign(cache_size, nullptr);
 
+  construct::EngineState& state = engine_.state();
   for (;;) {
     if (auto stop = ctx_.check_stop(); !stop) return stop;
     std::vector<AppearanceRef> members;
@@ -412,15 +422,17 @@ Result<void> AddPositRun::enumerate() {
     for (size_t i = 0; i < k; ++i) {
       AppearanceRef& cached = s.appearance_cache[s.cache_offsets[i] + s.indices[i]];
       if (cached == nullptr) {
+        if (!roles_.known(s.roles[s.slots[i].role])) interning_.release();
         auto role = role_for_slot(i);
         if (!role) return fail(std::move(role.error()));
-        auto appearance = engine_.intern_appearance(*role, s.lists[s.slots[i].list][s.indices[i]]);
+        const construct::Identity thing = s.lists[s.slots[i].list][s.indices[i]];
+        auto appearance = construct::intern_appearance(interning_, state, *role, thing);
         if (!appearance) return fail(std::move(appearance.error()));
         cached = appearance->first;
       }
       members.push_back(cached);
     }
-    auto set = engine_.intern_appearance_set(std::move(members));
+    auto set = construct::intern_appearance_set(interning_, state, std::move(members));
     if (!set) return fail(std::move(set.error()));
     s.sets.push_back(set->first);
 
