@@ -227,6 +227,17 @@ TEST_F(ExecuteTest, PoisonedEngineLock) {
   EXPECT_EQ(outcome("add role r;"), "Lock poisoned: poisoned lock: another task failed inside");  // released
 }
 
+TEST_F(ExecuteTest, AddPositGivesBackTheInterningLocksItKept) {
+  ok("add role r, s;");
+  construct::EngineState& state = engine->state();
+  state.appearance_memberships.poison_for_testing();
+  // The set's membership step fails while the catalogs and the thing index it used are kept.
+  EXPECT_EQ(error_kind("add posit [{(+x, r), (+y, s)}, 1, @NOW];"), ErrorKind::LockPoisoned);
+  EXPECT_TRUE(state.appearances.try_lock());
+  EXPECT_TRUE(state.thing_appearances.try_lock());
+  EXPECT_TRUE(state.appearance_sets.try_lock());
+}
+
 TEST_F(ExecuteTest, ConcurrentScriptsSerialise) {
   ok("add role r;");
   constexpr int kThreads = 4;
