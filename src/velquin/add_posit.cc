@@ -39,13 +39,6 @@ struct BindingRange {
 
 constexpr size_t kInsertionSortLimit = 16;
 
-constexpr uint64_t kMaxCombinations = kMaxAddPositCombinations;
-
-uint64_t saturating_mul(uint64_t a, uint64_t b) {
-  uint64_t product;
-  return __builtin_mul_overflow(a, b, &product) ? UINT64_MAX : product;
-}
-
 // One appearance of a posit clause after its candidate lists are built.
 struct Slot {
   uint32_t list = 0;  // index into the clause's candidate lists
@@ -162,9 +155,7 @@ Result<const ResultBinding*> AddPositRun::draw_into(std::string_view name) {
 
 Result<void> AddPositRun::charge_combinations(uint64_t count) {
   // The running total never exceeds the maximum once charged, so the sum cannot wrap past it.
-  if (count > kMaxCombinations - combinations_) {
-    return fail(EngineError::resource_limit("add posit combinations", kMaxCombinations));
-  }
+  if (count > kMaxAddPositCombinations - combinations_) return fail(too_many_combinations());
   combinations_ += count;
   return {};
 }

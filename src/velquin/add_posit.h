@@ -27,6 +27,17 @@ namespace brackwater::velquin {
 // quickly, so the product is checked before any of it is built (`ResourceLimit` "add posit combinations").
 inline constexpr uint64_t kMaxAddPositCombinations = 10'000'000;
 
+// a * b, or UINT64_MAX when the product does not fit.
+inline uint64_t saturating_mul(uint64_t a, uint64_t b) {
+  uint64_t product;
+  return __builtin_mul_overflow(a, b, &product) ? UINT64_MAX : product;
+}
+
+// The error of a statement or fallback past kMaxAddPositCombinations.
+inline construct::EngineError too_many_combinations() {
+  return construct::EngineError::resource_limit("add posit combinations", kMaxAddPositCombinations);
+}
+
 // `statement` is an `add_posit` or an `or_add_clause` node. With `release_consumed`, the caller
 // owns the tree alone and reads none of the statement's child nodes again: the nodes of its clauses
 // are given back as they are consumed (the memory of a long statement's tree shrinks as it runs).

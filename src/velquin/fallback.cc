@@ -28,12 +28,8 @@ Result<void> bind_or_add_fallback(const ScriptVariables& variables, const Fallba
   }
   if (lists.empty()) return {};
   uint64_t combinations = 1;
-  for (const auto& list : lists) {
-    if (__builtin_mul_overflow(combinations, list.size(), &combinations)) combinations = UINT64_MAX;
-  }
-  if (combinations > kMaxAddPositCombinations) {
-    return fail(EngineError::resource_limit("add posit combinations", kMaxAddPositCombinations));
-  }
+  for (const auto& list : lists) combinations = saturating_mul(combinations, list.size());
+  if (combinations > kMaxAddPositCombinations) return fail(too_many_combinations());
 
   const size_t width = lists.size();
   const size_t columns = std::min(projection.column_variables.size(), projection.column_kinds.size());
