@@ -60,7 +60,7 @@ Result<void> persist_and_file(EngineState& state, NewPositList& new_posits, cons
 }  // namespace
 
 Result<AddPositsResult> add_posits(EngineState& state, PendingPositList posits,
-                                   std::vector<PendingAssertion> assertions, const StopCheck& stop) {
+                                   std::vector<PendingAssertion> assertions, const StopCheck& stop, bool handles) {
   const uint64_t target_count = posits.size();
   for (const PendingAssertion& a : assertions) {
     if (a.target >= target_count) {
@@ -75,7 +75,8 @@ Result<AddPositsResult> add_posits(EngineState& state, PendingPositList posits,
   }
 
   NewPositList new_posits(state.records);
-  auto posit_slots = intern_posits(state, posits, new_posits, stop);
+  // The assertions find their targets through the slots.
+  auto posit_slots = intern_posits(state, posits, new_posits, stop, handles || !assertions.empty());
   if (!posit_slots) return fail(std::move(posit_slots.error()));
 
   RoleRef posit_role;
@@ -105,8 +106,9 @@ Result<AddPositsResult> add_posits(EngineState& state, PendingPositList posits,
     if (!set) return fail(std::move(set.error()));
     assertion_posits.push_back(PendingPosit{std::move(a.certainty), set->first, a.time});
   }
-  auto assertion_slots = intern_posits(state, assertion_posits, new_posits, stop);
+  auto assertion_slots = intern_posits(state, assertion_posits, new_posits, stop, handles);
   if (!assertion_slots) return fail(std::move(assertion_slots.error()));
+  if (!handles) *posit_slots = {};
 
   if (auto filed = persist_and_file(state, new_posits, stop); !filed) return fail(std::move(filed.error()));
   return AddPositsResult{std::move(*posit_slots), std::move(*assertion_slots)};

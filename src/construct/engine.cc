@@ -445,8 +445,8 @@ Result<AddPositsResult> Engine::add_posits(std::vector<PendingPosit> posits, std
 }
 
 Result<AddPositsResult> Engine::add_pending_posits(PendingPositList posits, std::vector<PendingAssertion> assertions,
-                                                   const StopCheck& stop) {
-  return construct::add_posits(*state_, std::move(posits), std::move(assertions), stop);
+                                                   const StopCheck& stop, bool handles) {
+  return construct::add_posits(*state_, std::move(posits), std::move(assertions), stop, handles);
 }
 
 PendingPositList::PendingPositList(std::vector<PendingPosit> posits) {

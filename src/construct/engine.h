@@ -126,9 +126,10 @@ class Engine {
   // the call and nothing of the batch is stored or filed.
   Result<AddPositsResult> add_posits(std::vector<PendingPosit> posits, std::vector<PendingAssertion> assertions,
                                      const StopCheck& stop = {});
-  // The same; the pending Posits are given back as they are interned.
+  // The same; the pending Posits are given back as they are interned. Without `handles` the result
+  // is left empty (a caller that binds nothing spares the memory of a handle per Posit).
   Result<AddPositsResult> add_pending_posits(PendingPositList posits, std::vector<PendingAssertion> assertions,
-                                             const StopCheck& stop = {});
+                                             const StopCheck& stop = {}, bool handles = true);
 
   // True for a database over a store directory.
   bool has_store() const;

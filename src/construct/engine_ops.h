@@ -94,10 +94,10 @@ class NewPositList {
 inline constexpr size_t kStopCheckInterval = 4096;
 Result<void> check_stop_every(const StopCheck& stop, size_t position);
 
-// Per pending Posit, the stored Posit of its proposition or the staged one of `new_posits`.
-// Each pending Posit is given back once it is interned.
+// Per pending Posit, the stored Posit of its proposition or the staged one of `new_posits` (none
+// are listed without `slots`). Each pending Posit is given back once it is interned.
 Result<BlockVector<PositRef>> intern_posits(EngineState& state, PendingPositList& pending,
-                                            NewPositList& new_posits, const StopCheck& stop);
+                                            NewPositList& new_posits, const StopCheck& stop, bool slots = true);
 
 // Files a Posit in the PositIndex and the posting indexes: (canonical Posit, existed).
 // `h` is posit_key_hash(posit).
@@ -121,8 +121,10 @@ template <class Access>
 Result<BlockVector<PositRef>> index_new_posits(Access& access, EngineState& state, BlockVector<Posit>& posits,
                                                std::span<const uint64_t> hashes);
 
+// Without `handles` the result is empty.
 Result<AddPositsResult> add_posits(EngineState& state, PendingPositList posits,
-                                   std::vector<PendingAssertion> assertions, const StopCheck& stop);
+                                   std::vector<PendingAssertion> assertions, const StopCheck& stop,
+                                   bool handles = true);
 
 // Marks the store fail-closed after a failure that follows a successful append (no-op in memory).
 void fail_close_store(EngineState& state);

@@ -146,14 +146,29 @@ Result<void> use_catalog_sets(EngineState& state, PendingPositList& pending) {
   return {};
 }
 
+// The handle of each interned Posit, in pending order, or nothing when none is wanted.
+class SlotList {
+ public:
+  SlotList(bool keep, size_t expected) : keep_(keep) {
+    if (keep_) slots_.reserve(expected);
+  }
+  void push_back(PositRef p) {
+    if (keep_) slots_.push_back(p);
+  }
+  BlockVector<PositRef> take() { return std::move(slots_); }
+
+ private:
+  const bool keep_;
+  BlockVector<PositRef> slots_;
+};
+
 // One Posit at a time, each step under its own lock (the order of the model, kept exactly when a
 // lock is poisoned).
 Result<BlockVector<PositRef>> intern_posits_stepwise(EngineState& state, PendingPositList& pending,
-                                                     NewPositList& new_posits, const StopCheck& stop) {
-  BlockVector<PositRef> slots;
-  slots.reserve(pending.size());
+                                                     NewPositList& new_posits, const StopCheck& stop,
+                                                     SlotList& slots) {
   for (size_t i = 0; i < pending.size(); ++i) {
-    if (auto r = check_stop_every(stop, slots.size()); !r) return fail(std::move(r.error()));
+    if (auto r = check_stop_every(stop, i); !r) return fail(std::move(r.error()));
     auto drawn = draw_identity(state);
     if (!drawn) return fail(std::move(drawn.error()));
     PendingPosit& p = pending[i];
@@ -182,7 +197,7 @@ Result<BlockVector<PositRef>> intern_posits_stepwise(EngineState& state, Pending
     BW_LOCK(pool, state.identities);
     pool->release(*drawn);
   }
-  return slots;
+  return slots.take();
 }
 
 }  // namespace
@@ -193,21 +208,20 @@ Result<void> check_stop_every(const StopCheck& stop, size_t position) {
 }
 
 Result<BlockVector<PositRef>> intern_posits(EngineState& state, PendingPositList& pending,
-                                            NewPositList& new_posits, const StopCheck& stop) {
+                                            NewPositList& new_posits, const StopCheck& stop, bool keep_slots) {
   if (auto canonical = use_catalog_sets(state, pending); !canonical) return fail(std::move(canonical.error()));
   new_posits.reserve(pending.size());
+  SlotList slots(keep_slots, pending.size());
   if (state.components.is_poisoned() || state.identities.is_poisoned()) {
-    return intern_posits_stepwise(state, pending, new_posits, stop);
+    return intern_posits_stepwise(state, pending, new_posits, stop, slots);
   }
   // The same steps with the registry and the pool held for the whole command (the pool nests
   // inside the registry, the one nesting the lock order allows).
-  BlockVector<PositRef> slots;
-  slots.reserve(pending.size());
   BW_LOCK(registry, state.components);
   BW_LOCK(pool, state.identities);
   const PositIndex* index = registry->existing_posit_index();
   for (size_t i = 0; i < pending.size(); ++i) {
-    if (auto r = check_stop_every(stop, slots.size()); !r) return fail(std::move(r.error()));
+    if (auto r = check_stop_every(stop, i); !r) return fail(std::move(r.error()));
     auto drawn = pool->draw();
     if (!drawn) return fail(std::move(drawn.error()));
     PendingPosit& p = pending[i];
@@ -230,7 +244,7 @@ Result<BlockVector<PositRef>> intern_posits(EngineState& state, PendingPositList
     if (staged == nullptr) return fail(storage_exhausted("Posit"));
     slots.push_back(staged);
   }
-  return slots;
+  return slots.take();
 }
 
 Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit) {

@@ -94,8 +94,8 @@ struct ClauseScratch {
 class AddPositRun {
  public:
   AddPositRun(Engine& engine, ScriptVariables& variables, const TimeValue& now, const ExecContext& ctx,
-              bool release_consumed)
-      : engine_(engine), variables_(variables), now_(now), ctx_(ctx), release_consumed_(release_consumed) {}
+              StatementScope scope)
+      : engine_(engine), variables_(variables), now_(now), ctx_(ctx), scope_(scope) {}
 
   Result<void> run(NodeView statement);
 
@@ -116,7 +116,7 @@ class AddPositRun {
   ScriptVariables& variables_;
   const TimeValue& now_;
   const ExecContext& ctx_;
-  const bool release_consumed_;
+  const StatementScope scope_;
 
   construct::PendingPositList posits_;
   std::vector<PendingAssertion> assertions_;
@@ -166,7 +166,7 @@ Result<void> AddPositRun::run(NodeView statement) {
   constexpr size_t kReleaseStep = (size_t{2} << 20) / sizeof(Node);
   size_t released = statement.index() + 1;
   for (NodeView child : statement.children()) {
-    if (release_consumed_ && child.index() - released >= kReleaseStep) {
+    if (scope_.release_consumed && child.index() - released >= kReleaseStep) {
       release_consumed_nodes(*statement.tree(), released, child.index());
       released = child.index();
     }
@@ -180,16 +180,22 @@ Result<void> AddPositRun::run(NodeView statement) {
     }
   }
   interning_.release();
+  const bool bind = !scope_.last_statement;
+  if (!bind) variables_ = ScriptVariables();
+  const bool handles = bind && !(posit_bindings_.empty() && assertion_bindings_.empty());
+  const size_t targets = posits_.size(), asserted = assertions_.size();
   auto added = engine_.add_pending_posits(std::move(posits_), std::move(assertions_),
-                                          [this] { return ctx_.check_stop(); });
+                                          [this] { return ctx_.check_stop(); }, handles);
   if (!added) return fail(std::move(added.error()));
-  if (auto r = bind_ranges(posit_bindings_, added->posits); !r) return r;
-  if (auto r = bind_ranges(assertion_bindings_, added->assertions); !r) return r;
-  if (trace_enabled() && !(added->posits.empty() && added->assertions.empty())) {
+  if (handles) {
+    if (auto r = bind_ranges(posit_bindings_, added->posits); !r) return r;
+    if (auto r = bind_ranges(assertion_bindings_, added->assertions); !r) return r;
+  }
+  if (trace_enabled() && targets + asserted > 0) {
     trace_event("posit command committed", "add_posit_commit",
-                {{"count", std::to_string(added->posits.size() + added->assertions.size())},
-                 {"targets", std::to_string(added->posits.size())},
-                 {"assertions", std::to_string(added->assertions.size())}});
+                {{"count", std::to_string(targets + asserted)},
+                 {"targets", std::to_string(targets)},
+                 {"assertions", std::to_string(asserted)}});
   }
   return {};
 }
@@ -535,8 +541,8 @@ Result<void> AddPositRun::and_assert(NodeView clause) {
 }  // namespace
 
 Result<void> execute_add_posit_command(Engine& engine, NodeView statement, ScriptVariables& variables,
-                                       const TimeValue& now, const ExecContext& ctx, bool release_consumed) {
-  AddPositRun run(engine, variables, now, ctx, release_consumed);
+                                       const TimeValue& now, const ExecContext& ctx, StatementScope scope) {
+  AddPositRun run(engine, variables, now, ctx, scope);
   return run.run(statement);
 }
 

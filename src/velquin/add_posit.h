@@ -38,12 +38,20 @@ inline construct::EngineError too_many_combinations() {
   return construct::EngineError::resource_limit("add posit combinations", kMaxAddPositCombinations);
 }
 
-// `statement` is an `add_posit` or an `or_add_clause` node. With `release_consumed`, the caller
-// owns the tree alone and reads none of the statement's child nodes again: the nodes of its clauses
-// are given back as they are consumed (the memory of a long statement's tree shrinks as it runs).
+// What the caller of a statement run lets it give back early.
+struct StatementScope {
+  // The caller owns the tree alone and reads none of the statement's child nodes again: the nodes
+  // of its clauses are given back as they are consumed (a long statement's tree shrinks as it runs).
+  bool release_consumed = false;
+  // No statement of the script follows, so the script variables are never read again: they are
+  // given back before the Posits are filed, and the statement's own bindings are not recorded.
+  bool last_statement = false;
+};
+
+// `statement` is an `add_posit` or an `or_add_clause` node.
 construct::Result<void> execute_add_posit_command(construct::Engine& engine, NodeView statement,
                                                   ScriptVariables& variables, const literal::TimeValue& now,
-                                                  const ExecContext& ctx, bool release_consumed = false);
+                                                  const ExecContext& ctx, StatementScope scope = {});
 
 // The same for a pair (the add branch of "or add posit").
 construct::Result<void> execute_add_posit_command(construct::Engine& engine, const Pair& statement,

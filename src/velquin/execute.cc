@@ -117,12 +117,14 @@ struct ScriptRun {
     return {};
   }
 
-  Result<void> statement(NodeView pair) {
+  Result<void> statement(NodeView pair, bool last) {
     switch (pair.rule()) {
       case Rule::search: return search(pair);
       case Rule::add_role: return add_role(pair);
       // The run owns the tree alone and never reads a statement's nodes again once it has run.
-      case Rule::add_posit: return execute_add_posit_command(engine, pair, variables, now, ctx, true);
+      case Rule::add_posit:
+        return execute_add_posit_command(engine, pair, variables, now, ctx,
+                                         {.release_consumed = true, .last_statement = last});
       default: return {};
     }
   }
@@ -155,9 +157,11 @@ Result<std::vector<ResultSet>> execute_script(std::shared_ptr<Engine> engine, st
   }
   if (!pairs) return fail(EngineError::parse(parse_message(pairs.error())));
   ScriptRun run{*engine, ctx, pairs->tree(), ctx.warnings, now, {}, {}};
-  for (Pair pair : *pairs) {
+  for (auto it = pairs->begin(); it != pairs->end();) {
+    const size_t index = (*it).index();
+    const bool last = ++it == pairs->end() || it.rule() == Rule::EOI;
     if (auto stop = ctx.check_stop(); !stop) return fail(std::move(stop.error()));
-    if (auto r = run.statement(NodeView(run.tree.get(), pair.index())); !r) return fail(std::move(r.error()));
+    if (auto r = run.statement(NodeView(run.tree.get(), index), last); !r) return fail(std::move(r.error()));
   }
   return std::move(run.result_sets);
 }

@@ -17,13 +17,13 @@ class NodeView {
  public:
   NodeView(const ParseTree* tree, size_t index) : tree_(tree), index_(index) {}
 
-  Rule rule() const { return node().rule(); }
+  Rule rule() const { return tree_->nodes.rule(index_); }
   std::string_view text() const {
-    const Node& n = node();
-    return std::string_view(tree_->text.data() + n.start(), n.end() - n.start());
+    const size_t b = tree_->nodes.start(index_);
+    return std::string_view(tree_->text.data() + b, tree_->nodes.end(index_) - b);
   }
   std::optional<NodeView> first_child() const {
-    if (node().end_index() == index_ + 1) return std::nullopt;
+    if (tree_->nodes.end_index(index_) == index_ + 1) return std::nullopt;
     return NodeView(tree_, index_ + 1);
   }
   const ParseTree* tree() const { return tree_; }
@@ -35,7 +35,7 @@ class NodeView {
     iterator(const ParseTree* tree, size_t index) : tree_(tree), index_(index) {}
     NodeView operator*() const { return NodeView(tree_, index_); }
     iterator& operator++() {
-      index_ = tree_->nodes[index_].end_index();
+      index_ = tree_->nodes.end_index(index_);
       return *this;
     }
     bool operator==(const iterator& other) const { return index_ == other.index_; }
@@ -49,11 +49,9 @@ class NodeView {
     iterator begin() const { return b; }
     iterator end() const { return e; }
   };
-  Children children() const { return {iterator(tree_, index_ + 1), iterator(tree_, node().end_index())}; }
+  Children children() const { return {iterator(tree_, index_ + 1), iterator(tree_, tree_->nodes.end_index(index_))}; }
 
  private:
-  const Node& node() const { return tree_->nodes[index_]; }
-
   const ParseTree* tree_;
   size_t index_;
 };

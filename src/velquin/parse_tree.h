@@ -8,6 +8,7 @@
 // which then must outlive the tree. Trees are immutable once built and may be read from any thread.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -22,33 +23,97 @@
 
 namespace brackwater::velquin {
 
-// One pair: its span and the index just past its last descendant, packed into 16 bytes. Offsets
-// and indices take 40 bits each, so a tree covers texts and node counts below 2^40 (one TiB).
+// One pair in 12 bytes: the offset of its text (40 bits) and its rule, then the length of its text
+// and the size of its subtree (the node and its descendants), 24 bits each. Texts and node counts
+// stay below 2^40 (one TiB); a length or size of 2^24 - 1 or more is kept beside the nodes (see
+// NodeArray), so a node is read through its array.
 class Node {
  public:
   static constexpr uint64_t kLimit = uint64_t{1} << 40;
+  // A length or size field holding this value: the node's end and end index are kept in the array.
+  static constexpr uint32_t kWide = (uint32_t{1} << 24) - 1;
 
   Node() = default;
-  Node(size_t start, size_t end, size_t end_index, Rule rule)
-      : lo_(start | (uint64_t{end_index} << 40)),
-        hi_(end | ((uint64_t{end_index} >> 24) << 40) | (uint64_t{static_cast<uint8_t>(rule)} << 56)) {}
+  Node(size_t start, Rule rule, uint32_t length, uint32_t size)
+      : start_lo_(static_cast<uint32_t>(start)),
+        start_hi_length_(static_cast<uint32_t>(start >> 32) | (length << 8)),
+        rule_size_(static_cast<uint32_t>(static_cast<uint8_t>(rule)) | (size << 8)) {}
 
-  size_t start() const { return lo_ & kMask; }  // byte offset of the first byte of the pair's text
-  size_t end() const { return hi_ & kMask; }    // byte offset just past the pair's text
-  size_t end_index() const { return (lo_ >> 40) | (((hi_ >> 40) & 0xFFFF) << 24); }
-  Rule rule() const { return static_cast<Rule>(hi_ >> 56); }
-
-  // Closes a node that was opened before its descendants were made.
-  void finish(size_t end, size_t end_index) { *this = Node(start(), end, end_index, rule()); }
+  size_t start() const { return start_lo_ | (size_t{start_hi_length_ & 0xFF} << 32); }
+  Rule rule() const { return static_cast<Rule>(rule_size_ & 0xFF); }
+  uint32_t length() const { return start_hi_length_ >> 8; }
+  uint32_t size() const { return rule_size_ >> 8; }
 
  private:
-  static constexpr uint64_t kMask = kLimit - 1;
-  uint64_t lo_ = 0;  // start | low 24 bits of end_index
-  uint64_t hi_ = 0;  // end | high 16 bits of end_index | rule
+  uint32_t start_lo_ = 0;
+  uint32_t start_hi_length_ = 0;  // high 8 bits of the start | length << 8
+  uint32_t rule_size_ = 0;        // rule | subtree size << 8
 };
-static_assert(sizeof(Node) == 16);
+static_assert(sizeof(Node) == 12);
 
-using NodeArray = std::vector<Node, NodeAllocator<Node>>;
+// The nodes of a tree in pre-order, with the ends and end indices too large for a node's fields.
+// The children of node i are the nodes in [i + 1, end_index(i)); its next sibling is end_index(i).
+class NodeArray {
+ public:
+  size_t size() const { return nodes_.size(); }
+  size_t capacity() const { return nodes_.capacity(); }
+  bool empty() const { return nodes_.empty(); }
+  const Node* data() const { return nodes_.data(); }
+  void reserve(size_t n) { nodes_.reserve(n); }
+  void clear() {
+    nodes_.clear();
+    wide_.clear();
+  }
+
+  // Appends a complete node.
+  void push(size_t start, size_t end, size_t end_index, Rule rule) {
+    nodes_.emplace_back(start, rule, 0, 0);
+    close(nodes_.size() - 1, end, end_index);
+  }
+  // Appends a node whose end and end index `close` sets once its descendants are made.
+  void open(size_t start, Rule rule) { nodes_.emplace_back(start, rule, 0, 0); }
+  void close(size_t i, size_t end, size_t end_index) {
+    Node& n = nodes_[i];
+    const size_t length = end - n.start(), size = end_index - i;
+    if (length < Node::kWide && size < Node::kWide) {
+      n = Node(n.start(), n.rule(), static_cast<uint32_t>(length), static_cast<uint32_t>(size));
+      return;
+    }
+    n = Node(n.start(), n.rule(), Node::kWide, Node::kWide);
+    wide_.insert(wide_after(i), Wide{i, end, end_index});
+  }
+  // Drops the nodes from `size` on.
+  void truncate(size_t size) {
+    if (nodes_.size() <= size) return;
+    nodes_.resize(size);
+    wide_.erase(wide_after(size), wide_.end());
+  }
+
+  Rule rule(size_t i) const { return nodes_[i].rule(); }
+  size_t start(size_t i) const { return nodes_[i].start(); }
+  size_t end(size_t i) const {
+    const Node& n = nodes_[i];
+    return n.length() != Node::kWide ? n.start() + n.length() : wide_after(i)->end;
+  }
+  size_t end_index(size_t i) const {
+    const Node& n = nodes_[i];
+    return n.size() != Node::kWide ? i + n.size() : wide_after(i)->end_index;
+  }
+
+ private:
+  struct Wide {
+    size_t index;
+    size_t end;
+    size_t end_index;
+  };
+  // The first kept entry of node `i` or of a later node (entries ascend by index).
+  std::vector<Wide>::const_iterator wide_after(size_t i) const {
+    return std::lower_bound(wide_.begin(), wide_.end(), i, [](const Wide& w, size_t v) { return w.index < v; });
+  }
+
+  std::vector<Node, NodeAllocator<Node>> nodes_;
+  std::vector<Wide> wide_;
+};
 
 struct ParseTree {
   std::string owned;      // the tree's copy of the text, unless it views the caller's
@@ -72,13 +137,13 @@ class Pair {
  public:
   Pair(std::shared_ptr<const ParseTree> tree, size_t index) : tree_(std::move(tree)), index_(index) {}
 
-  Rule rule() const { return node().rule(); }
-  size_t start() const { return node().start(); }
-  size_t end() const { return node().end(); }
+  Rule rule() const { return tree_->nodes.rule(index_); }
+  size_t start() const { return tree_->nodes.start(index_); }
+  size_t end() const { return tree_->nodes.end(index_); }
   // The exact bytes of the span, blanks and comments inside it included.
   std::string_view text() const {
-    const Node& n = node();
-    return std::string_view(tree_->text.data() + n.start(), n.end() - n.start());
+    const size_t b = start();
+    return std::string_view(tree_->text.data() + b, end() - b);
   }
   // The pairs made while this pair's rule ran, in input order.
   Pairs children() const;
@@ -90,8 +155,6 @@ class Pair {
   const std::shared_ptr<const ParseTree>& tree() const { return tree_; }
 
  private:
-  const Node& node() const { return tree_->nodes[index_]; }
-
   std::shared_ptr<const ParseTree> tree_;
   size_t index_;
 };
@@ -109,9 +172,9 @@ class Pairs {
 
     iterator() = default;
     Pair operator*() const { return Pair(tree_, index_); }
-    Rule rule() const { return tree_->nodes[index_].rule(); }
+    Rule rule() const { return tree_->nodes.rule(index_); }
     iterator& operator++() {
-      index_ = tree_->nodes[index_].end_index();
+      index_ = tree_->nodes.end_index(index_);
       return *this;
     }
     iterator operator++(int) {
@@ -149,16 +212,16 @@ class Pairs {
   size_t end_ = 0;
 };
 
-inline Pairs Pair::children() const { return Pairs(tree_, index_ + 1, node().end_index()); }
+inline Pairs Pair::children() const { return Pairs(tree_, index_ + 1, tree_->nodes.end_index(index_)); }
 
 inline std::optional<Pair> Pair::first_child() const {
-  if (node().end_index() == index_ + 1) return std::nullopt;
+  if (tree_->nodes.end_index(index_) == index_ + 1) return std::nullopt;
   return Pair(tree_, index_ + 1);
 }
 
 inline size_t Pairs::size() const {
   size_t count = 0;
-  for (size_t i = begin_; i != end_; i = tree_->nodes[i].end_index()) ++count;
+  for (size_t i = begin_; i != end_; i = tree_->nodes.end_index(i)) ++count;
   return count;
 }
 

@@ -227,7 +227,7 @@ class Parser {
   // A rule whose node comes before the nodes of the rules it calls.
   [[gnu::always_inline]] Entry enter(Rule r) {
     const Entry e = begin_rule(r);
-    if (e.make_pair) nodes_.push_back(Node{pos_, pos_, 0, r});
+    if (e.make_pair) nodes_.open(pos_, r);
     return e;
   }
   [[gnu::always_inline]] bool leave(const Entry& e, bool ok) {
@@ -235,20 +235,18 @@ class Parser {
     if (!ok) {
       truncate(e.node);
     } else if (e.make_pair) {
-      nodes_[e.node].finish(pos_, nodes_.size());
+      nodes_.close(e.node, pos_, nodes_.size());
     }
     return ok;
   }
   // A rule that calls no other rule that makes pairs: its node is appended only when it succeeds.
   [[gnu::always_inline]] bool leave_leaf(const Entry& e, bool ok) {
     end_rule(e, ok);
-    if (ok && e.make_pair) nodes_.push_back(Node{e.pos, pos_, e.node + 1, e.rule});
+    if (ok && e.make_pair) nodes_.push(e.pos, pos_, e.node + 1, e.rule);
     return ok;
   }
   void track(const Entry& e);
-  void truncate(size_t size) {
-    if (nodes_.size() > size) nodes_.resize(size);
-  }
+  void truncate(size_t size) { nodes_.truncate(size); }
 
   template <class F>
   bool normal(Rule r, F&& body) {

@@ -81,23 +81,21 @@ bool ResultBinding::operator==(const ResultBinding& other) const {
 }
 
 namespace {
-uint64_t name_tag(std::string_view name) { return std::hash<std::string_view>{}(name) >> 32; }
-constexpr uint64_t kIndexMask = 0xFFFF'FFFF;
+size_t name_hash(std::string_view name) { return std::hash<std::string_view>{}(name); }
 }  // namespace
 
-size_t ScriptVariables::probe(std::string_view name, uint64_t tag) const {
+size_t ScriptVariables::probe(std::string_view name) const {
   const size_t mask = slots_.size() - 1;
-  for (size_t i = static_cast<size_t>(tag) & mask;; i = (i + 1) & mask) {
-    const uint64_t slot = slots_[i];
-    if (slot == 0) return i;
-    if ((slot >> 32) == tag && at((slot & kIndexMask) - 1).name_view() == name) return i;
+  for (size_t i = name_hash(name) & mask;; i = (i + 1) & mask) {
+    const uint32_t slot = slots_[i];
+    if (slot == 0 || at(slot - 1).name_view() == name) return i;
   }
 }
 
 const ResultBinding* ScriptVariables::find(std::string_view name) const {
   if (slots_.empty()) return nullptr;
-  const uint64_t slot = slots_[probe(name, name_tag(name))];
-  return slot == 0 ? nullptr : &at((slot & kIndexMask) - 1).binding;
+  const uint32_t slot = slots_[probe(name)];
+  return slot == 0 ? nullptr : &at(slot - 1).binding;
 }
 
 ResultBinding* ScriptVariables::find(std::string_view name) {
@@ -106,9 +104,8 @@ ResultBinding* ScriptVariables::find(std::string_view name) {
 
 ResultBinding& ScriptVariables::entry(std::string_view name) {
   if ((count_ + 1) * 2 > slots_.size()) grow();
-  const uint64_t tag = name_tag(name);
-  const size_t i = probe(name, tag);
-  if (slots_[i] != 0) return at((slots_[i] & kIndexMask) - 1).binding;
+  const size_t i = probe(name);
+  if (slots_[i] != 0) return at(slots_[i] - 1).binding;
   Entry& e = *entries_->emplace_back().first;
   if (name.size() < sizeof e.short_name) {
     std::copy(name.begin(), name.end(), e.short_name);
@@ -117,7 +114,7 @@ ResultBinding& ScriptVariables::entry(std::string_view name) {
     e.name = names_->store(name);
   }
   ++count_;
-  slots_[i] = (tag << 32) | count_;
+  slots_[i] = static_cast<uint32_t>(count_);
   return e.binding;
 }
 
@@ -154,14 +151,15 @@ const char* ScriptVariables::NameBytes::store(std::string_view name) {
 }
 
 void ScriptVariables::grow() {
-  auto old = std::move(slots_);
-  slots_.assign(old.empty() ? 16 : old.size() * 2, 0);
-  const size_t mask = slots_.size() - 1;
-  for (uint64_t slot : old) {
-    if (slot == 0) continue;
-    size_t i = static_cast<size_t>(slot >> 32) & mask;
+  const size_t size = slots_.empty() ? 16 : slots_.size() * 2;
+  slots_ = {};
+  slots_.assign(size, 0);
+  const size_t mask = size - 1;
+  // The entries in the order they were made: a walk front to back over their storage.
+  for (size_t e = 0; e < count_; ++e) {
+    size_t i = name_hash(at(e).name_view()) & mask;
     while (slots_[i] != 0) i = (i + 1) & mask;
-    slots_[i] = slot;
+    slots_[i] = static_cast<uint32_t>(e + 1);
   }
 }
 

@@ -106,15 +106,15 @@ class ScriptVariables {
   const Entry& at(size_t index) const { return (*entries_)[static_cast<uint32_t>(index)]; }
   Entry& at(size_t index) { return (*entries_)[static_cast<uint32_t>(index)]; }
   // Slot of `name` in `slots_`: its entry or the empty slot where it belongs.
-  size_t probe(std::string_view name, uint64_t tag) const;
+  size_t probe(std::string_view name) const;
   void grow();
 
   std::unique_ptr<Entries> entries_ = std::make_unique<Entries>();
   std::unique_ptr<NameBytes> names_ = std::make_unique<NameBytes>();
   size_t count_ = 0;
-  // 0 empty; else (tag << 32) | (entry index + 1), where the tag is the high half of the name's
-  // hash and also picks the home slot, so growing never reads the entries.
-  std::vector<uint64_t, construct::BlockAllocator<uint64_t>> slots_;
+  // 0 empty, else entry index + 1; at most half full. Four bytes a slot keep a script of many
+  // variables small (a name is compared in its entry).
+  std::vector<uint32_t, construct::BlockAllocator<uint32_t>> slots_;
 };
 
 // The identities of a binding: none, the one, or every member ascending.

@@ -35,6 +35,10 @@ TEST(ScriptVariables, ManyNamesKeepTheirEntries) {
   EXPECT_EQ(first, vars.find("v0"));  // addresses are stable while the table grows
   for (Identity i = 0; i < 5000; i += 97) EXPECT_EQ(ids(*vars.find("v" + std::to_string(i))), std::vector<Identity>{i + 1});
   EXPECT_EQ(vars.find("v5000"), nullptr);
+  // Names too long to sit in an entry are found again after the table grows past them.
+  for (Identity i = 0; i < 3000; ++i) bind_identity(vars, "a longer name " + std::to_string(i), i);
+  for (Identity i = 0; i < 3000; i += 101) EXPECT_EQ(ids(*vars.find("a longer name " + std::to_string(i))), std::vector<Identity>{i});
+  EXPECT_EQ(ids(*vars.find("v4999")), std::vector<Identity>{5000});
   EXPECT_EQ(vars.find(""), nullptr);
   bind_identity(vars, "", 3);
   EXPECT_EQ(ids(*vars.find("")), std::vector<Identity>{3});

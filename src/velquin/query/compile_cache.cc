@@ -93,9 +93,9 @@ TimeValue other_now(const TimeValue& now) {
 
 bool names_parameter(const Pair& search) {
   const ParseTree& tree = *search.tree();
-  const size_t end = tree.nodes[search.index()].end_index();
+  const size_t end = tree.nodes.end_index(search.index());
   for (size_t i = search.index() + 1; i < end; ++i) {
-    if (tree.nodes[i].rule() == Rule::parameter) return true;
+    if (tree.nodes.rule(i) == Rule::parameter) return true;
   }
   return false;
 }
