@@ -203,8 +203,10 @@ std::expected<Pairs, ParsingError> VelquinParser::parse_into(std::shared_ptr<Par
   // Offsets are packed into 40 bits: a larger text is beyond the tree, as a container beyond its
   // max_size (no machine holds such a script together with its tree).
   if (input.size() >= Node::kLimit) throw std::length_error("script is too large to parse");
-  // Dense scripts make about one pair per three bytes; beyond the cap the vector grows by itself.
-  tree->nodes.reserve(std::min<size_t>(input.size() / 3, size_t{1} << 24) + 4);
+  // Dense scripts make about one pair per three bytes. A large reservation is address space only
+  // (its pages are touched as nodes are made), and it spares a large tree the copy of a regrowth;
+  // beyond the cap the array grows by itself.
+  tree->nodes.reserve(std::min<size_t>(input.size() / 3, size_t{1} << 28) + 4);
   const auto tree_pairs = [&] {
     const size_t count = tree->nodes.size();
     return Pairs(std::move(tree), 0, count);
