@@ -98,14 +98,20 @@ class DescriptorRegistry {
     return fd;
   }
 
-  // Closes `fd`, forgetting its lock when it holds one.
+  // Closes `fd`, forgetting its lock when it holds one. A lock file is closed under the lock, so
+  // that no child is forked with it in between; any other file is closed after, as freeing it can
+  // take long (a child forked in between keeps a share of it until it exits or executes).
   void close(Fd fd) {
-    std::lock_guard guard(mutex_);
-    if (auto it = by_fd_.find(fd); it != by_fd_.end()) {
-      held_.erase(it->second);
-      by_fd_.erase(it);
+    {
+      std::lock_guard guard(mutex_);
+      open_.erase(fd);
+      if (auto it = by_fd_.find(fd); it != by_fd_.end()) {
+        held_.erase(it->second);
+        by_fd_.erase(it);
+        ::close(fd);
+        return;
+      }
     }
-    open_.erase(fd);
     ::close(fd);
   }
 
