@@ -34,7 +34,8 @@ Workloads (figures are medians of --runs runs after one untimed warm-up; each ru
        SQLite's window form and its correlated-subquery form.
   6. open of an --open-posits store (a full replay of its log), beside SQLite's open followed by a
      scan of every stored value inside SQLite (it reads pages on demand; the scan touches them all);
-  7. one-posit durable commit: the median latency of each of --commits single-posit commits.
+  7. one-posit durable commit: the median latency of each of --commits single-posit commits, Brackwater's
+     in blocks taken in turn with the same three flushes done as bare os calls (the device's own time);
   8. memory (--memory-posits posits, each engine in a fresh process): resident and peak bytes per
      posit after the bulk script in memory, and after reopening that database from disk (SQLite: open
      and a scan of every value); with --native-bench (bench/ingest_bench.cc, built with
@@ -516,30 +517,68 @@ def bench_open_store(report, args, directory):
         remove(file)
 
 
-def median_commit(commits, commit):
-    """The median seconds of commit(i) over i < commits, each timed on its own."""
-    times = []
-    for i in range(commits):
-        start = time.perf_counter()
-        commit(i)
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
+def median_commits(commits, *commit, block=25):
+    """The median seconds of each commit(i) over i < commits, each timed on its own; with several kinds
+    of commit, blocks of `block` commits of each kind in turn (what one kind leaves to the file system
+    then weighs on its own next commit, not on the other kind's)."""
+    times = [[] for _ in commit]
+    for first in range(0, commits, block):
+        for each, spent in zip(commit, times):
+            for i in range(first, min(commits, first + block)):
+                start = time.perf_counter()
+                each(i)
+                spent.append(time.perf_counter() - start)
+    return [statistics.median(spent) for spent in times]
+
+
+class BareFlushes:
+    """A store's one-posit commit as bare os calls, its three flushes back to back: a 106-byte append to
+    the log and its fsync; "manifest.next" created, 95 bytes written and fsynced; the rename over
+    "manifest.bmf"; the directory's fsync."""
+
+    def __init__(self, path):
+        os.mkdir(path)
+        self.dir = os.open(path, os.O_RDONLY | os.O_DIRECTORY)
+        self.log = os.open("log", os.O_RDWR | os.O_CREAT, 0o666, dir_fd=self.dir)
+        self.length = 0
+
+    def commit(self, _):
+        self.length += os.pwrite(self.log, b"f" * 106, self.length)
+        os.fsync(self.log)
+        staged = os.open("manifest.next", os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o666, dir_fd=self.dir)
+        os.pwrite(staged, b"m" * 95, 0)
+        os.fsync(staged)
+        os.rename("manifest.next", "manifest.bmf", src_dir_fd=self.dir, dst_dir_fd=self.dir)
+        os.fsync(self.dir)
+        os.close(staged)
+
+    def close(self):
+        os.close(self.log)
+        os.close(self.dir)
 
 
 def bench_durable_commit(report, args, directory):
+    """Brackwater's commits in blocks taken in turn with the same three flushes as bare os calls on the
+    same file system, so that the ratio of the two holds while the machine's speed drifts."""
     n = args.commits
     work = "one-posit durable commit"
     note = f"median of {n:,} commits"
     path = os.path.join(directory, "commit")
+    bare_path = os.path.join(directory, "commit-bare")
     remove(path)
+    remove(bare_path)
     db = brackwater_create(path)
-    seconds = median_commit(n, lambda i: db.execute_json(velquin_add(i, 1)))
+    bare = BareFlushes(bare_path)
+    seconds, flushes = median_commits(n, lambda i: db.execute_json(velquin_add(i, 1)), bare.commit)
     db.close()
-    report.add(work, "brackwater store", seconds, 1, "commit", note)
+    bare.close()
+    report.add(work, "brackwater store", seconds, 1, "commit", f"{note}; {seconds / flushes:.2f}x the flushes below")
+    report.add(work, "three flushes, bare os calls", flushes, 1, "commit", "in blocks taken in turn with brackwater's")
     remove(path)
+    remove(bare_path)
     for engine, file, mode in sqlite_places(directory, "commit"):
         connection = sqlite_fresh(file, mode)()
-        seconds = median_commit(n, lambda i: sqlite_write(connection, sqlite_rows(i, 1)))
+        (seconds,) = median_commits(n, lambda i: sqlite_write(connection, sqlite_rows(i, 1)))
         connection.close()
         report.add(work, engine, seconds, 1, "commit", note)
         remove(file)

@@ -128,7 +128,7 @@ BENCHMARK(BM_FrameDecode)->Unit(benchmark::kMillisecond);
 // One posit per batch: latency percentiles and flushes per batch (the log's overlaps the manifest's).
 void BM_AppendLatency(benchmark::State& state) {
   Cleanup dir{temp_dir()};
-  auto fs = std::make_shared<testing::InterposeFs>(posix_fs());
+  auto fs = std::make_shared<testing::InterposeFs>(posix_writer_fs());
   auto opened = Store::open(dir.path + "/db", fs);
   auto& store = opened->first;
   (void)store->append_batch(genesis());

@@ -450,11 +450,17 @@ Result<AddPositsResult> Engine::add_pending_posits(PendingPositList posits, std:
 }
 
 PendingPositList::PendingPositList(std::vector<PendingPosit> posits) {
+  if (!posits.empty()) {
+    first_capacity_ = std::min(kChunk, posits.size());
+    chunks_.push_back(static_cast<PendingPosit*>(allocate_block(first_capacity_ * sizeof(PendingPosit))));
+  }
   for (PendingPosit& p : posits) push_back(std::move(p));
 }
 
 PendingPositList::PendingPositList(PendingPositList&& other) noexcept
-    : chunks_(std::move(other.chunks_)), size_(std::exchange(other.size_, 0)) {
+    : chunks_(std::move(other.chunks_)),
+      size_(std::exchange(other.size_, 0)),
+      first_capacity_(std::exchange(other.first_capacity_, 0)) {
   other.chunks_.clear();
 }
 
@@ -463,13 +469,29 @@ PendingPositList& PendingPositList::operator=(PendingPositList&& other) noexcept
     clear();
     chunks_ = std::move(other.chunks_);
     size_ = std::exchange(other.size_, 0);
+    first_capacity_ = std::exchange(other.first_capacity_, 0);
     other.chunks_.clear();
   }
   return *this;
 }
 
 void PendingPositList::push_back(PendingPosit posit) {
-  if (size_ % kChunk == 0) {
+  if (size_ < kChunk && size_ == first_capacity_) {
+    // The first chunk is full below the chunk size: it moves to one twice as large.
+    const size_t grown = std::min(kChunk, std::max<size_t>(4, 2 * first_capacity_));
+    auto* chunk = static_cast<PendingPosit*>(allocate_block(grown * sizeof(PendingPosit)));
+    if (!chunks_.empty()) {
+      for (size_t i = 0; i < size_; ++i) {
+        new (&chunk[i]) PendingPosit(std::move(chunks_[0][i]));
+        chunks_[0][i].~PendingPosit();
+      }
+      release_block(chunks_[0], first_capacity_ * sizeof(PendingPosit));
+      chunks_[0] = chunk;
+    } else {
+      chunks_.push_back(chunk);
+    }
+    first_capacity_ = grown;
+  } else if (size_ % kChunk == 0 && size_ >= kChunk) {
     chunks_.push_back(static_cast<PendingPosit*>(allocate_block(kChunk * sizeof(PendingPosit))));
   }
   new (&chunks_.back()[size_ % kChunk]) PendingPosit(std::move(posit));
@@ -484,13 +506,14 @@ void PendingPositList::release_chunk(size_t c, size_t n) {
   PendingPosit* chunk = std::exchange(chunks_[c], nullptr);
   if (chunk == nullptr) return;
   for (size_t i = 0; i < n; ++i) chunk[i].~PendingPosit();
-  release_block(chunk, kChunk * sizeof(PendingPosit));
+  release_block(chunk, capacity(c) * sizeof(PendingPosit));
 }
 
 void PendingPositList::clear() {
   for (size_t c = 0; c < chunks_.size(); ++c) release_chunk(c, std::min(kChunk, size_ - c * kChunk));
   chunks_.clear();
   size_ = 0;
+  first_capacity_ = 0;
 }
 
 bool Engine::has_store() const { return state_->has_store(); }

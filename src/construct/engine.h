@@ -53,7 +53,8 @@ struct PendingPosit {
 };
 
 // The pending Posits of one command, in chunks of block storage, so that a long list is given back
-// chunk by chunk as it is consumed front to back.
+// chunk by chunk as it is consumed front to back. The first chunk grows to the full chunk size as
+// it fills, so that a short list (one Posit) costs no mapping of its own.
 class PendingPositList {
  public:
   PendingPositList() = default;
@@ -75,9 +76,11 @@ class PendingPositList {
  private:
   static constexpr size_t kChunk = 16384;
   void release_chunk(size_t c, size_t n);
+  size_t capacity(size_t c) const { return c == 0 ? first_capacity_ : kChunk; }
 
   std::vector<PendingPosit*> chunks_;  // a released chunk is null
   size_t size_ = 0;
+  size_t first_capacity_ = 0;  // of chunks_[0]
 };
 
 // An assertion about the pending Posit at position `target` of the same call.

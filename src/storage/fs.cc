@@ -3,11 +3,14 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <set>
@@ -95,14 +98,20 @@ class DescriptorRegistry {
     return fd;
   }
 
-  // Closes `fd`, forgetting its lock when it holds one.
+  // Closes `fd`, forgetting its lock when it holds one. A lock file is closed under the lock, so
+  // that no child is forked with it in between; any other file is closed after, as freeing it can
+  // take long (a child forked in between keeps a share of it until it exits or executes).
   void close(Fd fd) {
-    std::lock_guard guard(mutex_);
-    if (auto it = by_fd_.find(fd); it != by_fd_.end()) {
-      held_.erase(it->second);
-      by_fd_.erase(it);
+    {
+      std::lock_guard guard(mutex_);
+      open_.erase(fd);
+      if (auto it = by_fd_.find(fd); it != by_fd_.end()) {
+        held_.erase(it->second);
+        by_fd_.erase(it);
+        ::close(fd);
+        return;
+      }
     }
-    open_.erase(fd);
     ::close(fd);
   }
 
@@ -144,52 +153,144 @@ class DoneSync final : public PendingSync {
   SysResult<void> result_;
 };
 
-// A flush on a thread of its own, joined by `wait` or at destruction: no thread outlives the call
-// that waits for it.
-class ThreadSync final : public PendingSync {
+// One thread that runs the flushes and closes a file system is handed, in the order it was handed
+// them. It starts with the first job and, when destroyed, finishes the queued jobs and is joined.
+//
+// A forked child has no such thread, and may hold a copy of the lock or the conditions taken in the
+// middle of their use: the child never uses the worker (the store refuses to write there) and,
+// destroying it, leaves its state untouched and unfreed.
+class Worker {
  public:
-  // The flush of `fd` on a new thread, or nullptr when no thread could be started.
-  static std::unique_ptr<ThreadSync> start(Fd fd) {
-    std::unique_ptr<ThreadSync> sync(new ThreadSync(fd));
-    pthread_attr_t attr;
-    if (::pthread_attr_init(&attr) != 0) return nullptr;
-    ::pthread_attr_setstacksize(&attr, size_t(64) << 10);
-    const int created = ::pthread_create(&sync->thread_, &attr, &ThreadSync::run, sync.get());
-    ::pthread_attr_destroy(&attr);
-    if (created != 0) return nullptr;
-    sync->running_ = true;
-    return sync;
+  // The outcome of one flush, written by the thread under the lock.
+  struct Flush {
+    SysResult<void> result;
+    bool done = false;
+  };
+
+  Worker() = default;
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+
+  ~Worker() {
+    if (!started_) return;
+    if (owner_ != ::getpid()) {
+      static_cast<void>(state_.release());
+      return;
+    }
+    {
+      std::lock_guard guard(state_->mutex);
+      state_->stopping = true;
+    }
+    state_->work.notify_one();
+    ::pthread_join(thread_, nullptr);
   }
 
-  ~ThreadSync() override { join(); }
+  // Queues the flush of `fd`; nullptr when no thread could be started.
+  std::shared_ptr<Flush> flush(Fd fd) {
+    auto flush = std::make_shared<Flush>();
+    if (!queue(Job{fd, flush})) return nullptr;
+    return flush;
+  }
+  // Queues the close of `fd`; false when no thread could be started.
+  bool close(Fd fd) { return queue(Job{fd, nullptr}); }
 
-  SysResult<void> wait() override {
-    join();
-    return result_;
+  // Waits for a flush this worker was given.
+  SysResult<void> wait(const Flush& flush) {
+    std::unique_lock lock(state_->mutex);
+    state_->done.wait(lock, [&flush] { return flush.done; });
+    return flush.result;
   }
 
  private:
-  explicit ThreadSync(Fd fd) : fd_(fd) {}
+  struct Job {
+    Fd fd;
+    std::shared_ptr<Flush> flush;  // null: a close
+  };
+  struct State {
+    std::mutex mutex;
+    std::condition_variable work, done;
+    std::deque<Job> jobs;
+    bool stopping = false;
+  };
 
-  static void* run(void* self) {
-    auto* sync = static_cast<ThreadSync*>(self);
-    sync->result_ = flush_fd(sync->fd_);
-    return nullptr;
+  bool queue(Job job) {
+    if (!started_ && !start()) return false;
+    {
+      std::lock_guard guard(state_->mutex);
+      state_->jobs.push_back(std::move(job));
+    }
+    state_->work.notify_one();
+    return true;
   }
 
-  void join() {
-    if (running_) ::pthread_join(thread_, nullptr);
-    running_ = false;
+  // Starts the thread with every signal blocked: they are for the process's own threads.
+  bool start() {
+    pthread_attr_t attr;
+    if (::pthread_attr_init(&attr) != 0) return false;
+    ::pthread_attr_setstacksize(&attr, size_t(64) << 10);
+    sigset_t all, previous;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const int created = ::pthread_create(&thread_, &attr, &Worker::run, state_.get());
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::pthread_attr_destroy(&attr);
+    if (created != 0) return false;
+    started_ = true;
+    owner_ = ::getpid();
+    return true;
   }
 
-  Fd fd_;
+  static void* run(void* arg) {
+    State& state = *static_cast<State*>(arg);
+    std::unique_lock lock(state.mutex);
+    while (true) {
+      state.work.wait(lock, [&state] { return state.stopping || !state.jobs.empty(); });
+      if (state.jobs.empty()) return nullptr;
+      Job job = std::move(state.jobs.front());
+      state.jobs.pop_front();
+      lock.unlock();
+      SysResult<void> result;
+      if (job.flush) result = flush_fd(job.fd);
+      else DescriptorRegistry::instance().close(job.fd);
+      lock.lock();
+      if (job.flush) {
+        job.flush->result = result;
+        job.flush->done = true;
+        state.done.notify_all();
+      }
+    }
+  }
+
+  std::unique_ptr<State> state_ = std::make_unique<State>();
   pthread_t thread_{};
-  bool running_ = false;
-  SysResult<void> result_;
+  bool started_ = false;
+  pid_t owner_ = 0;
+};
+
+// A flush queued on a worker; destroying it without `wait` still waits for the flush to end.
+class WorkerSync final : public PendingSync {
+ public:
+  WorkerSync(Worker& worker, std::shared_ptr<Worker::Flush> flush) : worker_(worker), flush_(std::move(flush)) {}
+  ~WorkerSync() override {
+    if (!waited_) static_cast<void>(worker_.wait(*flush_));
+  }
+  SysResult<void> wait() override {
+    waited_ = true;
+    return worker_.wait(*flush_);
+  }
+
+ private:
+  Worker& worker_;
+  std::shared_ptr<Worker::Flush> flush_;
+  bool waited_ = false;
 };
 
 class PosixFs final : public Fs {
  public:
+  // With `worker`, flushes started with `start_sync` and closes given to `close_later` run on a
+  // thread of this file system; without, they run in the calling thread.
+  explicit PosixFs(bool worker) : worker_(worker ? std::make_unique<Worker>() : nullptr) {}
+
   SysResult<void> make_dir(const std::string& path) override {
     if (::mkdir(path.c_str(), 0777) != 0) return std::unexpected(errno);
     return {};
@@ -234,7 +335,9 @@ class PosixFs final : public Fs {
   SysResult<void> sync(Fd fd) override { return flush_fd(fd); }
 
   SysResult<std::unique_ptr<PendingSync>> start_sync(Fd fd) override {
-    if (auto sync = ThreadSync::start(fd)) return std::unique_ptr<PendingSync>(std::move(sync));
+    if (worker_) {
+      if (auto flush = worker_->flush(fd)) return std::unique_ptr<PendingSync>(std::make_unique<WorkerSync>(*worker_, std::move(flush)));
+    }
     return Fs::start_sync(fd);  // no thread to spare: flush here
   }
 
@@ -261,8 +364,13 @@ class PosixFs final : public Fs {
 
   void close(Fd fd) override { descriptors_.close(fd); }
 
+  void close_later(Fd fd) override {
+    if (!worker_ || !worker_->close(fd)) close(fd);
+  }
+
  private:
   DescriptorRegistry& descriptors_ = DescriptorRegistry::instance();
+  std::unique_ptr<Worker> worker_;  // last: joined before the rest goes
 };
 
 }  // namespace
@@ -271,10 +379,14 @@ SysResult<std::unique_ptr<PendingSync>> Fs::start_sync(Fd fd) {
   return std::unique_ptr<PendingSync>(std::make_unique<DoneSync>(sync(fd)));
 }
 
+void Fs::close_later(Fd fd) { close(fd); }
+
 std::shared_ptr<Fs> posix_fs() {
-  static const std::shared_ptr<Fs> fs = std::make_shared<PosixFs>();
+  static const std::shared_ptr<Fs> fs = std::make_shared<PosixFs>(false);
   return fs;
 }
+
+std::shared_ptr<Fs> posix_writer_fs() { return std::make_shared<PosixFs>(true); }
 
 std::string os_error_text(int error) {
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))

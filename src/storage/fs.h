@@ -84,10 +84,18 @@ class Fs {
   // getentropy: at most 256 bytes per call.
   virtual SysResult<void> random_bytes(std::span<uint8_t> out) = 0;
   virtual void close(Fd fd) = 0;
+  // Closes `fd` without waiting for the system to let the file go (freeing a file whose last name
+  // is gone takes a while): after the flushes started before, possibly once this returned. By
+  // default it closes here.
+  virtual void close_later(Fd fd);
 };
 
-// The process-wide POSIX implementation.
+// The process-wide POSIX implementation: `start_sync` flushes in the calling thread.
 std::shared_ptr<Fs> posix_fs();
+// A POSIX implementation for one store's writer: flushes started with `start_sync` and closes given
+// to `close_later` run in order on one thread of its own, started at the first of them and joined
+// when the file system is destroyed. A forked child must not use it.
+std::shared_ptr<Fs> posix_writer_fs();
 
 // "{description} (os error {number})", the description being the system's English text.
 std::string os_error_text(int error);
@@ -124,6 +132,8 @@ class UniqueFd {
 
   Fd get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
+  // Gives up ownership of the descriptor.
+  Fd release() { return std::exchange(fd_, -1); }
   void reset() {
     if (fd_ >= 0) fs_->close(std::exchange(fd_, -1));
   }

@@ -99,6 +99,11 @@ class InterposeFs final : public Fs {
     names_.erase(fd);
     inner_->close(fd);
   }
+  void close_later(Fd fd) override {
+    trace.push_back("close later " + name(fd));
+    names_.erase(fd);
+    inner_->close_later(fd);
+  }
 
  private:
   std::string name(Fd fd) const {

@@ -81,19 +81,20 @@ Result<UniqueFd> stage_manifest(Fs& fs, Fd dir, const Uuid& uuid, uint64_t commi
   return next;
 }
 
-Result<void> publish_manifest(Fs& fs, Fd dir, UniqueFd staged) {
+Result<UniqueFd> publish_manifest(Fs& fs, Fd dir, UniqueFd staged) {
   if (auto r = fs.rename_at(dir, std::string(kManifestNextName), std::string(kManifestName)); !r) {
     return fail(os_error(r.error()));
   }
   if (auto r = fs.sync(dir); !r) return fail(os_error(r.error()));
-  staged.reset();
-  return {};
+  return staged;
 }
 
 Result<void> write_manifest(Fs& fs, Fd dir, const Uuid& uuid, uint64_t committed_length) {
   auto staged = stage_manifest(fs, dir, uuid, committed_length);
   if (!staged) return fail(std::move(staged.error()));
-  return publish_manifest(fs, dir, std::move(*staged));
+  auto published = publish_manifest(fs, dir, std::move(*staged));
+  if (!published) return fail(std::move(published.error()));
+  return {};
 }
 
 }  // namespace brackwater::storage

@@ -34,7 +34,9 @@ Result<void> write_manifest(Fs& fs, Fd dir, const Uuid& uuid, uint64_t committed
 // Writes and flushes "manifest.next" and returns it open. Opening never reads it, so this may run
 // while the log's flush is in flight.
 Result<UniqueFd> stage_manifest(Fs& fs, Fd dir, const Uuid& uuid, uint64_t committed_length);
-// Renames the staged "manifest.next" over "manifest.bmf", flushes the directory, then closes it.
-Result<void> publish_manifest(Fs& fs, Fd dir, UniqueFd staged);
+// Renames the staged "manifest.next" over "manifest.bmf", flushes the directory and returns the
+// staged descriptor, now that of "manifest.bmf". While a descriptor holds the manifest, the rename
+// that replaces it only drops its name: the file is freed when that descriptor is closed.
+Result<UniqueFd> publish_manifest(Fs& fs, Fd dir, UniqueFd staged);
 
 }  // namespace brackwater::storage

@@ -151,6 +151,9 @@ struct Store::State {
   uint64_t next_batch_seq = 1;
   UniqueFd lock;  // declared before the log: the log closes first, then the lock is released
   UniqueFd log;
+  // The manifest this writer published last, held so that the next commit's rename does not have to
+  // free it: it is closed after that commit, on the file system's own time.
+  UniqueFd manifest;
   bool fail_closed = false;
   pid_t owner = 0;  // a forked child shares the descriptors but must not write through them
   std::vector<uint8_t> batch_buffer;
@@ -160,7 +163,7 @@ Store::Store(std::unique_ptr<State> state) : state_(std::move(state)) {}
 Store::~Store() = default;
 
 Result<std::pair<std::unique_ptr<Store>, ReplayedLog>> Store::open(const std::string& path, ReplaySink* sink) {
-  return open(path, posix_fs(), sink);
+  return open(path, posix_writer_fs(), sink);
 }
 
 Result<std::pair<std::unique_ptr<Store>, ReplayedLog>> Store::open(const std::string& path,
@@ -260,8 +263,12 @@ Result<void> commit_batch(Store::State& s, ByteWriter& buffer, uint64_t first, u
   const SysResult<void> log_synced = (*log_sync)->wait();
   if (!log_synced) return failed(os_error(log_synced.error()));
   if (!staged) return failed(std::move(staged.error()));
-  if (auto r = publish_manifest(fs, s.dir.get(), std::move(*staged)); !r) return failed(std::move(r.error()));
+  auto published = publish_manifest(fs, s.dir.get(), std::move(*staged));
+  if (!published) return failed(std::move(published.error()));
   s.committed_length = new_length;
+  // The replaced manifest has no name left: freeing it is no part of the commit.
+  if (s.manifest.valid()) fs.close_later(s.manifest.release());
+  s.manifest = std::move(*published);
   if (buffer.bytes().capacity() <= kKeptBufferCapacity) s.batch_buffer = buffer.take();
 
   if (commit_sequence == kMaxU64) return fail(EngineError::internal("record sequence exhausted"));

@@ -3,7 +3,8 @@
 //
 // Opening takes an exclusive lock, validates the manifest and the log header, cuts the log back to
 // its committed length and replays it. Every accepted batch is appended as one committed batch:
-// data, flush, manifest replacement, directory flush. After an uncertain write the writer is
+// data, flush, manifest replacement, directory flush; the log's flush runs on a thread that lives
+// with the store while the next manifest is staged. After an uncertain write the writer is
 // fail-closed until the store is opened again.
 #pragma once
 

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 
+#include "storage/fs.h"
 #include "storage/manifest.h"
 #include "storage/store_test_util.h"
 
@@ -206,6 +207,33 @@ TEST_F(StoreAppend, AForkedChildCannotWriteThroughItsParentsStore) {
     return !r && r.error().message().starts_with("store writer is fail-closed");
   }));
   EXPECT_TRUE(store->append_batch({testing::role_record(6, "parent")}));
+}
+
+TEST_F(StoreAppend, AForkedChildClosesItsParentsStoreWithoutItsWriterThread) {
+  auto store = open_with_genesis();  // the writer's thread has run the genesis flush
+  EXPECT_TRUE(in_child([&] {
+    store.reset();  // neither joins nor signals a thread that is not in this process
+    return true;
+  }));
+  EXPECT_TRUE(store->append_batch({testing::role_record(6, "parent")}));
+}
+
+// The writer's thread: its flush results reach the caller, and closes run in order with flushes.
+TEST(WriterFs, FlushesAndClosesRunInOrderOnItsThread) {
+  auto fs = posix_writer_fs();
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  fs->close_later(ends[1]);
+  auto flush = fs->start_sync(ends[0]);  // a pipe cannot be flushed
+  ASSERT_TRUE(flush);
+  EXPECT_EQ((*flush)->wait(), SysResult<void>(std::unexpected(EINVAL)));
+  EXPECT_EQ(fcntl(ends[1], F_GETFD), -1);  // closed before the flush ran
+  auto unwaited = fs->start_sync(ends[0]);
+  ASSERT_TRUE(unwaited);
+  unwaited->reset();  // waits for the flush it stands for
+  fs->close_later(ends[0]);
+  fs.reset();  // runs what is queued, then joins
+  EXPECT_EQ(fcntl(ends[0], F_GETFD), -1);
 }
 
 TEST_F(StoreAppend, AForkedChildDoesNotKeepTheStoreLocked) {
