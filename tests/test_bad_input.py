@@ -51,3 +51,28 @@ def test_refusals_lose_nothing_committed(store_dir):
     db.execute_json(GOOD % number)  # the reopened store takes further writes
     db.close()
     assert stored_values(store_dir, "kept") == {n: 1 for n in range(number + 1)}
+
+
+def test_a_search_that_runs_out_of_memory_fails_alone():
+    """Short of memory, a search fails with an error and the database goes on serving."""
+    import os
+    import subprocess
+    import sys
+
+    if "asan" in os.environ.get("LD_PRELOAD", ""):
+        pytest.skip("the sanitizer's shadow memory needs an unlimited address space")
+    child = r"""
+import resource, brackwater._native as native
+db = native._Database.memory()
+db.execute_json("add role a;" + "".join("add posit [{(+x%d, a)}, %d, '2020'];" % (i, i) for i in range(3000)))
+size = next(int(line.split()[1]) for line in open("/proc/self/status") if line.startswith("VmSize:"))
+resource.setrlimit(resource.RLIMIT_AS, ((size << 10) + (96 << 20), resource.RLIM_INFINITY))
+try:
+    db.execute_json("search [{(?a, a)}, *, *] [{(?b, a)}, *, *];")  # 9,000,000 rows of two Things
+except native.ExecutionError as error:
+    print(error)
+print(db.execute_json("search [{(?a, a)}, 7, *] return ?a;").count('"thing"'))
+"""
+    done = subprocess.run([sys.executable, "-c", child], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines() == ["Execution error: search ran out of memory", "1"]

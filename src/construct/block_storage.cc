@@ -1,6 +1,7 @@
 #include "construct/block_storage.h"
 
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 #if defined(__linux__)
@@ -62,6 +63,21 @@ void release_block(void* p, size_t bytes, bool huge_pages) noexcept {
   }
 #endif
   ::operator delete(p);
+}
+
+void* resize_block(void* p, size_t old_bytes, size_t new_bytes) {
+  if (p == nullptr) return allocate_block(new_bytes);
+#if defined(__linux__)
+  if (old_bytes >= kMappedBlockBytes && new_bytes >= kMappedBlockBytes) {
+    void* moved = mremap(p, mapped_size(old_bytes, false), mapped_size(new_bytes, false), MREMAP_MAYMOVE);
+    if (moved == MAP_FAILED) throw std::bad_alloc();
+    return moved;
+  }
+#endif
+  void* fresh = allocate_block(new_bytes);
+  std::memcpy(fresh, p, old_bytes < new_bytes ? old_bytes : new_bytes);
+  release_block(p, old_bytes);
+  return fresh;
 }
 
 void release_pages(void* p, size_t bytes, size_t block_bytes) noexcept {

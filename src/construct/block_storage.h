@@ -24,6 +24,12 @@ inline constexpr size_t kHugeBlockBytes = size_t{8} << 20;
 void* allocate_block(size_t bytes, bool huge_pages = false);
 void release_block(void* p, size_t bytes, bool huge_pages = false) noexcept;
 
+// A block of `old_bytes` (not asked for huge pages) made `new_bytes` long, its first
+// min(old_bytes, new_bytes) bytes kept: a mapped block that stays mapped is remapped rather than
+// copied, so growing a large array costs no copy of it. On failure (std::bad_alloc) the old block
+// is unchanged.
+void* resize_block(void* p, size_t old_bytes, size_t new_bytes);
+
 // Gives the system back the whole pages within [p, p + bytes) of a block of `block_bytes` that
 // starts at or before `p`: a mapped block's pages read as zeros afterwards (a heap block keeps its
 // pages). For the consumed front of a large array that is read once, front to back.

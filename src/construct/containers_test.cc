@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <vector>
 
+#include "construct/background_release.h"
 #include "construct/flat_table.h"
+#include "construct/large_array.h"
 #include "construct/ref_list.h"
 
 namespace brackwater::construct {
@@ -25,6 +28,35 @@ TEST(FlatTable, FindsEveryEntryAcrossGrowthAndCollisions) {
   uint64_t sum = 0;
   table.for_each([&sum](uint64_t e) { sum += e; });
   EXPECT_EQ(sum, 4999u * 5000u / 2);
+}
+
+TEST(LargeArray, KeepsItsValuesAsItGrowsByRemappingAndIsFreedInTheBackground) {
+  std::vector<uint64_t> expected;
+  {
+    LargeArray<uint64_t> array;
+    // From the heap into a mapped block and on through several remaps.
+    for (uint64_t v = 0; v < (kBackgroundReleaseBytes / sizeof(uint64_t)) * 2; ++v) {
+      array.push_back(v * 7);
+      if (v % 100'003 == 0) expected.push_back(v * 7);
+    }
+    for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(array[i * 100'003], expected[i]);
+    array.resize(3);
+    array.resize(5);
+    EXPECT_EQ(array[2], 14u);
+    EXPECT_EQ(array[4], 0u);  // value-initialised
+  }
+  struct Flag {
+    std::atomic<bool>* destroyed;
+    ~Flag() {
+      if (destroyed) destroyed->store(true);
+    }
+  };
+  std::atomic<bool> destroyed{false};
+  Flag flag{&destroyed};
+  destroy_later(std::move(flag));
+  flag.destroyed = nullptr;
+  wait_for_background_release();
+  EXPECT_TRUE(destroyed.load());
 }
 
 TEST(CompactLists, RefListAndPostingGrowFromOneInlineItem) {

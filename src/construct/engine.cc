@@ -418,12 +418,12 @@ PoisonMutex<Unit>& Engine::database_lock() { return state_->database_lock; }
 Result<Identity> Engine::draw_identity() { return construct::draw_identity(*state_); }
 
 Result<std::optional<RoleRef>> Engine::find_role_by_name(std::string_view name) {
-  BW_LOCK(roles, state_->roles);
+  BW_READ(roles, state_->roles);
   return roles->find_by_name(name);
 }
 
 Result<std::optional<RoleRef>> Engine::find_role_by_id(Identity id) {
-  BW_LOCK(roles, state_->roles);
+  BW_READ(roles, state_->roles);
   return roles->find_by_id(id);
 }
 

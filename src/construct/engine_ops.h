@@ -23,6 +23,12 @@ namespace brackwater::construct {
   if (!guard##_result) return fail(std::move(guard##_result.error())); \
   auto& guard = *guard##_result
 
+// The same for a reader (the guard does not poison the mutex when the reader fails).
+#define BW_READ(guard, mutex)                                          \
+  auto guard##_result = (mutex).lock_to_read();                        \
+  if (!guard##_result) return fail(std::move(guard##_result.error())); \
+  auto& guard = *guard##_result
+
 // The built-in Roles in table order.
 struct BuiltinRole {
   Identity identity;

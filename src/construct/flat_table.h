@@ -7,6 +7,7 @@
 // power of two. Entries are never removed: the catalogs and indexes only grow.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -36,6 +37,12 @@ class FlatTable {
   template <class Eq>
   const Entry* find(uint64_t h, Eq&& eq) const {
     return const_cast<FlatTable*>(this)->find(h, std::forward<Eq>(eq));
+  }
+
+  // Removes every entry, keeping the capacity.
+  void clear() {
+    std::fill(stamps_.begin(), stamps_.end(), 0u);
+    size_ = 0;
   }
 
   // Makes room for `n` entries in all without growing again.

@@ -65,7 +65,7 @@ std::string malformed_assertion(Identity assertion) {
 
 // Phase 2: the Posits bound in both Role "posit" and Role "ascertains".
 Result<IdentitySet> candidate_identities(construct::EngineState& state) {
-  auto guard = state.role_posits.lock();
+  auto guard = state.role_posits.lock_to_read();
   if (!guard) return fail(std::move(guard.error()));
   const IdentitySet* posits = (*guard)->find(construct::kPositRoleId);
   const IdentitySet* sources = (*guard)->find(construct::kAscertainsRoleId);
@@ -76,7 +76,7 @@ Result<IdentitySet> candidate_identities(construct::EngineState& state) {
 // Phase 4: the envelopes within the cutoffs, 0% ones included, in ascending assertion identity.
 Result<std::vector<EffectiveAssertion>> collect(construct::EngineState& state, const IdentitySet& candidates,
                                                 const EffectCutoffs& cutoffs, const velquin::ExecContext& ctx) {
-  auto guard = state.components.lock();
+  auto guard = state.components.lock_to_read();
   if (!guard) return fail(std::move(guard.error()));
   construct::ComponentRegistry& registry = **guard;
   std::vector<EffectiveAssertion> out;

@@ -23,8 +23,18 @@ constexpr uint64_t kMaxU64 = std::numeric_limits<uint64_t>::max();
 constexpr std::string_view kLockName = "store.lock";
 constexpr std::string_view kFailClosed =
     "store writer is fail-closed after an earlier uncertain write; reopen the store";
+constexpr std::string_view kOtherProcess =
+    "store belongs to the process that opened it; a forked process cannot write to it";
 // Batch buffers up to this capacity are kept for the next append.
 constexpr size_t kKeptBufferCapacity = size_t(4) << 20;
+
+// Refuses a write in a forked child (it shares the parent's files but not its writer) and after an
+// uncertain write.
+Result<void> check_writable(pid_t owner, bool fail_closed) {
+  if (owner != ::getpid()) return fail(EngineError::persistence(std::string(kOtherProcess)));
+  if (fail_closed) return fail(EngineError::persistence(std::string(kFailClosed)));
+  return {};
+}
 
 // The parent of `path` by components ("a/b/" -> "a", "/a" -> "/"); empty when it has none.
 std::string parent_of(std::string_view path) {
@@ -284,7 +294,7 @@ Result<void> commit_batch(Store::State& s, ByteWriter& buffer, uint64_t first, u
 
 Result<std::vector<SequencedRecord>> Store::append_batch(std::vector<PendingRecord> records) {
   State& s = *state_;
-  if (s.fail_closed || s.owner != ::getpid()) return fail(EngineError::persistence(std::string(kFailClosed)));
+  if (auto writable = check_writable(s.owner, s.fail_closed); !writable) return fail(std::move(writable.error()));
   for (const PendingRecord& r : records) {
     if (r.type < 1 || r.type > 3) return fail(EngineError::internal(str_cat("unsupported pending record type ", r.type)));
     if (r.version != 1 || r.flags != 0) {
@@ -311,7 +321,7 @@ Result<std::vector<SequencedRecord>> Store::append_batch(std::vector<PendingReco
 
 Result<void> Store::append_batch(RecordType type, Bytes payloads, std::span<const uint64_t> ends) {
   State& s = *state_;
-  if (s.fail_closed || s.owner != ::getpid()) return fail(EngineError::persistence(std::string(kFailClosed)));
+  if (auto writable = check_writable(s.owner, s.fail_closed); !writable) return fail(std::move(writable.error()));
   const auto type_byte = static_cast<uint8_t>(type);
   if (type_byte < 1 || type_byte > 3) return fail(EngineError::internal(str_cat("unsupported pending record type ", type_byte)));
 

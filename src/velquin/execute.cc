@@ -68,6 +68,12 @@ struct ScriptRun {
   literal::TimeValue now;
   ScriptVariables variables;
   std::vector<ResultSet> result_sets;
+  ResultBytes result_bytes;  // what the rows of result_sets hold
+
+  // A failed script's result sets may hold many rows: they go to the background releaser.
+  ~ScriptRun() {
+    for (ResultSet& set : result_sets) release_rows_later(set.rows);
+  }
 
   Result<void> add_role(NodeView statement) {
     std::vector<construct::RoleRequest> requests;
@@ -101,7 +107,7 @@ struct ScriptRun {
 
   Result<void> search(NodeView statement) {
     std::string text(literal::trim_white_space(statement.text()));
-    BoundedRowSink sink(effective_limit(ctx.max_rows, statement_limit(statement)));
+    BoundedRowSink sink(effective_limit(ctx.max_rows, statement_limit(statement)), &result_bytes);
     std::optional<std::vector<std::string>> columns;
     auto outcome = execute_search_command(engine, Pair(tree, statement.index()), variables, sink, columns, ctx);
     if (!outcome) return fail(std::move(outcome.error()));
@@ -156,7 +162,7 @@ Result<std::vector<ResultSet>> execute_script(std::shared_ptr<Engine> engine, st
     return fail(EngineError::internal("script parse stopped without a stop condition"));
   }
   if (!pairs) return fail(EngineError::parse(parse_message(pairs.error())));
-  ScriptRun run{*engine, ctx, pairs->tree(), ctx.warnings, now, {}, {}};
+  ScriptRun run{*engine, ctx, pairs->tree(), ctx.warnings, now, {}, {}, {}};
   for (auto it = pairs->begin(); it != pairs->end();) {
     const size_t index = (*it).index();
     const bool last = ++it == pairs->end() || it.rule() == Rule::EOI;

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 
+#include "construct/flat_table.h"
+#include "construct/keyed_hash.h"
 #include "velquin/add_posit.h"
-#include "velquin/distinct_rows.h"
 #include "velquin/merge_sort.h"
 
 namespace brackwater::velquin {
@@ -34,43 +35,68 @@ Result<void> bind_or_add_fallback(const ScriptVariables& variables, const Fallba
   const size_t width = lists.size();
   const size_t columns = std::min(projection.column_variables.size(), projection.column_kinds.size());
   std::vector<Identity> identities;  // one identity row of `width` per combination
-  std::vector<ResultRow> rendered;
+  identities.reserve(static_cast<size_t>(combinations) * width);
   std::vector<size_t> position(width, 0);
   for (;;) {
     if (auto stop = ctx.check_stop(); !stop) return stop;
-    const size_t base = identities.size();
     for (size_t v = 0; v < width; ++v) identities.push_back(lists[v][position[v]]);
-    ResultRow row;
-    row.reserve(columns);
-    for (size_t k = 0; k < columns; ++k) {
-      row.push_back(ResultValue{std::to_string(identities[base + projection.column_variables[k]]),
-                                projection.column_kinds[k]});
-    }
-    rendered.push_back(std::move(row));
     size_t v = width;
     while (v > 0 && ++position[v - 1] == lists[v - 1].size()) position[--v] = 0;
     if (v == 0) break;
   }
+  auto id = [&](size_t row, size_t variable) { return identities[row * width + variable]; };
 
-  std::vector<size_t> rows(rendered.size());
+  std::vector<size_t> rows(static_cast<size_t>(combinations));
   for (size_t i = 0; i < rows.size(); ++i) rows[i] = i;
   if (projection.distinct) {
-    const std::vector<bool> first = first_occurrences(rendered);
-    std::erase_if(rows, [&first](size_t i) { return !first[i]; });
+    // A cell shows its identity under its column's kind, so rows render alike exactly when their
+    // columns' identities are equal.
+    auto hash = [&](size_t row) {
+      construct::KeyedHasher h;
+      for (size_t k = 0; k < columns; ++k) h.write_u64(id(row, projection.column_variables[k]));
+      return h.finish();
+    };
+    auto same = [&](size_t a, size_t b) {
+      for (size_t k = 0; k < columns; ++k) {
+        if (id(a, projection.column_variables[k]) != id(b, projection.column_variables[k])) return false;
+      }
+      return true;
+    };
+    construct::FlatTable<uint32_t> kept;  // at most kMaxAddPositCombinations rows
+    size_t out = 0;
+    for (size_t i = 0; i < rows.size(); ++i) {
+      if (auto stop = ctx.check_stop(); !stop) return stop;
+      const uint64_t h = hash(i);
+      if (kept.find(h, [&](uint32_t row) { return same(row, i); }) != nullptr) continue;
+      kept.insert_new(h, static_cast<uint32_t>(i));
+      rows[out++] = i;
+    }
+    rows.resize(out);
   }
   if (!projection.order_keys.empty()) {
-    stable_merge_sort(rows, [&](size_t a, size_t b) {
-      for (const FallbackOrderKey& key : projection.order_keys) {
-        const Identity x = identities[a * width + key.variable];
-        const Identity y = identities[b * width + key.variable];
-        if (x != y) return key.descending ? x > y : x < y;
-      }
-      return false;
-    });
+    auto sorted = stable_merge_sort(
+        rows,
+        [&](size_t a, size_t b) {
+          for (const FallbackOrderKey& key : projection.order_keys) {
+            const Identity x = id(a, key.variable);
+            const Identity y = id(b, key.variable);
+            if (x != y) return key.descending ? x > y : x < y;
+          }
+          return false;
+        },
+        [&ctx] { return ctx.check_stop(); });
+    if (!sorted) return sorted;
   }
   for (size_t i : rows) {
     if (auto stop = ctx.check_stop(); !stop) return stop;
-    if (sink.push(std::move(rendered[i]))) break;
+    ResultRow row;
+    row.reserve(columns);
+    for (size_t k = 0; k < columns; ++k) {
+      row.push_back(ResultValue{std::to_string(id(i, projection.column_variables[k])), projection.column_kinds[k]});
+    }
+    auto stopped = sink.push(std::move(row));
+    if (!stopped) return fail(std::move(stopped.error()));
+    if (*stopped) break;
   }
   return {};
 }

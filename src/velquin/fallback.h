@@ -31,7 +31,9 @@ struct FallbackProjection {
 // varying fastest, into `sink` until it asks to stop: distinct rows only when asked, sorted stably
 // by identity per order key. A name without a script variable is `UnknownVariable`; an empty identity list
 // is `Execution` "or-add fallback produced an empty returned binding"; more combinations than
-// kMaxAddPositCombinations is `ResourceLimit`; each before any row is built.
+// kMaxAddPositCombinations is `ResourceLimit`; each before any row is built. The product is kept
+// as identities; a row is rendered only when it is offered. Stop checks: per combination, per row
+// while distinct rows are sought, through the sort and per row offered.
 construct::Result<void> bind_or_add_fallback(const ScriptVariables& variables, const FallbackProjection& projection,
                                              RowSink& sink, const ExecContext& ctx);
 

@@ -6,27 +6,41 @@
 // the run widths alone, and the comparison only picks which of two run heads moves next. The
 // result is always a permutation of the input; an element moves ahead of an earlier one only when
 // `before(later, earlier)` answers true, so elements the comparison does not separate keep their
-// order.
+// order. The stopping form asks `stop()` (a construct::Result<void>) before the first merge and
+// then about every kSortStopStride elements moved, and ends with its error, leaving `items` a
+// permutation of the input.
 #pragma once
 
 #include <cstddef>
 #include <utility>
 #include <vector>
 
+#include "construct/error.h"
+
 namespace brackwater::velquin {
 
-// Sorts `items` stably; `before(a, b)` answers whether `a` must come strictly before `b`.
-template <class T, class Before>
-void stable_merge_sort(std::vector<T>& items, Before&& before) {
+inline constexpr size_t kSortStopStride = size_t(1) << 14;
+
+template <class T, class Before, class Stop>
+construct::Result<void> stable_merge_sort(std::vector<T>& items, Before&& before, Stop&& stop) {
   const size_t n = items.size();
-  if (n < 2) return;
+  if (n < 2) return {};
   std::vector<T> scratch(items);
   std::vector<T>* from = &items;
   std::vector<T>* to = &scratch;
+  size_t unchecked = kSortStopStride;  // elements moved since the last stop check
   for (size_t width = 1; width < n; width *= 2) {
     for (size_t lo = 0; lo < n; lo += 2 * width) {
+      if (unchecked >= kSortStopStride) {
+        unchecked = 0;
+        if (auto r = stop(); !r) {
+          if (from != &items) items = std::move(*from);
+          return r;
+        }
+      }
       const size_t mid = lo + width < n ? lo + width : n;
       const size_t hi = mid + width < n ? mid + width : n;
+      unchecked += hi - lo;
       size_t i = lo, j = mid, k = lo;
       while (i < mid && j < hi) {
         if (before((*from)[j], (*from)[i])) {
@@ -41,6 +55,13 @@ void stable_merge_sort(std::vector<T>& items, Before&& before) {
     std::swap(from, to);
   }
   if (from != &items) items = std::move(*from);
+  return {};
+}
+
+// Sorts `items` stably; `before(a, b)` answers whether `a` must come strictly before `b`.
+template <class T, class Before>
+void stable_merge_sort(std::vector<T>& items, Before&& before) {
+  (void)stable_merge_sort(items, std::forward<Before>(before), [] { return construct::Result<void>(); });
 }
 
 }  // namespace brackwater::velquin

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "literal/json_writer.h"
+#include "velquin/row_sink.h"
 
 namespace brackwater::velquin {
 namespace {
@@ -66,6 +67,22 @@ TEST(ResultSetJson, RowsCellsAndAbsentSearch) {
             R"({"kind":"thing","text":"8"}],[{"kind":"appearance_set","text":"{(8, r)}"},{"kind":"time","text":"2020"},)"
             R"({"kind":"role","text":"r"}]],)"
             R"("row_count":2,"limited":true,"search":null})");
+}
+
+TEST(BoundedRowSink, ChargesTheScriptsResultBytesForTheRowsItKeeps) {
+  ResultBytes bytes;
+  const ResultRow row{ResultValue{std::string(size_t{1} << 20, 'x'), ValueKind::Literal}};
+  const uint64_t cost = sizeof(ResultRow) + sizeof(ResultValue) + (uint64_t{1} << 20);
+  BoundedRowSink limited(1, &bytes);
+  ASSERT_EQ(limited.push(row), false);
+  ASSERT_EQ(limited.push(row), true);  // refused by the limit: not charged
+  EXPECT_EQ(bytes.used(), cost);
+  BoundedRowSink sink(std::nullopt, &bytes);
+  while (bytes.used() + cost <= kMaxResultBytes) ASSERT_EQ(sink.push(row), false);
+  auto refused = sink.push(row);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().display(), "Resource limit exceeded for result bytes: maximum 1073741824");
+  EXPECT_EQ(sink.rows.size() + 1, kMaxResultBytes / cost);
 }
 
 TEST(WarningJson, WithAndWithoutRewrite) {

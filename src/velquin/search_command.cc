@@ -1,6 +1,7 @@
 #include "velquin/search_command.h"
 
 #include <algorithm>
+#include <new>
 #include <utility>
 
 #include "velquin/add_posit.h"
@@ -158,6 +159,18 @@ Result<FallbackProjection> project_fallback(const CompiledSearch& search, const 
   return out;
 }
 
+// Runs a part of the search: it reads the engine and changes only its own buffers and the thread's
+// caches, which stay consistent when an allocation fails, so a failed allocation ends the statement
+// with an error rather than the process.
+template <class Step>
+auto searching(Step&& step) -> decltype(step()) {
+  try {
+    return step();
+  } catch (const std::bad_alloc&) {
+    return fail(EngineError::execution("search ran out of memory"));
+  }
+}
+
 }  // namespace
 
 Result<SearchCommandOutcome> execute_search_command(construct::Engine& engine, const Pair& search,
@@ -172,12 +185,12 @@ Result<SearchCommandOutcome> execute_search_command(construct::Engine& engine, c
     }
   }
   std::optional<CompiledSearch> own;
-  auto compiled = query::compile_search_cached(search, ctx, own);
+  auto compiled = searching([&] { return query::compile_search_cached(search, ctx, own); });
   if (!compiled) return fail(std::move(compiled.error()));
 
   if (!branch) {
     // Without an add branch nothing reads what the search bound.
-    auto outcome = query::run_search(engine, **compiled, sink, columns, ctx, /*keep_bindings=*/false);
+    auto outcome = searching([&] { return query::run_search(engine, **compiled, sink, columns, ctx, false); });
     if (!outcome) return fail(std::move(outcome.error()));
     return SearchCommandOutcome{outcome->returned};
   }
@@ -187,7 +200,7 @@ Result<SearchCommandOutcome> execute_search_command(construct::Engine& engine, c
   auto projection = project_fallback(**compiled, binders);
   if (!projection) return fail(std::move(projection.error()));
 
-  auto outcome = query::run_search(engine, **compiled, sink, columns, ctx);
+  auto outcome = searching([&] { return query::run_search(engine, **compiled, sink, columns, ctx); });
   if (!outcome) return fail(std::move(outcome.error()));
   if (outcome->matched_rows > 0) {
     // Get or create: later statements see what the search found under the branch's names.
@@ -201,7 +214,8 @@ Result<SearchCommandOutcome> execute_search_command(construct::Engine& engine, c
   }
   if (auto r = execute_add_posit_command(engine, *branch, variables, ctx.now, ctx); !r) return fail(std::move(r.error()));
   if (outcome->returned && !outcome->stopped) {
-    if (auto r = bind_or_add_fallback(variables, *projection, sink, ctx); !r) return fail(std::move(r.error()));
+    auto rows = searching([&] { return bind_or_add_fallback(variables, *projection, sink, ctx); });
+    if (!rows) return fail(std::move(rows.error()));
   }
   return SearchCommandOutcome{outcome->returned};
 }

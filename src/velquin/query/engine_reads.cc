@@ -33,7 +33,7 @@ Result<uint64_t> smallest_named_role_posting(construct::Engine& engine, std::spa
     if (!*role) return uint64_t{0};
     ids.push_back((**role)->identity);
   }
-  BW_LOCK(index, engine.state().role_posits);
+  BW_READ(index, engine.state().role_posits);
   uint64_t smallest = UINT64_MAX;
   for (const Identity role : ids) {
     const construct::IdentitySet* posting = index->find(role);
@@ -43,17 +43,17 @@ Result<uint64_t> smallest_named_role_posting(construct::Engine& engine, std::spa
 }
 
 Result<const construct::IdentitySet*> role_posting(construct::Engine& engine, Identity role) {
-  BW_LOCK(index, engine.state().role_posits);
+  BW_READ(index, engine.state().role_posits);
   return index->find(role);
 }
 
 Result<const construct::Posting*> set_posting(construct::Engine& engine, const construct::AppearanceSet& set) {
-  BW_LOCK(index, engine.state().appearance_set_posits);
+  BW_READ(index, engine.state().appearance_set_posits);
   return index->find(set);
 }
 
 Result<construct::PositRef> posit(construct::Engine& engine, Identity id) {
-  BW_LOCK(registry, engine.state().components);
+  BW_READ(registry, engine.state().components);
   return construct::posit_by_identity(*registry, id);
 }
 
@@ -62,7 +62,7 @@ Result<void> thing_postings(construct::Engine& engine, std::span<const Identity>
   construct::EngineState& state = engine.state();
   boost::container::small_vector<construct::AppearanceRef, 8> appearances;
   {
-    BW_LOCK(index, state.thing_appearances);
+    BW_READ(index, state.thing_appearances);
     for (const Identity thing : things) {
       for (construct::AppearanceRef a : index->appearances(thing)) {
         if (!role || a->role->identity == *role) appearances.push_back(a);
@@ -71,7 +71,7 @@ Result<void> thing_postings(construct::Engine& engine, std::span<const Identity>
   }
   boost::container::small_vector<construct::AppearanceSetRef, 8> sets;
   {
-    BW_LOCK(index, state.appearance_memberships);
+    BW_READ(index, state.appearance_memberships);
     for (construct::AppearanceRef a : appearances) {
       for (construct::AppearanceSetRef s : index->sets(*a)) sets.push_back(s);
     }
@@ -79,7 +79,7 @@ Result<void> thing_postings(construct::Engine& engine, std::span<const Identity>
   // Catalog sets: one record per set, so the handle tells sets apart.
   std::sort(sets.begin(), sets.end());
   sets.erase(std::unique(sets.begin(), sets.end()), sets.end());
-  BW_LOCK(index, state.appearance_set_posits);
+  BW_READ(index, state.appearance_set_posits);
   for (construct::AppearanceSetRef s : sets) {
     if (const construct::Posting* p = index->find(*s); p != nullptr && *p) out.push_back(p);
   }
@@ -87,7 +87,7 @@ Result<void> thing_postings(construct::Engine& engine, std::span<const Identity>
 }
 
 Result<void> all_posit_ids(construct::Engine& engine, std::vector<Identity>& out) {
-  BW_LOCK(index, engine.state().posit_appearance_sets);
+  BW_READ(index, engine.state().posit_appearance_sets);
   out.clear();
   out.reserve(index->size());
   index->for_each([&](Identity id, construct::AppearanceSetRef) { out.push_back(id); });
@@ -97,7 +97,7 @@ Result<void> all_posit_ids(construct::Engine& engine, std::vector<Identity>& out
 Result<void> posits_by_identity(construct::Engine& engine, std::span<const Identity> ids, const ExecContext& ctx,
                                 std::vector<construct::PositRef>& out) {
   out.clear();
-  BW_LOCK(registry, engine.state().components);
+  BW_READ(registry, engine.state().components);
   for (const Identity id : ids) {
     if (auto stop = ctx.check_stop(); !stop) return stop;
     construct::PositRef posit = construct::posit_by_identity(*registry, id);

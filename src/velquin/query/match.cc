@@ -323,7 +323,7 @@ Result<void> match_index(construct::Engine& engine, const PositPattern& pattern,
   for (const PositRef posit : ws.posits) {
     if (auto stop = ctx.check_stop(); !stop) return stop;
     if (as_of && !TimeValue::is_at_or_before(posit->appearance_time, *as_of)) continue;
-    if (auto matched = ws.scratch.match(pattern, *posit->appearance_set, row, out); !matched) return matched;
+    if (auto matched = ws.scratch.match(pattern, *posit->appearance_set, row, out, ctx); !matched) return matched;
     owners.resize(out.size() - base, posit);
   }
   if (as_of && !pattern.latest) retain_latest_rows(out, base, owners, ws.kept);
@@ -360,23 +360,24 @@ Result<void> match_in_effect(construct::Engine& engine, const PositPattern& patt
   for (const effect::EffectiveAssertion& e : **effective) {
     if (auto stop = ctx.check_stop(); !stop) return stop;
     target_rows.clear();
-    if (auto m = target_scratch.match(pattern, *e.target->appearance_set, row, target_rows); !m) return m;
+    if (auto m = target_scratch.match(pattern, *e.target->appearance_set, row, target_rows, ctx); !m) return m;
     for (size_t i = 0; i < target_rows.size(); ++i) {
       auto matched = match_value_and_time(pattern, *e.target, target_rows.row(i));
       if (!matched) return fail(std::move(matched.error()));
       if (!*matched) continue;
       if (!clause.via) {
-        out.push(target_rows.row(i));
+        if (auto r = out.push(target_rows.row(i)); !r) return r;
         continue;
       }
       via_rows.clear();
-      if (auto m = via_scratch.match(*clause.via, *e.assertion->appearance_set, target_rows.row(i), via_rows); !m) {
+      if (auto m = via_scratch.match(*clause.via, *e.assertion->appearance_set, target_rows.row(i), via_rows, ctx); !m) {
         return m;
       }
       for (size_t j = 0; j < via_rows.size(); ++j) {
         auto via_matched = match_value_and_time(*clause.via, *e.assertion, via_rows.row(j));
         if (!via_matched) return fail(std::move(via_matched.error()));
-        if (*via_matched) out.push(via_rows.row(j));
+        if (!*via_matched) continue;
+        if (auto r = out.push(via_rows.row(j)); !r) return r;
       }
     }
   }
@@ -443,7 +444,9 @@ Result<TimeValue> resolve_time_operand(const CutoffOperand& operand, std::span<c
 Result<void> match_appearance_set(const PositPattern& pattern, const construct::AppearanceSet& set,
                                   std::span<const BoundSlot> row, RowTable& out) {
   SetMatchScratch scratch;
-  return scratch.match(pattern, set, row, out);
+  ExecContext unbounded;
+  unbounded.cancel = make_cancel_flag();
+  return scratch.match(pattern, set, row, out, unbounded);
 }
 
 }  // namespace brackwater::velquin::query

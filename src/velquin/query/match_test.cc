@@ -289,7 +289,7 @@ TEST(Latest, SameAnswerAsComparingEveryPair) {
   }
 }
 
-TEST_F(MatchTest, PlanOrderAndUnresolvableDependencies) {
+TEST_F(MatchTest, PlanOrderUnresolvableDependenciesAndStop) {
   CompiledSearch search;
   search.variables = kNames;
   const PatternGroup group = {
@@ -300,21 +300,25 @@ TEST_F(MatchTest, PlanOrderAndUnresolvableDependencies) {
       pattern({entry(var("y"), role("n"))}),                        // 4: 1 Posit
       pattern({entry(var("y"), Wildcard{})}),                       // 5: ties with 0
   };
-  auto plan = plan_search(*engine, group, std::vector<bool>(kNames.size()), search);
+  auto plan = plan_search(*engine, group, std::vector<bool>(kNames.size()), search, ctx);
   ASSERT_TRUE(plan);
   std::string order;
   for (const PositPattern* p : *plan) order += std::to_string(p - group.data());
   EXPECT_EQ(order, "241305");
+  ExecContext late = ctx;
+  late.deadline = Deadline(MonoInstant{});
+  EXPECT_EQ(plan_search(*engine, group, std::vector<bool>(kNames.size()), search, late).error().kind(),
+            construct::ErrorKind::TimedOut);
 
   PositPattern cut = pattern({entry(Wildcard{}, role("r"))});
   cut.as_of = CutoffOperand(var("t"));
   const PatternGroup stuck = {group[3], cut, group[0]};
   std::vector<bool> bound(kNames.size());
   bound[var("y").id] = true;
-  EXPECT_EQ(plan_search(*engine, stuck, bound, search).error().display(),
+  EXPECT_EQ(plan_search(*engine, stuck, bound, search, ctx).error().display(),
             "Invalid query recall: query has unresolvable variable dependencies: t");
   bound[var("y").id] = false;
-  EXPECT_EQ(plan_search(*engine, {group[3], cut}, bound, search).error().display(),
+  EXPECT_EQ(plan_search(*engine, {group[3], cut}, bound, search, ctx).error().display(),
             "Invalid query recall: query has unresolvable variable dependencies: x, y, t");
 }
 

@@ -1,7 +1,10 @@
 #include "velquin/query/order.h"
 
+#include <algorithm>
 #include <compare>
 #include <string>
+
+#include "construct/large_array.h"
 
 #include "literal/certainty.h"
 #include "literal/decimal.h"
@@ -83,13 +86,15 @@ bool orderable(LiteralKind kind) {
   return kind == LiteralKind::Integer || kind == LiteralKind::Decimal || kind == LiteralKind::Certainty;
 }
 
-}  // namespace
-
-Result<std::vector<size_t>> order_permutation(const RowTable& table, std::span<const size_t> rows,
-                                              const std::vector<OrderItem>& items) {
+// Every item holds a bound variable in every row, and no literal of a family that has no order.
+Result<void> check_items(const RowTable& table, std::span<const size_t> rows, const std::vector<OrderItem>& items,
+                         const ExecContext& ctx) {
   for (const OrderItem& item : items) {
-    for (size_t r : rows) {
-      const BoundSlot* slot = bound_slot(table.row(r), item.variable);
+    for (size_t i = 0; i < rows.size(); ++i) {
+      if (i % kOrderStopInterval == 0) {
+        if (auto stop = ctx.check_stop(); !stop) return stop;
+      }
+      const BoundSlot* slot = bound_slot(table.row(rows[i]), item.variable);
       if (slot == nullptr) return fail(EngineError::unknown_variable(item.variable.name));
       if (auto* lit = std::get_if<LiteralRef>(slot); lit && !orderable((*lit)->kind)) {
         return fail(EngineError::unsupported_comparison("ORDER BY is unsupported for " +
@@ -97,25 +102,100 @@ Result<std::vector<size_t>> order_permutation(const RowTable& table, std::span<c
       }
     }
   }
+  return {};
+}
+
+// Whether keys `a` come strictly before keys `b` (one key per item).
+bool keys_before(const OrderKey* a, const OrderKey* b, const std::vector<OrderItem>& items) {
+  for (size_t k = 0; k < items.size(); ++k) {
+    auto c = compare_keys(a[k], b[k]);
+    if (c != 0) return items[k].descending ? c > 0 : c < 0;
+  }
+  return false;
+}
+
+// The first `keep` (>= 1) positions of the stable order, holding the keys of at most `keep` rows:
+// a max-heap of the kept rows under (keys, position), which with one key kind per item is a
+// strict total order whose first rows the stable sort also puts first. No value when an item's
+// values are of more than one key kind.
+Result<std::optional<std::vector<size_t>>> first_positions(const RowTable& table, std::span<const size_t> rows,
+                                                           const std::vector<OrderItem>& items, size_t keep,
+                                                           const ExecContext& ctx) {
   const size_t width = items.size();
-  std::vector<OrderKey> keys;
-  keys.reserve(rows.size() * width);
-  for (size_t r : rows) {
-    auto row = table.row(r);
-    for (const OrderItem& item : items) {
-      const BoundSlot* slot = bound_slot(row, item.variable);
-      keys.push_back(slot ? key_of(*slot) : OrderKey{});
+  std::vector<OrderKey> keys;          // `width` keys per kept slot
+  std::vector<size_t> positions;       // per kept slot
+  std::vector<uint32_t> heap;          // kept slots; the front is the last of them in order
+  std::vector<OrderKey> row_keys(width);
+  std::vector<size_t> kinds(width, std::variant_npos);
+  auto before = [&](uint32_t a, uint32_t b) {
+    const OrderKey* x = &keys[size_t(a) * width];
+    const OrderKey* y = &keys[size_t(b) * width];
+    if (keys_before(x, y, items)) return true;
+    if (keys_before(y, x, items)) return false;
+    return positions[a] < positions[b];
+  };
+  for (size_t p = 0; p < rows.size(); ++p) {
+    if (p % kOrderStopInterval == 0) {
+      if (auto stop = ctx.check_stop(); !stop) return fail(std::move(stop.error()));
     }
+    auto row = table.row(rows[p]);
+    for (size_t k = 0; k < width; ++k) {
+      row_keys[k] = key_of(*bound_slot(row, items[k].variable));
+      if (kinds[k] == std::variant_npos) kinds[k] = row_keys[k].index();
+      if (kinds[k] != row_keys[k].index()) return std::optional<std::vector<size_t>>();
+    }
+    uint32_t slot;
+    if (heap.size() < keep) {
+      slot = static_cast<uint32_t>(heap.size());
+      keys.insert(keys.end(), row_keys.begin(), row_keys.end());
+      positions.push_back(p);
+      heap.push_back(slot);
+    } else {
+      // A later row ties to its loss: it is kept only with keys strictly before the last kept row's.
+      if (!keys_before(row_keys.data(), &keys[size_t(heap.front()) * width], items)) continue;
+      std::pop_heap(heap.begin(), heap.end(), before);
+      slot = heap.back();
+      std::copy(row_keys.begin(), row_keys.end(), keys.begin() + static_cast<std::ptrdiff_t>(size_t(slot) * width));
+      positions[slot] = p;
+    }
+    std::push_heap(heap.begin(), heap.end(), before);
+  }
+  auto sorted = stable_merge_sort(heap, before, [&ctx] { return ctx.check_stop(); });
+  if (!sorted) return fail(std::move(sorted.error()));
+  std::vector<size_t> out;
+  out.reserve(heap.size());
+  for (const uint32_t slot : heap) out.push_back(positions[slot]);
+  return std::optional<std::vector<size_t>>(std::move(out));
+}
+
+}  // namespace
+
+Result<std::vector<size_t>> order_permutation(const RowTable& table, std::span<const size_t> rows,
+                                              const std::vector<OrderItem>& items, const ExecContext& ctx,
+                                              std::optional<size_t> keep) {
+  if (auto checked = check_items(table, rows, items, ctx); !checked) return fail(std::move(checked.error()));
+  if (keep && *keep > 0 && *keep < rows.size()) {
+    auto first = first_positions(table, rows, items, *keep, ctx);
+    if (!first) return fail(std::move(first.error()));
+    if (*first) return std::move(**first);
+  }
+  const size_t width = items.size();
+  construct::LargeArray<OrderKey> keys;  // freed in the background: it can be larger than the rows
+  keys.reserve(rows.size() * width);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (i % kOrderStopInterval == 0) {
+      if (auto stop = ctx.check_stop(); !stop) return fail(std::move(stop.error()));
+    }
+    auto row = table.row(rows[i]);
+    for (const OrderItem& item : items) keys.push_back(key_of(*bound_slot(row, item.variable)));
   }
   std::vector<size_t> order(rows.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  stable_merge_sort(order, [&](size_t x, size_t y) {
-    for (size_t k = 0; k < width; ++k) {
-      auto c = compare_keys(keys[x * width + k], keys[y * width + k]);
-      if (c != 0) return items[k].descending ? c > 0 : c < 0;
-    }
-    return false;
-  });
+  auto sorted = stable_merge_sort(
+      order, [&](size_t x, size_t y) { return keys_before(&keys[x * width], &keys[y * width], items); },
+      [&ctx] { return ctx.check_stop(); });
+  if (!sorted) return fail(std::move(sorted.error()));
+  if (keep && *keep < order.size()) order.resize(*keep);
   return order;
 }
 

@@ -7,19 +7,30 @@
 // certainties among themselves; any other pair is equal), times structurally (BOT, EOT, years,
 // year-months, dates, date-times, chronological within one precision); values of different kinds
 // are equal. Each row's keys are read once before the sort.
+//
+// Asked for only the first `keep` rows, it keeps no more than those while it reads the rows, as
+// long as every item's values are of one key kind (then the order is a strict weak order and the
+// stable order is unique); otherwise it sorts them all. Stop checks: every kOrderStopInterval rows
+// while it checks and reads them, and through the sort.
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "construct/error.h"
+#include "velquin/exec_context.h"
 #include "velquin/query/query.h"
 
 namespace brackwater::velquin::query {
 
-// The positions 0..rows.size()-1 of `rows` (row indices into `table`) in sorted order.
+inline constexpr size_t kOrderStopInterval = 1024;
+
+// The positions 0..rows.size()-1 of `rows` (row indices into `table`) in sorted order; with `keep`,
+// only the first `keep` of them.
 construct::Result<std::vector<size_t>> order_permutation(const RowTable& table, std::span<const size_t> rows,
-                                                         const std::vector<OrderItem>& items);
+                                                         const std::vector<OrderItem>& items, const ExecContext& ctx,
+                                                         std::optional<size_t> keep = std::nullopt);
 
 }  // namespace brackwater::velquin::query

@@ -34,7 +34,7 @@ struct Pending {
 }  // namespace
 
 Result<SearchPlan> plan_search(construct::Engine& engine, const PatternGroup& group, const std::vector<bool>& bound_before,
-                               const CompiledSearch& search, reads::RoleLookup* roles) {
+                               const CompiledSearch& search, const ExecContext& ctx, reads::RoleLookup* roles) {
   reads::RoleLookup own_roles;
   reads::RoleLookup& lookup = roles != nullptr ? *roles : own_roles;
   boost::container::small_vector<Pending, 8> remaining;
@@ -52,6 +52,7 @@ Result<SearchPlan> plan_search(construct::Engine& engine, const PatternGroup& gr
   SearchPlan plan;
   plan.reserve(group.size());
   while (!remaining.empty()) {
+    if (auto stop = ctx.check_stop(); !stop) return fail(std::move(stop.error()));
     size_t choice = remaining.size();
     for (size_t i = 0; i < remaining.size(); ++i) {
       Pending& p = remaining[i];

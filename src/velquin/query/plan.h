@@ -5,12 +5,14 @@
 // named Role: u64 max; a Role name that names no Role: 0; else the smallest posting size over the
 // named Roles (a via pattern is not looked at). When no pattern is ready, `InvalidQueryRecall` "query has
 // unresolvable variable dependencies: {}", per remaining pattern its missing names joined by ", ".
+// A stop check before each pass.
 #pragma once
 
 #include <vector>
 
 #include "construct/engine.h"
 #include "construct/error.h"
+#include "velquin/exec_context.h"
 #include "velquin/query/engine_reads.h"
 #include "velquin/query/query.h"
 
@@ -24,6 +26,6 @@ using SearchPlan = std::vector<const PositPattern*>;
 // run's Role lookup.
 construct::Result<SearchPlan> plan_search(construct::Engine& engine, const PatternGroup& group,
                                           const std::vector<bool>& bound, const CompiledSearch& search,
-                                          reads::RoleLookup* roles = nullptr);
+                                          const ExecContext& ctx, reads::RoleLookup* roles = nullptr);
 
 }  // namespace brackwater::velquin::query

@@ -4,6 +4,10 @@
 
 namespace brackwater::velquin::query {
 
+construct::EngineError too_many_search_rows(size_t width) {
+  return construct::EngineError::resource_limit("search rows", max_search_rows(width));
+}
+
 std::string_view binding_kind_name(BindingKind kind) {
   switch (kind) {
     case BindingKind::Thing: return "Thing";

@@ -14,6 +14,7 @@
 // of the Posit it was read from. RowTable keeps many rows of one width in one flat buffer.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -27,6 +28,7 @@
 
 #include "construct/error.h"
 #include "construct/identity.h"
+#include "construct/large_array.h"
 #include "construct/records.h"
 #include "literal/literal.h"
 #include "literal/time_value.h"
@@ -183,10 +185,22 @@ bool bound_value_eq(const BoundSlot& a, const BoundSlot& b);
 
 using BindingRow = std::vector<BoundSlot>;  // one slot per VarId
 
-// Rows of one width in one buffer.
+// The most rows one table of a search may hold: kMaxSearchRows for rows of up to four variables;
+// wider rows lower it so that a table stays within kMaxSearchRowSlots slots (960 MB), and a join
+// step, which holds the rows it reads beside the rows it makes, within 2 GiB. Never below 1.
+inline constexpr size_t kMaxSearchRows = 10'000'000;
+inline constexpr size_t kMaxSearchRowSlots = 40'000'000;
+inline size_t max_search_rows(size_t width) {
+  return width <= kMaxSearchRowSlots / kMaxSearchRows ? kMaxSearchRows : std::max<size_t>(1, kMaxSearchRowSlots / width);
+}
+// `ResourceLimit` "search rows" with the maximum for rows of `width`.
+construct::EngineError too_many_search_rows(size_t width);
+
+// Rows of one width in one buffer, at most max_search_rows(width) of them: a push or append past
+// that fails with too_many_search_rows and adds nothing.
 class RowTable {
  public:
-  explicit RowTable(size_t width = 0) : width_(width) {}
+  explicit RowTable(size_t width = 0) : width_(width), max_rows_(max_search_rows(width)) {}
 
   size_t width() const { return width_; }
   size_t size() const { return count_; }
@@ -194,18 +208,22 @@ class RowTable {
   std::span<const BoundSlot> row(size_t i) const { return {cells_.data() + i * width_, width_}; }
   std::span<BoundSlot> row(size_t i) { return {cells_.data() + i * width_, width_}; }
 
-  void push(std::span<const BoundSlot> row) {
-    cells_.insert(cells_.end(), row.begin(), row.end());
+  [[nodiscard]] construct::Result<void> push(std::span<const BoundSlot> row) {
+    if (count_ >= max_rows_) return construct::fail(too_many_search_rows(width_));
+    cells_.append(row);
     ++count_;
+    return {};
   }
-  // Appends a row with every variable unbound.
+  // Appends a row with every variable unbound to an empty table.
   void push_unbound() {
     cells_.resize(cells_.size() + width_);
     ++count_;
   }
-  void append(const RowTable& other) {
-    cells_.insert(cells_.end(), other.cells_.begin(), other.cells_.end());
+  [[nodiscard]] construct::Result<void> append(const RowTable& other) {
+    if (other.count_ > max_rows_ - count_) return construct::fail(too_many_search_rows(width_));
+    cells_.append(std::span(other.cells_.data(), other.cells_.size()));
     count_ += other.count_;
+    return {};
   }
   void clear() {
     cells_.clear();
@@ -215,6 +233,7 @@ class RowTable {
   void reset(size_t width) {
     clear();
     width_ = width;
+    max_rows_ = max_search_rows(width);
   }
   size_t capacity_cells() const { return cells_.capacity(); }
   // Keeps the first `rows` rows (rows <= size()).
@@ -222,12 +241,12 @@ class RowTable {
     cells_.resize(rows * width_);
     count_ = rows;
   }
-  void reserve(size_t rows) { cells_.reserve(rows * width_); }
 
  private:
   size_t width_;
+  size_t max_rows_;
   size_t count_ = 0;
-  std::vector<BoundSlot> cells_;
+  construct::LargeArray<BoundSlot> cells_;  // grows without a copy; a large one is freed in the background
 };
 
 }  // namespace brackwater::velquin::query

@@ -2,8 +2,9 @@
 
 #include <boost/container/small_vector.hpp>
 
+#include "construct/flat_table.h"
+#include "construct/keyed_hash.h"
 #include "effect/effect_cache.h"
-#include "velquin/distinct_rows.h"
 #include "velquin/query/match.h"
 #include "velquin/query/order.h"
 #include "velquin/query/plan.h"
@@ -18,6 +19,27 @@ using construct::fail;
 using construct::Result;
 
 namespace {
+
+constexpr size_t kRowStopInterval = 1024;
+
+// Whether `a` and `b` show the same cells for `returns` without rendering them: the same values,
+// as bound_value_eq tells them apart, render alike (a false answer decides nothing).
+bool same_returned_values(std::span<const BoundSlot> a, std::span<const BoundSlot> b, const std::vector<Var>& returns) {
+  for (const Var& v : returns) {
+    if (a[v.id].index() != b[v.id].index() || !bound_value_eq(a[v.id], b[v.id])) return false;
+  }
+  return true;
+}
+
+uint64_t rendered_hash(const ResultRow& row) {
+  construct::KeyedHasher h;
+  for (const ResultValue& cell : row) {
+    h.write_u64(static_cast<uint64_t>(cell.kind));
+    h.write_u64(cell.text.size());
+    h.write(cell.text);
+  }
+  return h.finish();
+}
 
 class SearchRun {
  public:
@@ -34,7 +56,15 @@ class SearchRun {
   Result<void> filter_predicates();
   Result<void> record_bindings(SearchOutcome& outcome) const;
   Result<void> check_returns() const;
+  // Keeps in live_ only the first of rows that render alike; with `sink`, offers each kept row as
+  // it is found, until the sink stops (then true).
+  Result<bool> distinct_rows(RowSink* sink);
   Result<SearchOutcome> emit(RowSink& sink, std::optional<std::vector<std::string>>& columns, SearchOutcome outcome);
+  // A stop check at every kRowStopInterval-th of a loop's rows.
+  Result<void> check_stop_at(size_t i) const {
+    if (i % kRowStopInterval != 0) return {};
+    return ctx_.check_stop();
+  }
 
   Engine& engine_;
   const CompiledSearch& search_;
@@ -69,14 +99,16 @@ Result<void> SearchRun::join_groups() {
   const bool one_group = search_.query.groups.size() == 1;
   RowTable group_rows(width_);
   for (const PatternGroup& group : search_.query.groups) {
-    auto plan = plan_search(engine_, group, none_bound, search_, &roles_);
+    auto plan = plan_search(engine_, group, none_bound, search_, ctx_, &roles_);
     if (!plan) return fail(std::move(plan.error()));
     // A single group is joined in place; the rows of several are concatenated.
     RowTable& rows = one_group ? rows_ : group_rows;
     rows.clear();
     rows.push_unbound();
     if (auto r = join(*plan, rows); !r) return r;
-    if (!one_group) rows_.append(rows);
+    if (!one_group) {
+      if (auto r = rows_.append(rows); !r) return r;
+    }
   }
   live_.resize(rows_.size());
   for (size_t i = 0; i < live_.size(); ++i) live_[i] = i;
@@ -94,10 +126,10 @@ Result<void> SearchRun::filter_not_exists() {
       if (auto stop = ctx_.check_stop(); !stop) return stop;
       auto row = rows_.row(r);
       for (size_t v = 0; v < width_; ++v) bound[v] = is_bound(row[v]);
-      auto plan = plan_search(engine_, group, bound, search_, &roles_);
+      auto plan = plan_search(engine_, group, bound, search_, ctx_, &roles_);
       if (!plan) return fail(std::move(plan.error()));
       probe.clear();
-      probe.push(row);
+      if (auto r = probe.push(row); !r) return r;
       if (auto j = join(*plan, probe); !j) return j;
       if (probe.empty()) kept.push_back(r);
     }
@@ -126,8 +158,9 @@ Result<void> SearchRun::record_bindings(SearchOutcome& outcome) const {
     ResultBinding identities;
   };
   boost::container::small_vector<Entry, 8> entries(width_);
-  for (size_t r : live_) {
-    auto row = rows_.row(r);
+  for (size_t i = 0; i < live_.size(); ++i) {
+    if (auto stop = check_stop_at(i); !stop) return stop;
+    auto row = rows_.row(live_[i]);
     for (size_t v = 0; v < width_; ++v) {  // VarIds run in name-byte order
       Identity id;
       BindingKind kind;
@@ -160,8 +193,9 @@ Result<void> SearchRun::record_bindings(SearchOutcome& outcome) const {
 }
 
 Result<void> SearchRun::check_returns() const {
-  for (size_t r : live_) {
-    auto row = rows_.row(r);
+  for (size_t i = 0; i < live_.size(); ++i) {
+    if (auto stop = check_stop_at(i); !stop) return stop;
+    auto row = rows_.row(live_[i]);
     for (const Var& v : search_.query.returns) {
       if (bound_slot(row, v) == nullptr) return fail(EngineError::unknown_variable(v.name));
     }
@@ -169,45 +203,81 @@ Result<void> SearchRun::check_returns() const {
   return {};
 }
 
+Result<bool> SearchRun::distinct_rows(RowSink* sink) {
+  const std::vector<Var>& returns = search_.query.returns;
+  // The kept rows by the hash of their cells, as positions in live_ (at most max_search_rows).
+  construct::FlatTable<uint32_t> kept;
+  size_t out = 0;
+  for (size_t i = 0; i < live_.size(); ++i) {
+    if (auto stop = ctx_.check_stop(); !stop) return fail(std::move(stop.error()));
+    auto row = rows_.row(live_[i]);
+    ResultRow cells = render_row(row, returns);
+    const uint64_t h = rendered_hash(cells);
+    auto same = [&](uint32_t at) {
+      auto earlier = rows_.row(live_[at]);
+      return same_returned_values(earlier, row, returns) || render_row(earlier, returns) == cells;
+    };
+    if (kept.find(h, same) != nullptr) continue;
+    kept.insert_new(h, static_cast<uint32_t>(out));
+    live_[out++] = live_[i];
+    if (sink != nullptr) {
+      auto stopped = sink->push(std::move(cells));
+      if (!stopped) return fail(std::move(stopped.error()));
+      if (*stopped) return true;
+    }
+  }
+  live_.resize(out);
+  return false;
+}
+
 Result<SearchOutcome> SearchRun::emit(RowSink& sink, std::optional<std::vector<std::string>>& columns,
                                       SearchOutcome outcome) {
   const SearchQuery& q = search_.query;
-  // Distinct needs every rendered row; otherwise a row is rendered only when it is offered.
-  std::vector<ResultRow> rendered;
-  if (q.distinct) {
-    rendered.reserve(live_.size());
-    for (size_t r : live_) rendered.push_back(render_row(rows_.row(r), q.returns));
-    const std::vector<bool> first = first_occurrences(rendered);
-    size_t out = 0;
-    for (size_t i = 0; i < rendered.size(); ++i) {
-      if (!first[i]) continue;
-      live_[out] = live_[i];
-      if (out != i) rendered[out] = std::move(rendered[i]);
-      ++out;
-    }
-    live_.resize(out);
-    rendered.resize(out);
-  }
-  std::vector<size_t> order;
-  if (!q.order_items.empty()) {
-    auto sorted = order_permutation(rows_, live_, q.order_items);
-    if (!sorted) return fail(std::move(sorted.error()));
-    order = std::move(*sorted);
-  }
-
   std::vector<std::string>& names = columns.emplace();
   names.reserve(q.returns.size());
   for (const Var& v : q.returns) names.push_back(v.name);
   outcome.returned = true;
+  // Without an order the rows are offered as they are found: distinct ones as they first appear.
+  if (q.order_items.empty()) {
+    if (sink.begin(names)) {
+      outcome.stopped = true;
+      return outcome;
+    }
+    if (q.distinct) {
+      auto stopped = distinct_rows(&sink);
+      if (!stopped) return fail(std::move(stopped.error()));
+      outcome.stopped = *stopped;
+      return outcome;
+    }
+    for (size_t r : live_) {
+      if (auto stop = ctx_.check_stop(); !stop) return fail(std::move(stop.error()));
+      auto stopped = sink.push(render_row(rows_.row(r), q.returns));
+      if (!stopped) return fail(std::move(stopped.error()));
+      if (*stopped) {
+        outcome.stopped = true;
+        return outcome;
+      }
+    }
+    return outcome;
+  }
+  if (q.distinct) {
+    if (auto r = distinct_rows(nullptr); !r) return fail(std::move(r.error()));
+  }
+  // The sink takes at most its limit and is offered one row more, which it refuses: only that many
+  // rows of the order are needed.
+  std::optional<size_t> wanted;
+  if (auto limit = sink.row_limit(); limit && *limit < live_.size()) wanted = static_cast<size_t>(*limit) + 1;
+  auto order = order_permutation(rows_, live_, q.order_items, ctx_, wanted);
+  if (!order) return fail(std::move(order.error()));
   if (sink.begin(names)) {
     outcome.stopped = true;
     return outcome;
   }
-  for (size_t i = 0; i < live_.size(); ++i) {
+  for (size_t at : *order) {
     if (auto stop = ctx_.check_stop(); !stop) return fail(std::move(stop.error()));
-    const size_t at = order.empty() ? i : order[i];
-    ResultRow row = q.distinct ? std::move(rendered[at]) : render_row(rows_.row(live_[at]), q.returns);
-    if (sink.push(std::move(row))) {
+    auto stopped = sink.push(render_row(rows_.row(live_[at]), q.returns));
+    if (!stopped) return fail(std::move(stopped.error()));
+    if (*stopped) {
       outcome.stopped = true;
       return outcome;
     }

@@ -110,31 +110,59 @@ TEST(PredicateTest, OperatorTable) {
 TEST(OrderTest, ChecksItemMajorAndSortsByKind) {
   Values v;
   const Var x{"x", 0}, y{"y", 1};
+  const ExecContext ctx{std::nullopt, {}, TimeValue::bot(), std::nullopt, make_cancel_flag(), {}};
   RowTable table(2);
-  auto add = [&](BoundSlot a, BoundSlot b) { table.push(std::vector<BoundSlot>{a, b}); };
+  auto add = [&](BoundSlot a, BoundSlot b) { ASSERT_TRUE(table.push(std::vector<BoundSlot>{a, b})); };
   add(&v.two, v.d0501);
   add(&v.half, v.y2020);
   add(&v.one, v.eot);
   add(&v.one_dec, v.bot);
   add(&v.str_a, {});  // `UnknownVariable` on ?y comes only after every ?x check
   std::vector<size_t> rows = {0, 1, 2, 3, 4};
-  auto failed = order_permutation(table, rows, {{x}, {y}});
+  auto failed = order_permutation(table, rows, {{x}, {y}}, ctx);
   ASSERT_FALSE(failed);
   EXPECT_EQ(failed.error().display(), "Unsupported comparison: ORDER BY is unsupported for String literals");
-  failed = order_permutation(table, rows, {{y}, {x}});
+  failed = order_permutation(table, rows, {{y}, {x}}, ctx);
   ASSERT_FALSE(failed);
   EXPECT_EQ(failed.error().display(), "Unknown variable: y");
 
   rows = {0, 1, 2, 3};
   // Times structurally: BOT, EOT, years, dates.
-  EXPECT_EQ(*order_permutation(table, rows, {{y}}), (std::vector<size_t>{3, 2, 1, 0}));
+  EXPECT_EQ(*order_permutation(table, rows, {{y}}, ctx), (std::vector<size_t>{3, 2, 1, 0}));
   // 2, 50%, 1, 1.0: numbers ascend among themselves, the certainty is equal to all of them and the
   // tie 1 = 1.0 keeps its order; descending reverses only the decided pairs.
-  EXPECT_EQ(*order_permutation(table, rows, {{x}}), (std::vector<size_t>{2, 3, 0, 1}));
-  EXPECT_EQ(*order_permutation(table, rows, {{x, true}}), (std::vector<size_t>{0, 1, 2, 3}));
+  EXPECT_EQ(*order_permutation(table, rows, {{x}}, ctx), (std::vector<size_t>{2, 3, 0, 1}));
+  EXPECT_EQ(*order_permutation(table, rows, {{x, true}}, ctx), (std::vector<size_t>{0, 1, 2, 3}));
   // A second item decides the tie of the first.
-  EXPECT_EQ(*order_permutation(table, {{2, 3}}, {{x}, {y, true}}), (std::vector<size_t>{0, 1}));
-  EXPECT_EQ(*order_permutation(table, {{2, 3}}, {{x}, {y}}), (std::vector<size_t>{1, 0}));
+  EXPECT_EQ(*order_permutation(table, {{2, 3}}, {{x}, {y, true}}, ctx), (std::vector<size_t>{0, 1}));
+  EXPECT_EQ(*order_permutation(table, {{2, 3}}, {{x}, {y}}, ctx), (std::vector<size_t>{1, 0}));
+
+  // Asked for the first rows only, it gives the first rows of the whole order: with one key kind per
+  // item (times; numbers with ties and a second item) and with numbers beside a certainty.
+  for (size_t i = 0; i < 40; ++i) add(i % 3 == 0 ? &v.one : i % 3 == 1 ? &v.two : &v.one_dec, i % 2 ? v.eot : v.y2019);
+  std::vector<size_t> many(table.size() - 5);
+  for (size_t i = 0; i < many.size(); ++i) many[i] = i + 5;
+  for (const std::vector<OrderItem>& items : {std::vector<OrderItem>{{y}}, {{x, true}, {y}}, {{y, true}, {x}}}) {
+    for (const std::vector<size_t>& of : {many, rows}) {
+      const std::vector<size_t> all = *order_permutation(table, of, items, ctx);
+      for (size_t keep = 1; keep <= of.size(); keep += 3) {
+        EXPECT_EQ(*order_permutation(table, of, items, ctx, keep),
+                  std::vector<size_t>(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(keep)));
+      }
+    }
+  }
+}
+
+TEST(RowTableTest, RefusesTheRowPastItsLimitWhichWideRowsLower) {
+  EXPECT_EQ(max_search_rows(4), kMaxSearchRows);
+  EXPECT_EQ(max_search_rows(5), 8'000'000u);
+  RowTable table(0);
+  for (size_t i = 0; i < kMaxSearchRows; ++i) ASSERT_TRUE(table.push({}));
+  EXPECT_EQ(table.push({}).error().display(), "Resource limit exceeded for search rows: maximum 10000000");
+  RowTable one(0);
+  ASSERT_TRUE(one.push({}));
+  EXPECT_FALSE(table.append(one));
+  EXPECT_EQ(table.size(), kMaxSearchRows);
 }
 
 class FallbackTest : public ::testing::Test {

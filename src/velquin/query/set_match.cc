@@ -5,7 +5,9 @@
 // while trying a member is logged on a trail and undone when the search backs out of it, so memory
 // stays linear in the entries plus the row. Completed rows are de-duplicated as they are found, by
 // a hash of the slots the entries bind (the only slots in which they can differ), keeping the
-// first of equal rows.
+// first of equal rows. Once a row is complete, the choices of the entries after the last one that
+// binds a new variable are not tried again: every other member they could take completes to the
+// same row (the errors a slot can raise depend on the kinds bound, not on the member tried).
 #include "velquin/query/set_match.h"
 
 #include <algorithm>
@@ -24,6 +26,8 @@ namespace {
 constexpr uint32_t kNone = UINT32_MAX;
 // From this many members on, a Role-named entry finds its member through a name table.
 constexpr size_t kNameTableMin = 16;
+// The row index of one candidate is kept for the next up to this size.
+constexpr size_t kKeptSeenBytes = size_t(1) << 16;
 
 EngineError not_a_thing(const Var& var, const BoundSlot& bound) { return wrong_kind(var, bound, BindingKind::Thing); }
 
@@ -43,23 +47,20 @@ Result<bool> union_accepts(const ThingUnion& thing_union, std::span<const BoundS
 }  // namespace
 
 Result<void> SetMatchScratch::match(const PositPattern& pattern, const construct::AppearanceSet& set,
-                                    std::span<const BoundSlot> row, RowTable& out) {
+                                    std::span<const BoundSlot> row, RowTable& out, const ExecContext& ctx) {
   row_.assign(row.begin(), row.end());
   if (pattern.appearance_set_binding) {
     auto bound = bind_or_check_slot(row_, *pattern.appearance_set_binding, construct::AppearanceSetRef{&set});
     if (!bound) return fail(std::move(bound.error()));
     if (!*bound) return {};
   }
-  if (pattern.any_appearance_set) {
-    out.push(row_);
-    return {};
-  }
+  if (pattern.any_appearance_set) return out.push(row_);
   const size_t n = pattern.appearances.size();
   const size_t m = set.members.size();
   if (pattern.open ? n > m : n != m) return {};
   entries_ = pattern.appearances;
   members_ = set.members;
-  return assign(out);
+  return assign(out, ctx);
 }
 
 void SetMatchScratch::trim() {
@@ -69,21 +70,59 @@ void SetMatchScratch::trim() {
   if (trail_.capacity() > kKeep) std::vector<Undo>().swap(trail_);
   if (stack_.capacity() > kKeep) std::vector<Frame>().swap(stack_);
   if (key_vars_.capacity() > kKeep) std::vector<VarId>().swap(key_vars_);
+  if (introduces_.capacity() > kKeep) std::vector<uint8_t>().swap(introduces_);
   if (by_name_.size() > kKeep) std::unordered_map<std::string_view, uint32_t>().swap(by_name_);
-  if (seen_.size() > kKeep) std::unordered_multimap<uint64_t, size_t>().swap(seen_);
+  if (seen_.memory_bytes() > kKeptSeenBytes) seen_ = construct::FlatTable<uint32_t>();
 }
 
-Result<void> SetMatchScratch::assign(RowTable& out) {
+// introduces_[e]: entry e binds a variable that `row` leaves unbound and no earlier entry binds.
+void SetMatchScratch::mark_introducing(std::span<const BoundSlot> row) {
+  introduces_.assign(entries_.size(), 0);
+  key_vars_.clear();  // the variables met so far; rebuilt by emit() once it needs them
+  auto fresh = [&](const Var& var) {
+    if (is_bound(row[var.id]) || std::find(key_vars_.begin(), key_vars_.end(), var.id) != key_vars_.end()) return false;
+    key_vars_.push_back(var.id);
+    return true;
+  };
+  for (size_t e = 0; e < entries_.size(); ++e) {
+    bool any = false;
+    if (auto* v = std::get_if<Var>(&entries_[e].thing)) any = fresh(*v);
+    if (auto* v = std::get_if<Var>(&entries_[e].role)) any = fresh(*v) || any;
+    introduces_[e] = any;
+  }
+  key_vars_.clear();
+}
+
+void SetMatchScratch::abandon_top() {
+  const Frame& f = stack_.back();
+  if (f.taken != kNone) {
+    used_[f.taken] = 0;
+    undo_to(f.mark);
+  }
+  stack_.pop_back();
+}
+
+Result<void> SetMatchScratch::assign(RowTable& out, const ExecContext& ctx) {
   used_.assign(members_.size(), 0);
   trail_.clear();
   stack_.clear();
-  key_vars_.clear();
-  seen_.clear();
+  // The last candidate's rows are forgotten; a table grown large is let go rather than wiped.
+  if (seen_.memory_bytes() > kKeptSeenBytes) {
+    seen_ = construct::FlatTable<uint32_t>();
+  } else if (!seen_.empty()) {
+    seen_.clear();
+  }
   emitted_any_ = false;
   indexed_ = false;
   names_built_ = false;
+  mark_introducing(row_);
+  uint32_t steps = 0;
   stack_.push_back(Frame{0, 0, kNone, 0});
   while (!stack_.empty()) {
+    if (++steps == kSetMatchStopInterval) {
+      steps = 0;
+      if (auto stop = ctx.check_stop(); !stop) return stop;
+    }
     Frame& f = stack_.back();
     if (f.taken != kNone) {
       used_[f.taken] = 0;
@@ -91,8 +130,9 @@ Result<void> SetMatchScratch::assign(RowTable& out) {
       f.taken = kNone;
     }
     if (f.entry == entries_.size()) {
-      emit(out);
+      if (auto r = emit(out); !r) return r;
       stack_.pop_back();
+      while (!stack_.empty() && !introduces_[stack_.back().entry]) abandon_top();
       continue;
     }
     f.mark = trail_.size();
@@ -228,12 +268,12 @@ bool SetMatchScratch::same_keys(std::span<const BoundSlot> a, std::span<const Bo
   return true;
 }
 
-void SetMatchScratch::emit(RowTable& out) {
+Result<void> SetMatchScratch::emit(RowTable& out) {
   if (!emitted_any_) {
     first_emitted_ = out.size();
-    out.push(row_);
+    if (auto r = out.push(row_); !r) return r;
     emitted_any_ = true;
-    return;
+    return {};
   }
   if (!indexed_) {
     indexed_ = true;
@@ -244,15 +284,16 @@ void SetMatchScratch::emit(RowTable& out) {
     }
     std::sort(key_vars_.begin(), key_vars_.end());
     key_vars_.erase(std::unique(key_vars_.begin(), key_vars_.end()), key_vars_.end());
-    seen_.emplace(key_hash(out.row(first_emitted_)), first_emitted_);
+    seen_.insert_new(key_hash(out.row(first_emitted_)), 0);
   }
   const uint64_t h = key_hash(row_);
-  auto [first, last] = seen_.equal_range(h);
-  for (auto it = first; it != last; ++it) {
-    if (same_keys(out.row(it->second), row_)) return;
-  }
-  seen_.emplace(h, out.size());
-  out.push(row_);
+  auto same = [&](uint32_t offset) { return same_keys(out.row(first_emitted_ + offset), row_); };
+  if (seen_.find(h, same) != nullptr) return {};
+  // A table holds at most max_search_rows (10,000,000) rows, so an offset fits.
+  const auto offset = static_cast<uint32_t>(out.size() - first_emitted_);
+  if (auto r = out.push(row_); !r) return r;
+  seen_.insert_new(h, offset);
+  return {};
 }
 
 }  // namespace brackwater::velquin::query

@@ -2,6 +2,8 @@
 //
 // match_appearance_set (match.h) builds one for a single call; the pattern matcher keeps one per
 // pattern and row and passes it to every candidate Posit, so the buffers are allocated once.
+// The search for assignments asks the context's stop check every kSetMatchStopInterval steps, and
+// the rows it keeps count against the output table's row limit.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +12,9 @@
 #include <vector>
 
 #include "construct/error.h"
+#include "construct/flat_table.h"
 #include "construct/records.h"
+#include "velquin/exec_context.h"
 #include "velquin/query/query.h"
 
 namespace brackwater::velquin::query {
@@ -29,11 +33,13 @@ inline construct::EngineError wrong_kind(const Var& var, const BoundSlot& bound,
                                                       var.name);
 }
 
+inline constexpr uint32_t kSetMatchStopInterval = 1024;
+
 class SetMatchScratch {
  public:
   // Appends to `out` the distinct extensions of `row` that match the set slot of `pattern`.
   construct::Result<void> match(const PositPattern& pattern, const construct::AppearanceSet& set,
-                                std::span<const BoundSlot> row, RowTable& out);
+                                std::span<const BoundSlot> row, RowTable& out, const ExecContext& ctx);
   // Releases buffers grown large.
   void trim();
 
@@ -49,7 +55,9 @@ class SetMatchScratch {
     size_t mark;     // trail length before `taken` was tried
   };
 
-  construct::Result<void> assign(RowTable& out);
+  construct::Result<void> assign(RowTable& out, const ExecContext& ctx);
+  void mark_introducing(std::span<const BoundSlot> row);
+  void abandon_top();
   construct::Result<uint32_t> next_member(const AppearanceSearch& entry, uint32_t from);
   const std::string* named_role(const AppearanceSearch& entry) const;
   construct::Result<void> check_thing_slot(const ThingSlot& slot) const;
@@ -60,7 +68,7 @@ class SetMatchScratch {
   void undo_to(size_t mark);
   uint64_t key_hash(std::span<const BoundSlot> row) const;
   bool same_keys(std::span<const BoundSlot> a, std::span<const BoundSlot> b) const;
-  void emit(RowTable& out);
+  construct::Result<void> emit(RowTable& out);
 
   // Per call.
   std::span<const AppearanceSearch> entries_;
@@ -75,8 +83,9 @@ class SetMatchScratch {
   std::vector<Undo> trail_;
   std::vector<Frame> stack_;
   std::vector<VarId> key_vars_;  // the variables the entries bind, each once
+  std::vector<uint8_t> introduces_;  // per entry: it binds a variable that neither the row nor an earlier entry binds
   std::unordered_map<std::string_view, uint32_t> by_name_;
-  std::unordered_multimap<uint64_t, size_t> seen_;  // key hash -> index of a kept row in `out`
+  construct::FlatTable<uint32_t> seen_;  // the kept rows, as offsets from first_emitted_ in `out`, by key hash
 };
 
 }  // namespace brackwater::velquin::query

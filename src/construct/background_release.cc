@@ -1,0 +1,126 @@
+#include "construct/background_release.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+#include "construct/block_storage.h"
+
+namespace brackwater::construct {
+
+namespace {
+
+class Releaser {
+ public:
+  // Never destroyed: the thread may still be freeing while the process exits.
+  static Releaser& instance() {
+    static Releaser* releaser = new Releaser();
+    return *releaser;
+  }
+
+  void queue(std::unique_ptr<Disposable> item) {
+    std::unique_lock lock(mutex_);
+    if (started_ != ::getpid() && !start()) {
+      lock.unlock();
+      item.reset();
+      return;
+    }
+    queue_.push_back(std::move(item));
+    lock.unlock();
+    work_.notify_one();
+  }
+
+  void wait_idle() {
+    std::unique_lock lock(mutex_);
+    if (started_ != ::getpid()) return;
+    idle_.wait(lock, [this] { return queue_.empty() && !busy_; });
+  }
+
+ private:
+  Releaser() {
+    ::pthread_atfork([] { instance().mutex_.lock(); }, [] { instance().mutex_.unlock(); },
+                     [] { instance().mutex_.unlock(); });
+  }
+
+  // Under the lock. The thread blocks every signal: they are for the process's own threads.
+  bool start() {
+    pthread_attr_t attr;
+    if (::pthread_attr_init(&attr) != 0) return false;
+    ::pthread_attr_setstacksize(&attr, size_t{64} << 10);
+    ::pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    sigset_t all, previous;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    pthread_t thread;
+    const int created = ::pthread_create(&thread, &attr, &Releaser::run, this);
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::pthread_attr_destroy(&attr);
+    if (created != 0) return false;
+    started_ = ::getpid();
+    busy_ = false;
+    return true;
+  }
+
+  static void* run(void* arg) {
+    Releaser& self = *static_cast<Releaser*>(arg);
+    std::unique_lock lock(self.mutex_);
+    while (true) {
+      self.work_.wait(lock, [&self] { return !self.queue_.empty(); });
+      std::unique_ptr<Disposable> item = std::move(self.queue_.front());
+      self.queue_.pop_front();
+      self.busy_ = true;
+      lock.unlock();
+      item.reset();
+      lock.lock();
+      self.busy_ = false;
+      if (self.queue_.empty()) self.idle_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable work_, idle_;
+  std::deque<std::unique_ptr<Disposable>> queue_;
+  pid_t started_ = 0;  // the process whose thread serves the queue
+  bool busy_ = false;  // the thread is freeing an item it took
+};
+
+struct Block final : Disposable {
+  Block(void* p, size_t bytes) : p(p), bytes(bytes) {}
+  ~Block() override { release_block(p, bytes); }
+  void* p;
+  size_t bytes;
+};
+
+}  // namespace
+
+void dispose_later(std::unique_ptr<Disposable> item) noexcept {
+  try {
+    Releaser::instance().queue(std::move(item));
+  } catch (...) {
+    // The item is freed here when the queue cannot take it (its destructor ran on unwinding).
+  }
+}
+
+void release_block_later(void* block, size_t bytes) noexcept {
+  if (block == nullptr) return;
+  if (bytes < kBackgroundReleaseBytes) {
+    release_block(block, bytes);
+    return;
+  }
+  std::unique_ptr<Disposable> item;
+  try {
+    item = std::make_unique<Block>(block, bytes);
+  } catch (const std::bad_alloc&) {
+    release_block(block, bytes);
+    return;
+  }
+  dispose_later(std::move(item));
+}
+
+void wait_for_background_release() { Releaser::instance().wait_idle(); }
+
+}  // namespace brackwater::construct

@@ -1,0 +1,54 @@
+// Dropping large buffers off the calling thread.
+//
+// Giving memory back costs time in proportion to the pages it held (tens of milliseconds per GiB
+// on a virtual machine), so a call that ends at a deadline would answer late if it first gave back
+// all it had built. These calls hand such a buffer to one background thread of the process, which
+// frees it. The thread starts with the first buffer handed over, with every signal blocked, and
+// lives as long as the process. A forked child starts its own when it first hands a buffer over,
+// which then also frees what was queued before the fork. Where no thread can be started, or the
+// queue entry cannot be allocated, the buffer is freed at once.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <utility>
+
+namespace brackwater::construct {
+
+// Buffers smaller than this are freed at once: handing them over would cost more than it saves.
+inline constexpr size_t kBackgroundReleaseBytes = size_t{4} << 20;
+
+// Something the background thread destroys.
+class Disposable {
+ public:
+  virtual ~Disposable() = default;
+};
+
+// Queues `item` for destruction on the background thread (at once when that cannot be done).
+void dispose_later(std::unique_ptr<Disposable> item) noexcept;
+
+// Frees a block of allocate_block(bytes) (not asked for huge pages) on the background thread when
+// it is large, else at once.
+void release_block_later(void* block, size_t bytes) noexcept;
+
+// Destroys `object` (moved from the caller) on the background thread.
+template <class T>
+void destroy_later(T&& object) noexcept {
+  struct Holder final : Disposable {
+    explicit Holder(T&& value) : value(std::move(value)) {}
+    std::remove_reference_t<T> value;
+  };
+  std::unique_ptr<Disposable> holder;
+  try {
+    holder = std::make_unique<Holder>(std::move(object));
+  } catch (const std::bad_alloc&) {
+    return;  // `object` is destroyed by its owner, at once
+  }
+  dispose_later(std::move(holder));
+}
+
+// Waits until everything queued so far has been freed (for tests).
+void wait_for_background_release();
+
+}  // namespace brackwater::construct
