@@ -54,6 +54,15 @@ void* allocate_block(size_t bytes, bool huge_pages) {
   return ::operator new(bytes);  // 16-byte aligned on the platforms built for
 }
 
+void* allocate_zeroed_block(size_t bytes) {
+  void* p = allocate_block(bytes);
+#if defined(__linux__)
+  if (bytes >= kMappedBlockBytes) return p;
+#endif
+  std::memset(p, 0, bytes);
+  return p;
+}
+
 void release_block(void* p, size_t bytes, bool huge_pages) noexcept {
   if (p == nullptr) return;
 #if defined(__linux__)

@@ -23,6 +23,9 @@ inline constexpr size_t kHugeBlockBytes = size_t{8} << 20;
 // the same in both calls.
 void* allocate_block(size_t bytes, bool huge_pages = false);
 void release_block(void* p, size_t bytes, bool huge_pages = false) noexcept;
+// The same storage with every byte zero: a mapped block is zero as mapped, so its pages are touched
+// only when written.
+void* allocate_zeroed_block(size_t bytes);
 
 // A block of `old_bytes` (not asked for huge pages) made `new_bytes` long, its first
 // min(old_bytes, new_bytes) bytes kept: a mapped block that stays mapped is remapped rather than

@@ -7,19 +7,38 @@
 // power of two. Entries are never removed: the catalogs and indexes only grow.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 #include <utility>
-#include <vector>
 
 #include "construct/block_storage.h"
+#include "construct/error.h"
 
 namespace brackwater::construct {
 
 template <class Entry>
 class FlatTable {
+  static_assert(std::is_trivially_copyable_v<Entry> && std::is_trivially_destructible_v<Entry>);
+
  public:
+  // Entries moved between stop checks while a growth asks them.
+  static constexpr size_t kGrowStopStride = size_t{1} << 16;
+
+  FlatTable() = default;
+  FlatTable(FlatTable&& other) noexcept { take(other); }
+  FlatTable& operator=(FlatTable&& other) noexcept {
+    if (this != &other) {
+      release();
+      take(other);
+    }
+    return *this;
+  }
+  FlatTable(const FlatTable&) = delete;
+  FlatTable& operator=(const FlatTable&) = delete;
+  ~FlatTable() { release(); }
+
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
 
@@ -41,62 +60,100 @@ class FlatTable {
 
   // Removes every entry, keeping the capacity.
   void clear() {
-    std::fill(stamps_.begin(), stamps_.end(), 0u);
+    if (capacity_ != 0) std::memset(stamps_, 0, capacity_ * sizeof(uint32_t));
     size_ = 0;
   }
 
-  // Makes room for `n` entries in all without growing again.
+  // Makes room for `n` entries in all without growing again. A large table's pages are touched
+  // only as entries land on them.
   void reserve(size_t n) {
-    while (n * 8 > stamps_.size() * 7) grow();
+    while (n * 8 > capacity_ * 7) (void)grow(never_stop);
   }
 
   // Inserts an entry known to be absent.
   Entry& insert_new(uint64_t h, Entry entry) {
-    if ((size_ + 1) * 8 > stamps_.size() * 7) grow();
+    if ((size_ + 1) * 8 > capacity_ * 7) (void)grow(never_stop);
     ++size_;
-    return place(stamp_of(h), std::move(entry));
+    return place(stamp_of(h), entry);
+  }
+
+  // The same, for a table that may grow large while its owner must answer a stop condition: a
+  // growth asks `stop()` (a Result<void>) every kGrowStopStride entries it moves and, stopped,
+  // leaves the table as it was and returns the error.
+  template <class Stop>
+  Result<void> insert_new(uint64_t h, Entry entry, Stop&& stop) {
+    if ((size_ + 1) * 8 > capacity_ * 7) {
+      if (auto grown = grow(stop); !grown) return grown;
+    }
+    ++size_;
+    place(stamp_of(h), entry);
+    return {};
   }
 
   size_t memory_bytes() const {
-    return block_footprint(stamps_.capacity() * sizeof(uint32_t)) + block_footprint(slots_.capacity() * sizeof(Entry));
+    return block_footprint(capacity_ * sizeof(uint32_t)) + block_footprint(capacity_ * sizeof(Entry));
   }
 
   template <class F>
   void for_each(F&& f) const {
-    for (size_t i = 0; i < stamps_.size(); ++i) {
+    for (size_t i = 0; i < capacity_; ++i) {
       if (stamps_[i] != 0) f(slots_[i]);
     }
   }
 
  private:
+  static Result<void> never_stop() { return {}; }
+
   // 32 well-mixed bits of the hash with the top bit set, so that no stamp is 0.
   static uint32_t stamp_of(uint64_t h) { return static_cast<uint32_t>(h ^ (h >> 32)) | 0x80000000u; }
 
-  Entry& place(uint32_t stamp, Entry entry) {
+  Entry& place(uint32_t stamp, const Entry& entry) {
     size_t i = stamp & mask_;
     while (stamps_[i] != 0) i = (i + 1) & mask_;
     stamps_[i] = stamp;
-    slots_[i] = std::move(entry);
+    slots_[i] = entry;
     return slots_[i];
   }
 
-  void grow() {
-    const size_t capacity = stamps_.empty() ? 16 : stamps_.size() * 2;
-    Array<uint32_t> old_stamps(capacity, 0);
-    Array<Entry> old_slots(capacity);
-    old_stamps.swap(stamps_);
-    old_slots.swap(slots_);
-    mask_ = capacity - 1;
-    for (size_t i = 0; i < old_stamps.size(); ++i) {
-      if (old_stamps[i] != 0) place(old_stamps[i], std::move(old_slots[i]));
+  template <class Stop>
+  Result<void> grow(Stop&& stop) {
+    const size_t capacity = capacity_ == 0 ? 16 : capacity_ * 2;
+    FlatTable bigger;
+    bigger.stamps_ = static_cast<uint32_t*>(allocate_zeroed_block(capacity * sizeof(uint32_t)));
+    bigger.capacity_ = capacity;  // from here `bigger` gives back its stamps on every path
+    bigger.slots_ = static_cast<Entry*>(allocate_block(capacity * sizeof(Entry)));
+    bigger.mask_ = capacity - 1;
+    for (size_t i = 0, moved = 0; i < capacity_; ++i) {
+      if (stamps_[i] == 0) continue;
+      if (++moved % kGrowStopStride == 0) {
+        if (auto r = stop(); !r) return r;
+      }
+      bigger.place(stamps_[i], slots_[i]);
     }
+    bigger.size_ = size_;
+    *this = std::move(bigger);
+    return {};
   }
 
-  template <class T>
-  using Array = std::vector<T, BlockAllocator<T>>;
+  void take(FlatTable& other) {
+    stamps_ = std::exchange(other.stamps_, nullptr);
+    slots_ = std::exchange(other.slots_, nullptr);
+    capacity_ = std::exchange(other.capacity_, 0);
+    size_ = std::exchange(other.size_, 0);
+    mask_ = std::exchange(other.mask_, 0);
+  }
+  void release() {
+    if (capacity_ == 0) return;
+    release_block(stamps_, capacity_ * sizeof(uint32_t));
+    if (slots_ != nullptr) release_block(slots_, capacity_ * sizeof(Entry));
+    stamps_ = nullptr;
+    slots_ = nullptr;
+    capacity_ = size_ = mask_ = 0;
+  }
 
-  Array<uint32_t> stamps_;
-  Array<Entry> slots_;
+  uint32_t* stamps_ = nullptr;
+  Entry* slots_ = nullptr;
+  size_t capacity_ = 0;  // 0, or a power of two
   size_t size_ = 0;
   size_t mask_ = 0;
 };

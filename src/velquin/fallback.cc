@@ -4,6 +4,7 @@
 
 #include "construct/flat_table.h"
 #include "construct/keyed_hash.h"
+#include "construct/large_array.h"
 #include "velquin/add_posit.h"
 #include "velquin/merge_sort.h"
 
@@ -34,7 +35,7 @@ Result<void> bind_or_add_fallback(const ScriptVariables& variables, const Fallba
 
   const size_t width = lists.size();
   const size_t columns = std::min(projection.column_variables.size(), projection.column_kinds.size());
-  std::vector<Identity> identities;  // one identity row of `width` per combination
+  construct::LargeArray<Identity> identities;  // one identity row of `width` per combination
   identities.reserve(static_cast<size_t>(combinations) * width);
   std::vector<size_t> position(width, 0);
   for (;;) {
@@ -68,7 +69,7 @@ Result<void> bind_or_add_fallback(const ScriptVariables& variables, const Fallba
       if (auto stop = ctx.check_stop(); !stop) return stop;
       const uint64_t h = hash(i);
       if (kept.find(h, [&](uint32_t row) { return same(row, i); }) != nullptr) continue;
-      kept.insert_new(h, static_cast<uint32_t>(i));
+      if (auto r = kept.insert_new(h, static_cast<uint32_t>(i), [&ctx] { return ctx.check_stop(); }); !r) return r;
       rows[out++] = i;
     }
     rows.resize(out);

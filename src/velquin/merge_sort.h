@@ -6,11 +6,12 @@
 // the run widths alone, and the comparison only picks which of two run heads moves next. The
 // result is always a permutation of the input; an element moves ahead of an earlier one only when
 // `before(later, earlier)` answers true, so elements the comparison does not separate keep their
-// order. The stopping form asks `stop()` (a construct::Result<void>) before the first merge and
-// then about every kSortStopStride elements moved, and ends with its error, leaving `items` a
-// permutation of the input.
+// order. The stopping form asks `stop()` (a construct::Result<void>) before it starts and after
+// every kSortStopStride elements moved, and ends with its error, leaving `items` a permutation of
+// the input.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <utility>
 #include <vector>
@@ -28,29 +29,35 @@ construct::Result<void> stable_merge_sort(std::vector<T>& items, Before&& before
   std::vector<T> scratch(items);
   std::vector<T>* from = &items;
   std::vector<T>* to = &scratch;
-  size_t unchecked = kSortStopStride;  // elements moved since the last stop check
+  // `from` holds a whole permutation at every moment, so a stop leaves it in `items`.
+  auto stopped = [&]() -> construct::Result<void> {
+    auto r = stop();
+    if (!r && from != &items) items = std::move(*from);
+    return r;
+  };
+  if (auto r = stopped(); !r) return r;
+  size_t budget = kSortStopStride;  // element moves left before the next stop check
   for (size_t width = 1; width < n; width *= 2) {
     for (size_t lo = 0; lo < n; lo += 2 * width) {
-      if (unchecked >= kSortStopStride) {
-        unchecked = 0;
-        if (auto r = stop(); !r) {
-          if (from != &items) items = std::move(*from);
-          return r;
-        }
-      }
       const size_t mid = lo + width < n ? lo + width : n;
       const size_t hi = mid + width < n ? mid + width : n;
-      unchecked += hi - lo;
       size_t i = lo, j = mid, k = lo;
-      while (i < mid && j < hi) {
-        if (before((*from)[j], (*from)[i])) {
-          (*to)[k++] = std::move((*from)[j++]);
-        } else {
-          (*to)[k++] = std::move((*from)[i++]);
+      while (k < hi) {
+        if (budget == 0) {
+          budget = kSortStopStride;
+          if (auto r = stopped(); !r) return r;
+        }
+        // A bounded stretch of this merge.
+        const size_t end = k + std::min(budget, hi - k);
+        budget -= end - k;
+        while (k < end) {
+          if (i < mid && (j == hi || !before((*from)[j], (*from)[i]))) {
+            (*to)[k++] = std::move((*from)[i++]);
+          } else {
+            (*to)[k++] = std::move((*from)[j++]);
+          }
         }
       }
-      while (i < mid) (*to)[k++] = std::move((*from)[i++]);
-      while (j < hi) (*to)[k++] = std::move((*from)[j++]);
     }
     std::swap(from, to);
   }

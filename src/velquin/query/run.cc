@@ -49,8 +49,9 @@ class SearchRun {
   Result<SearchOutcome> run(RowSink& sink, std::optional<std::vector<std::string>>& columns);
 
  private:
-  // Extends every row of `rows` by the plan's patterns in turn; stops early once no row is left.
-  Result<void> join(const SearchPlan& plan, RowTable& rows);
+  // Extends every row of `rows` by the plan's patterns in turn, stopping once no row is left: in
+  // place, or appending the result to `into`.
+  Result<void> join(const SearchPlan& plan, RowTable& rows, RowTable* into = nullptr);
   Result<void> join_groups();
   Result<void> filter_not_exists();
   Result<void> filter_predicates();
@@ -78,17 +79,20 @@ class SearchRun {
   std::vector<size_t> live_;  // the rows still in the result, as indices into rows_
 };
 
-Result<void> SearchRun::join(const SearchPlan& plan, RowTable& rows) {
-  RowTable& next = spare_;
-  for (const PositPattern* pattern : plan) {
-    next.clear();
+Result<void> SearchRun::join(const SearchPlan& plan, RowTable& rows, RowTable* into) {
+  for (size_t p = 0; p < plan.size(); ++p) {
+    // The last pattern's rows go straight to `into`, when given: they are never copied again.
+    RowTable& next = into != nullptr && p + 1 == plan.size() ? *into : spare_;
+    if (&next == &spare_) next.clear();
     for (size_t i = 0; i < rows.size(); ++i) {
       if (auto stop = ctx_.check_stop(); !stop) return stop;
-      if (auto r = match_pattern_for_row(engine_, *pattern, rows.row(i), ctx_, cache_, next, &roles_); !r) return r;
+      if (auto r = match_pattern_for_row(engine_, *plan[p], rows.row(i), ctx_, cache_, next, &roles_); !r) return r;
     }
+    if (&next != &spare_) return {};
     std::swap(rows, next);
-    if (rows.empty()) break;
+    if (rows.empty()) return {};
   }
+  if (into != nullptr) return into->append(rows);  // no pattern: the row as it came
   return {};
 }
 
@@ -101,14 +105,11 @@ Result<void> SearchRun::join_groups() {
   for (const PatternGroup& group : search_.query.groups) {
     auto plan = plan_search(engine_, group, none_bound, search_, ctx_, &roles_);
     if (!plan) return fail(std::move(plan.error()));
-    // A single group is joined in place; the rows of several are concatenated.
+    // A single group is joined in place; the rows of several follow one another in rows_.
     RowTable& rows = one_group ? rows_ : group_rows;
     rows.clear();
     rows.push_unbound();
-    if (auto r = join(*plan, rows); !r) return r;
-    if (!one_group) {
-      if (auto r = rows_.append(rows); !r) return r;
-    }
+    if (auto r = join(*plan, rows, one_group ? nullptr : &rows_); !r) return r;
   }
   live_.resize(rows_.size());
   for (size_t i = 0; i < live_.size(); ++i) live_[i] = i;
@@ -218,7 +219,9 @@ Result<bool> SearchRun::distinct_rows(RowSink* sink) {
       return same_returned_values(earlier, row, returns) || render_row(earlier, returns) == cells;
     };
     if (kept.find(h, same) != nullptr) continue;
-    kept.insert_new(h, static_cast<uint32_t>(out));
+    if (auto r = kept.insert_new(h, static_cast<uint32_t>(out), [this] { return ctx_.check_stop(); }); !r) {
+      return fail(std::move(r.error()));
+    }
     live_[out++] = live_[i];
     if (sink != nullptr) {
       auto stopped = sink->push(std::move(cells));

@@ -60,6 +60,7 @@ Result<void> SetMatchScratch::match(const PositPattern& pattern, const construct
   if (pattern.open ? n > m : n != m) return {};
   entries_ = pattern.appearances;
   members_ = set.members;
+  ctx_ = &ctx;
   return assign(out, ctx);
 }
 
@@ -284,16 +285,15 @@ Result<void> SetMatchScratch::emit(RowTable& out) {
     }
     std::sort(key_vars_.begin(), key_vars_.end());
     key_vars_.erase(std::unique(key_vars_.begin(), key_vars_.end()), key_vars_.end());
-    seen_.insert_new(key_hash(out.row(first_emitted_)), 0);
+    seen_.insert_new(key_hash(out.row(first_emitted_)), 0);  // a new table does not grow here
   }
   const uint64_t h = key_hash(row_);
   auto same = [&](uint32_t offset) { return same_keys(out.row(first_emitted_ + offset), row_); };
   if (seen_.find(h, same) != nullptr) return {};
   // A table holds at most max_search_rows (10,000,000) rows, so an offset fits.
   const auto offset = static_cast<uint32_t>(out.size() - first_emitted_);
-  if (auto r = out.push(row_); !r) return r;
-  seen_.insert_new(h, offset);
-  return {};
+  if (auto r = seen_.insert_new(h, offset, [this] { return ctx_->check_stop(); }); !r) return r;
+  return out.push(row_);
 }
 
 }  // namespace brackwater::velquin::query

@@ -71,6 +71,7 @@ class SetMatchScratch {
   construct::Result<void> emit(RowTable& out);
 
   // Per call.
+  const ExecContext* ctx_ = nullptr;
   std::span<const AppearanceSearch> entries_;
   std::span<const construct::AppearanceRef> members_;
   size_t first_emitted_ = 0;  // index in `out` of the first completed row
