@@ -57,9 +57,10 @@ class SearchRun {
   Result<void> filter_predicates();
   Result<void> record_bindings(SearchOutcome& outcome) const;
   Result<void> check_returns() const;
-  // Keeps in live_ only the first of rows that render alike; with `sink`, offers each kept row as
-  // it is found, until the sink stops (then true).
-  Result<bool> distinct_rows(RowSink* sink);
+  // Keeps in live_ only the first of rows that render alike, handing each kept row to `offer` (a
+  // Result<bool>(ResultRow)) as it is found, until that answers true (then true).
+  template <class Offer>
+  Result<bool> distinct_rows(Offer&& offer);
   Result<SearchOutcome> emit(RowSink& sink, std::optional<std::vector<std::string>>& columns, SearchOutcome outcome);
   // A stop check at every kRowStopInterval-th of a loop's rows.
   Result<void> check_stop_at(size_t i) const {
@@ -204,7 +205,8 @@ Result<void> SearchRun::check_returns() const {
   return {};
 }
 
-Result<bool> SearchRun::distinct_rows(RowSink* sink) {
+template <class Offer>
+Result<bool> SearchRun::distinct_rows(Offer&& offer) {
   const std::vector<Var>& returns = search_.query.returns;
   // The kept rows by the hash of their cells, as positions in live_ (at most max_search_rows).
   construct::FlatTable<uint32_t> kept;
@@ -223,11 +225,8 @@ Result<bool> SearchRun::distinct_rows(RowSink* sink) {
       return fail(std::move(r.error()));
     }
     live_[out++] = live_[i];
-    if (sink != nullptr) {
-      auto stopped = sink->push(std::move(cells));
-      if (!stopped) return fail(std::move(stopped.error()));
-      if (*stopped) return true;
-    }
+    auto stopped = offer(std::move(cells));
+    if (!stopped || *stopped) return stopped;
   }
   live_.resize(out);
   return false;
@@ -240,31 +239,33 @@ Result<SearchOutcome> SearchRun::emit(RowSink& sink, std::optional<std::vector<s
   names.reserve(q.returns.size());
   for (const Var& v : q.returns) names.push_back(v.name);
   outcome.returned = true;
+  // Offers one row after a stop check; true once the sink stops.
+  auto offer = [&](ResultRow row) -> Result<bool> {
+    if (auto stop = ctx_.check_stop(); !stop) return fail(std::move(stop.error()));
+    auto stopped = sink.push(std::move(row));
+    if (stopped && *stopped) outcome.stopped = true;
+    return stopped;
+  };
+  auto done = [&](const Result<bool>& stopped) -> Result<SearchOutcome> {
+    if (!stopped) return fail(stopped.error());
+    return outcome;
+  };
   // Without an order the rows are offered as they are found: distinct ones as they first appear.
   if (q.order_items.empty()) {
     if (sink.begin(names)) {
       outcome.stopped = true;
       return outcome;
     }
-    if (q.distinct) {
-      auto stopped = distinct_rows(&sink);
-      if (!stopped) return fail(std::move(stopped.error()));
-      outcome.stopped = *stopped;
-      return outcome;
-    }
+    if (q.distinct) return done(distinct_rows(offer));
     for (size_t r : live_) {
-      if (auto stop = ctx_.check_stop(); !stop) return fail(std::move(stop.error()));
-      auto stopped = sink.push(render_row(rows_.row(r), q.returns));
-      if (!stopped) return fail(std::move(stopped.error()));
-      if (*stopped) {
-        outcome.stopped = true;
-        return outcome;
-      }
+      auto stopped = offer(render_row(rows_.row(r), q.returns));
+      if (!stopped || *stopped) return done(stopped);
     }
     return outcome;
   }
   if (q.distinct) {
-    if (auto r = distinct_rows(nullptr); !r) return fail(std::move(r.error()));
+    auto kept = distinct_rows([](ResultRow) -> Result<bool> { return false; });
+    if (!kept) return fail(std::move(kept.error()));
   }
   // The sink takes at most its limit and is offered one row more, which it refuses: only that many
   // rows of the order are needed.
@@ -277,13 +278,8 @@ Result<SearchOutcome> SearchRun::emit(RowSink& sink, std::optional<std::vector<s
     return outcome;
   }
   for (size_t at : *order) {
-    if (auto stop = ctx_.check_stop(); !stop) return fail(std::move(stop.error()));
-    auto stopped = sink.push(render_row(rows_.row(live_[at]), q.returns));
-    if (!stopped) return fail(std::move(stopped.error()));
-    if (*stopped) {
-      outcome.stopped = true;
-      return outcome;
-    }
+    auto stopped = offer(render_row(rows_.row(live_[at]), q.returns));
+    if (!stopped || *stopped) return done(stopped);
   }
   return outcome;
 }
