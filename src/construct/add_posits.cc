@@ -23,12 +23,14 @@ Result<void> persist_and_file(EngineState& state, NewPositList& new_posits, cons
   std::vector<uint8_t> payload_bytes;
   std::vector<uint64_t> ends;
   if (state.has_store()) {
-    payload_bytes.reserve(64 * new_posits.size());
+    // Room for the values and a few dozen bytes more a record: the buffer seldom moves.
+    payload_bytes.reserve(64 * new_posits.size() + new_posits.value_bytes());
     ends.reserve(new_posits.size());
     storage::ByteWriter payloads(std::move(payload_bytes));
+    StopPacer pacer(stop);
     for (size_t i = 0; i < new_posits.size(); ++i) {
-      if (auto r = check_stop_every(stop, ends.size()); !r) return fail(std::move(r.error()));
       const Posit& p = new_posits[i];
+      if (auto r = pacer.step(p.value.text.size()); !r) return fail(std::move(r.error()));
       auto record = storage::encode_posit_payload(p.identity, *p.appearance_set, p.value, p.appearance_time, payloads);
       if (!record) return fail(std::move(record.error()));
       ends.push_back(payloads.size());
@@ -92,8 +94,9 @@ Result<AddPositsResult> add_posits(EngineState& state, PendingPositList posits,
   }
 
   PendingPositList assertion_posits;
+  StopPacer pacer(stop);
   for (PendingAssertion& a : assertions) {
-    if (auto r = check_stop_every(stop, assertion_posits.size()); !r) return fail(std::move(r.error()));
+    if (auto r = pacer.step(a.certainty.text.size()); !r) return fail(std::move(r.error()));
     if (a.target >= posit_slots->size()) {
       return fail(EngineError::internal("validated assertion target disappeared"));
     }
@@ -104,7 +107,7 @@ Result<AddPositsResult> add_posits(EngineState& state, PendingPositList posits,
     if (!source) return fail(std::move(source.error()));
     auto set = intern_appearance_set(state, {target->first, source->first});
     if (!set) return fail(std::move(set.error()));
-    assertion_posits.push_back(PendingPosit{std::move(a.certainty), set->first, a.time});
+    assertion_posits.push_back(std::move(a.certainty), set->first, a.time, a.repeats);
   }
   auto assertion_slots = intern_posits(state, assertion_posits, new_posits, stop, handles);
   if (!assertion_slots) return fail(std::move(assertion_slots.error()));

@@ -18,6 +18,7 @@
 #include "construct/block_storage.h"
 #include "construct/error.h"
 #include "construct/identity.h"
+#include "construct/pending_posits.h"
 #include "construct/poison_mutex.h"
 #include "construct/records.h"
 #include "literal/literal.h"
@@ -43,52 +44,6 @@ struct RoleRequest {
 struct RoleResult {
   RoleRef role = nullptr;
   bool existed = false;
-};
-
-// A Posit an add posit command wants to exist.
-struct PendingPosit {
-  literal::Literal value;
-  AppearanceSetRef appearance_set = nullptr;
-  literal::TimeValue time;
-};
-
-// The pending Posits of one command, in chunks of block storage, so that a long list is given back
-// chunk by chunk as it is consumed front to back. The first chunk grows to the full chunk size as
-// it fills, so that a short list (one Posit) costs no mapping of its own.
-class PendingPositList {
- public:
-  PendingPositList() = default;
-  explicit PendingPositList(std::vector<PendingPosit> posits);
-  PendingPositList(PendingPositList&& other) noexcept;
-  PendingPositList& operator=(PendingPositList&& other) noexcept;
-  PendingPositList(const PendingPositList&) = delete;
-  PendingPositList& operator=(const PendingPositList&) = delete;
-  ~PendingPositList() { clear(); }
-
-  void push_back(PendingPosit posit);
-  size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
-  PendingPosit& operator[](size_t i) { return chunks_[i / kChunk][i % kChunk]; }
-  // Position `i` is read for the last time: a chunk whose last Posit it is goes back.
-  void consumed(size_t i);
-  void clear();
-
- private:
-  static constexpr size_t kChunk = 16384;
-  void release_chunk(size_t c, size_t n);
-  size_t capacity(size_t c) const { return c == 0 ? first_capacity_ : kChunk; }
-
-  std::vector<PendingPosit*> chunks_;  // a released chunk is null
-  size_t size_ = 0;
-  size_t first_capacity_ = 0;  // of chunks_[0]
-};
-
-// An assertion about the pending Posit at position `target` of the same call.
-struct PendingAssertion {
-  literal::Literal certainty;
-  literal::TimeValue time;
-  uint64_t target = 0;
-  Identity source = 0;
 };
 
 struct AddPositsResult {
@@ -125,8 +80,8 @@ class Engine {
 
   // One `add posit` statement: interns the Posits then the assertions, appends the new ones as one
   // committed batch (store only), then indexes them. `stop`, when given, is asked every few thousand
-  // Posits until the batch is handed to the store (in memory: until filing starts); its error ends
-  // the call and nothing of the batch is stored or filed.
+  // Posits, or every MiB of their values, until the batch is handed to the store (in memory: until
+  // filing starts); its error ends the call and nothing of the batch is stored or filed.
   Result<AddPositsResult> add_posits(std::vector<PendingPosit> posits, std::vector<PendingAssertion> assertions,
                                      const StopCheck& stop = {});
   // The same; the pending Posits are given back as they are interned. Without `handles` the result

@@ -71,12 +71,14 @@ class NewPositList {
   uint32_t first_ordinal() const { return static_cast<uint32_t>(base_); }
   // The position of a Posit of the same proposition, or -1; `h` is posit_key_hash(candidate) and
   // `set` the ordinal of its (catalog) set.
-  int64_t find(const Posit& candidate, uint64_t h, uint32_t set) const;
+  int64_t find(const PositKey& candidate, uint64_t h, uint32_t set) const;
   // Stages `posit` (nullptr when the storage is full).
-  PositRef append(Posit posit, uint64_t h, uint32_t set);
+  PositRef append(Posit&& posit, uint64_t h, uint32_t set);
   void reserve(size_t n);
   bool empty() const { return size_ == 0; }
   size_t size() const { return size_; }
+  // The bytes of the staged Posits' value texts.
+  size_t value_bytes() const { return value_bytes_; }
   // Interning is over: the lookup tables go (find sees none of the list afterwards).
   void end_lookups() {
     first_by_set_ = {};
@@ -89,6 +91,7 @@ class NewPositList {
   StableArena<Posit>& arena_;
   const size_t base_;
   size_t size_ = 0;
+  size_t value_bytes_ = 0;
   size_t filed_ = 0;
   size_t reserved_ = 0;
   uint32_t first_set_ = 0;              // the set ordinal at first_by_set_[0]
@@ -96,12 +99,37 @@ class NewPositList {
   FlatTable<uint32_t> index_;
 };
 
-// Every kStopCheckInterval Posits, `stop` (when given) is asked whether to go on.
+// How often a long step over Posits asks `stop` (when given) whether to go on: at its first Posit,
+// then after every kStopCheckInterval Posits, or sooner once the Posits since the last ask have
+// kStopCheckBytes of value text (each is hashed, compared or copied: large values take long).
 inline constexpr size_t kStopCheckInterval = 4096;
-Result<void> check_stop_every(const StopCheck& stop, size_t position);
+inline constexpr size_t kStopCheckBytes = size_t{1} << 20;
+class StopPacer {
+ public:
+  explicit StopPacer(const StopCheck& stop) : stop_(stop), asking_(bool(stop)) {}
+  // Before the step over a Posit whose value text has `value_bytes`.
+  Result<void> step(size_t value_bytes) {
+    if (!asking_) return {};
+    if (steps_left_ == 0 || bytes_ >= kStopCheckBytes) {
+      steps_left_ = kStopCheckInterval;
+      bytes_ = 0;
+      if (auto r = stop_(); !r) return r;
+    }
+    --steps_left_;
+    bytes_ += value_bytes;
+    return {};
+  }
+
+ private:
+  const StopCheck& stop_;
+  const bool asking_;
+  size_t steps_left_ = 0;
+  size_t bytes_ = 0;  // of the Posits since the last ask
+};
 
 // Per pending Posit, the stored Posit of its proposition or the staged one of `new_posits` (none
-// are listed without `slots`). Each pending Posit is given back once it is interned.
+// are listed without `slots`). Each pending Posit is given back once it is interned; its repeats
+// draw their identities right after it, and give them back.
 Result<BlockVector<PositRef>> intern_posits(EngineState& state, PendingPositList& pending,
                                             NewPositList& new_posits, const StopCheck& stop, bool slots = true);
 

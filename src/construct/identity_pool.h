@@ -23,7 +23,7 @@ class IdentityPool {
   }
 
   Result<Identity> draw() {
-    if (last_ == UINT64_MAX) return fail(EngineError::internal("identity pool is exhausted"));
+    if (last_ == UINT64_MAX) return fail(exhausted());
     ++last_;
     allocated_.add(last_);
     return last_;
@@ -32,6 +32,17 @@ class IdentityPool {
   // Takes a drawn identity back out of the set; `last` is not lowered.
   void release(Identity id) { allocated_.remove(id); }
 
+  // Passes over `n` identities as n draws, each released at once, would: `last` rises by n (and
+  // stops at the top with the error of draw()).
+  Result<void> skip(uint64_t n) {
+    if (n > UINT64_MAX - last_) {
+      last_ = UINT64_MAX;
+      return fail(exhausted());
+    }
+    last_ += n;
+    return {};
+  }
+
   Identity last() const { return last_; }
   uint64_t size() const { return allocated_.cardinality(); }
   bool contains(Identity id) const { return allocated_.contains(id); }
@@ -39,6 +50,8 @@ class IdentityPool {
   size_t memory_bytes() const { return identity_set_bytes(allocated_); }
 
  private:
+  static EngineError exhausted() { return EngineError::internal("identity pool is exhausted"); }
+
   IdentitySet allocated_;
   Identity last_ = 0;
 };

@@ -98,7 +98,7 @@ template Result<std::pair<AppearanceRef, bool>> intern_appearance(HeldOnUse&, En
 template Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(HeldOnUse&, EngineState&,
                                                                          std::vector<AppearanceRef>);
 
-int64_t NewPositList::find(const Posit& candidate, uint64_t h, uint32_t set) const {
+int64_t NewPositList::find(const PositKey& candidate, uint64_t h, uint32_t set) const {
   if (set >= first_set_ && set - first_set_ < first_by_set_.size() && first_by_set_[set - first_set_] != 0) {
     const uint32_t first = first_by_set_[set - first_set_] - 1;
     if (posit_key_eq((*this)[first], candidate)) return first;
@@ -109,11 +109,12 @@ int64_t NewPositList::find(const Posit& candidate, uint64_t h, uint32_t set) con
   return found ? int64_t(*found) : -1;
 }
 
-PositRef NewPositList::append(Posit posit, uint64_t h, uint32_t set) {
+PositRef NewPositList::append(Posit&& posit, uint64_t h, uint32_t set) {
   if (arena_.full()) return nullptr;
   const uint32_t position = static_cast<uint32_t>(size_);
   const PositRef stored = arena_.emplace_back(std::move(posit)).first;
   ++size_;
+  value_bytes_ += stored->value.text.size();
   if (position == 0) first_set_ = set;
   // The dense array covers the sets from the first Posit's on, as far as a few times the list's
   // reserved length reaches: the sets a command creates as it goes.
@@ -136,12 +137,12 @@ namespace {
 // Replaces a set that is not a catalog handle by the catalog's equal set.
 Result<void> use_catalog_sets(EngineState& state, PendingPositList& pending) {
   for (size_t i = 0; i < pending.size(); ++i) {
-    PendingPosit& p = pending[i];
-    if (p.appearance_set == nullptr || state.records.sets.ordinal_of(p.appearance_set) != kNoOrdinal) continue;
-    const MemberList& members = p.appearance_set->members;
+    AppearanceSetRef& set = pending.set(i);
+    if (set == nullptr || state.records.sets.ordinal_of(set) != kNoOrdinal) continue;
+    const MemberList& members = set->members;
     auto stored = intern_appearance_set(state, std::vector<AppearanceRef>(members.begin(), members.end()));
     if (!stored) return fail(std::move(stored.error()));
-    p.appearance_set = stored->first;
+    set = stored->first;
   }
   return {};
 }
@@ -162,50 +163,64 @@ class SlotList {
   BlockVector<PositRef> slots_;
 };
 
-// One Posit at a time, each step under its own lock (the order of the model, kept exactly when a
-// lock is poisoned).
-Result<BlockVector<PositRef>> intern_posits_stepwise(EngineState& state, PendingPositList& pending,
-                                                     NewPositList& new_posits, const StopCheck& stop,
-                                                     SlotList& slots) {
+// The registry and the identity pool, both held by the caller for a whole command (the pool nests
+// inside the registry, the one nesting the lock order allows).
+struct RegistryAndPool {
+  ComponentRegistry& registry;
+  IdentityPool& pool;
+  Result<ComponentRegistry*> operator()(PoisonMutex<ComponentRegistry>&) { return &registry; }
+  Result<IdentityPool*> operator()(PoisonMutex<IdentityPool>&) { return &pool; }
+};
+
+// The pending Posits one after another, reaching the registry and the pool through `access`. A
+// pending Posit is found by its key, its value read in place: only a new Posit takes the value.
+template <class Access>
+Result<BlockVector<PositRef>> intern_each(Access& access, EngineState& state, PendingPositList& pending,
+                                          NewPositList& new_posits, const StopCheck& stop, SlotList& slots) {
+  StopPacer pacer(stop);
   for (size_t i = 0; i < pending.size(); ++i) {
-    if (auto r = check_stop_every(stop, i); !r) return fail(std::move(r.error()));
-    auto drawn = draw_identity(state);
-    if (!drawn) return fail(std::move(drawn.error()));
-    PendingPosit& p = pending[i];
-    Posit posit{*drawn, p.appearance_set, std::move(p.value), p.time};
-    pending.consumed(i);
-    const uint64_t h = posit_key_hash(posit);
+    PendingPositList::Reading next = pending.read(i);
+    if (auto r = pacer.step(next.text().size()); !r) return fail(std::move(r.error()));
+    Identity drawn;
     {
-      BW_LOCK(registry, state.components);
-      const PositIndex* index = registry->existing_posit_index();
-      if (PositRef found = index ? index->find_by_key(posit, h) : nullptr) {
-        BW_LOCK(pool, state.identities);
-        pool->release(*drawn);
-        slots.push_back(found);
-        continue;
-      }
-      const uint32_t set = state.records.sets.ordinal_of(posit.appearance_set);
-      const int64_t earlier = new_posits.find(posit, h, set);
-      if (earlier < 0) {
-        const PositRef staged = new_posits.append(std::move(posit), h, set);
-        if (staged == nullptr) return fail(storage_exhausted("Posit"));
-        slots.push_back(staged);
-        continue;
-      }
-      slots.push_back(&new_posits[size_t(earlier)]);
+      BW_TAKE(pool, access, state.identities);
+      auto id = pool->draw();
+      if (!id) return fail(std::move(id.error()));
+      drawn = *id;
     }
-    BW_LOCK(pool, state.identities);
-    pool->release(*drawn);
+    const PositKey key(next.set(), next.text(), next.time());
+    const uint64_t h = posit_key_hash(key);
+    PositRef interned;
+    bool staged = false;
+    {
+      BW_TAKE(registry, access, state.components);
+      const PositIndex* index = registry->existing_posit_index();
+      interned = index ? index->find_by_key(key, h) : nullptr;
+      if (interned == nullptr) {
+        const uint32_t set = state.records.sets.ordinal_of(key.appearance_set);
+        const int64_t earlier = new_posits.find(key, h, set);
+        if (earlier >= 0) {
+          interned = &new_posits[size_t(earlier)];
+        } else {
+          interned = new_posits.append(Posit{drawn, key.appearance_set, next.take_value(), next.time()}, h, set);
+          if (interned == nullptr) return fail(storage_exhausted("Posit"));
+          staged = true;
+        }
+      }
+    }
+    slots.push_back(interned);
+    const uint32_t repeats = next.repeats();
+    next.done();
+    if (!staged || repeats != 0) {
+      BW_TAKE(pool, access, state.identities);
+      if (!staged) pool->release(drawn);
+      if (auto skipped = pool->skip(repeats); !skipped) return fail(std::move(skipped.error()));
+    }
   }
   return slots.take();
 }
 
 }  // namespace
-
-Result<void> check_stop_every(const StopCheck& stop, size_t position) {
-  if (!stop || position % kStopCheckInterval != 0) return {};
-  return stop();
-}
 
 Result<BlockVector<PositRef>> intern_posits(EngineState& state, PendingPositList& pending,
                                             NewPositList& new_posits, const StopCheck& stop, bool keep_slots) {
@@ -213,38 +228,15 @@ Result<BlockVector<PositRef>> intern_posits(EngineState& state, PendingPositList
   new_posits.reserve(pending.size());
   SlotList slots(keep_slots, pending.size());
   if (state.components.is_poisoned() || state.identities.is_poisoned()) {
-    return intern_posits_stepwise(state, pending, new_posits, stop, slots);
+    // One Posit at a time, each step under its own lock (the order of the model, kept exactly when
+    // a lock is poisoned).
+    LockEach each;
+    return intern_each(each, state, pending, new_posits, stop, slots);
   }
-  // The same steps with the registry and the pool held for the whole command (the pool nests
-  // inside the registry, the one nesting the lock order allows).
   BW_LOCK(registry, state.components);
   BW_LOCK(pool, state.identities);
-  const PositIndex* index = registry->existing_posit_index();
-  for (size_t i = 0; i < pending.size(); ++i) {
-    if (auto r = check_stop_every(stop, i); !r) return fail(std::move(r.error()));
-    auto drawn = pool->draw();
-    if (!drawn) return fail(std::move(drawn.error()));
-    PendingPosit& p = pending[i];
-    Posit posit{*drawn, p.appearance_set, std::move(p.value), p.time};
-    pending.consumed(i);
-    const uint64_t h = posit_key_hash(posit);
-    if (PositRef found = index ? index->find_by_key(posit, h) : nullptr) {
-      pool->release(*drawn);
-      slots.push_back(found);
-      continue;
-    }
-    const uint32_t set = state.records.sets.ordinal_of(posit.appearance_set);
-    const int64_t earlier = new_posits.find(posit, h, set);
-    if (earlier >= 0) {
-      pool->release(*drawn);
-      slots.push_back(&new_posits[size_t(earlier)]);
-      continue;
-    }
-    const PositRef staged = new_posits.append(std::move(posit), h, set);
-    if (staged == nullptr) return fail(storage_exhausted("Posit"));
-    slots.push_back(staged);
-  }
-  return slots.take();
+  RegistryAndPool held{*registry, *pool};
+  return intern_each(held, state, pending, new_posits, stop, slots);
 }
 
 Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit) {

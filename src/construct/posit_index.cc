@@ -4,7 +4,7 @@
 
 namespace brackwater::construct {
 
-PositRef PositIndex::find_by_key(const Posit& candidate, uint64_t h) const {
+PositRef PositIndex::find_by_key(const PositKey& candidate, uint64_t h) const {
   const auto& arena = records_->posits;
   const uint32_t s = records_->sets.ordinal_of(candidate.appearance_set);
   if (s < first_.size() && first_[s] != 0) {

@@ -27,7 +27,7 @@ class PositIndex {
   explicit PositIndex(RecordStorage* records) : records_(records) {}
 
   // `h` is posit_key_hash(candidate).
-  PositRef find_by_key(const Posit& candidate, uint64_t h) const;
+  PositRef find_by_key(const PositKey& candidate, uint64_t h) const;
   PositRef posit_by_identity(Identity id) const {
     const uint32_t ordinal = by_id_.find(id);
     return ordinal == kNoOrdinal ? nullptr : &records_->posits[ordinal];

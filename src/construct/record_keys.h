@@ -19,7 +19,7 @@ namespace brackwater::construct {
 uint64_t role_name_hash(std::string_view nfc_name);
 uint64_t appearance_hash(const Appearance& appearance);
 uint64_t appearance_set_hash(const AppearanceSet& set);
-uint64_t posit_key_hash(const Posit& posit);
+uint64_t posit_key_hash(const PositKey& key);
 
 // Feeds a time value's tag and the fields of its precision into a hasher with write_u64/write_u32/write_u8.
 template <class Hasher>

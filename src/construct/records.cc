@@ -27,12 +27,13 @@ bool appearance_list_eq(const AppearanceSet& a, const AppearanceSet& b) {
   return &a == &b || appearance_slice_eq(a.members, b.members);
 }
 
-bool posit_key_eq(const Posit& a, const Posit& b) {
-  if (&a == &b) return true;
+bool posit_key_eq(const Posit& a, const Posit& b) { return &a == &b || posit_key_eq(a, PositKey(b)); }
+
+bool posit_key_eq(const Posit& a, const PositKey& b) {
   if (a.appearance_set != b.appearance_set && !appearance_list_eq(*a.appearance_set, *b.appearance_set)) {
     return false;
   }
-  return a.value.text == b.value.text && a.appearance_time.identical(b.appearance_time);
+  return a.value.text == b.value && a.appearance_time.identical(b.appearance_time);
 }
 
 std::string format_appearance_set(const AppearanceSet& set) {
@@ -131,12 +132,12 @@ uint64_t appearance_set_hash(const AppearanceSet& set) {
   return h.finish();
 }
 
-uint64_t posit_key_hash(const Posit& posit) {
+uint64_t posit_key_hash(const PositKey& key) {
   KeyedHasher h;
-  hash_members(h, *posit.appearance_set);
-  h.write(posit.value.text);
+  hash_members(h, *key.appearance_set);
+  h.write(key.value);
   h.write_u8(0xFF);
-  hash_time_value(h, posit.appearance_time);
+  hash_time_value(h, key.appearance_time);
   return h.finish();
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "construct/identity.h"
@@ -168,6 +169,18 @@ struct Posit {
 };
 using PositRef = const Posit*;
 
+// The proposition of a Posit (its set, value text and time) as a view, for finding a Posit without
+// building one: the value text is not copied. A Posit reads as its own key.
+struct PositKey {
+  PositKey(AppearanceSetRef set, std::string_view value, const TimeValue& time)
+      : appearance_set(set), value(value), appearance_time(time) {}
+  PositKey(const Posit& posit) : PositKey(posit.appearance_set, posit.value.text, posit.appearance_time) {}
+
+  AppearanceSetRef appearance_set;
+  std::string_view value;  // the value text
+  TimeValue appearance_time;
+};
+
 // Equalities (handle identity first, then fields).
 bool appearance_eq(const Appearance& a, const Appearance& b);
 bool appearance_list_eq(const AppearanceSet& a, const AppearanceSet& b);
@@ -175,6 +188,7 @@ bool appearance_list_eq(const AppearanceSet& a, const AppearanceSet& b);
 bool appearance_slice_eq(std::span<const AppearanceRef> a, std::span<const AppearanceRef> b);
 // Proposition equality: same set, same value text bytes, identical time. Family and identity ignored.
 bool posit_key_eq(const Posit& a, const Posit& b);
+bool posit_key_eq(const Posit& a, const PositKey& b);
 
 // "{(9, s),(8, r)}": members in stored order as "(thing, role name)".
 std::string format_appearance_set(const AppearanceSet& set);

@@ -20,7 +20,6 @@ using construct::Engine;
 using construct::EngineError;
 using construct::fail;
 using construct::PendingAssertion;
-using construct::PendingPosit;
 using construct::Result;
 using construct::RoleRef;
 using literal::Literal;
@@ -39,11 +38,17 @@ struct BindingRange {
 
 constexpr size_t kInsertionSortLimit = 16;
 
+// Repeats are counted in 32 bits: no statement gets further.
+static_assert(kMaxAddPositCombinations <= UINT32_MAX);
+
 // One appearance of a posit clause after its candidate lists are built.
 struct Slot {
-  uint32_t list = 0;  // index into the clause's candidate lists
-  uint32_t role = 0;  // index into the clause's role names
+  uint32_t list = 0;    // index into the clause's candidate lists
+  uint32_t role = 0;    // index into the clause's role names
+  uint32_t copy = 0;    // the identities this slot appended (its list holds one such copy a slot)
+  uint32_t stride = 0;  // combinations per step of this slot's index
 };
+
 
 // The Role names a statement writes: each distinct role text is normalised once, and its Role
 // looked up once, when a combination first needs it (Roles cannot change while the statement runs).
@@ -88,7 +93,8 @@ struct ClauseScratch {
   std::vector<size_t> indices;
   std::vector<size_t> cache_offsets;
   std::vector<AppearanceRef> appearance_cache;
-  std::vector<AppearanceSetRef> sets;
+  std::vector<AppearanceSetRef> sets;  // the distinct sets, in order of combination
+  std::vector<uint32_t> repeats;       // per set when some combinations repeat: those after it
 };
 
 class AddPositRun {
@@ -125,7 +131,9 @@ class AddPositRun {
   bool has_preceding_ = false;
   uint64_t preceding_start_ = 0;
   uint64_t preceding_end_ = 0;
+  uint64_t clause_combinations_ = 0;  // of the last posit clause
   uint64_t combinations_ = 0;  // enumerated so far by this statement
+  uint64_t posit_combinations_ = 0;  // of them, those of posit clauses
   ClauseScratch scratch_;
   StatementRoles roles_;
   // The interning locks, kept from clause to clause; given back before any call that locks another
@@ -183,7 +191,7 @@ Result<void> AddPositRun::run(NodeView statement) {
   const bool bind = !scope_.last_statement;
   if (!bind) variables_ = ScriptVariables();
   const bool handles = bind && !(posit_bindings_.empty() && assertion_bindings_.empty());
-  const size_t targets = posits_.size(), asserted = assertions_.size();
+  const uint64_t targets = posit_combinations_, asserted = combinations_ - posit_combinations_;
   auto added = engine_.add_pending_posits(std::move(posits_), std::move(assertions_),
                                           [this] { return ctx_.check_stop(); }, handles);
   if (!added) return fail(std::move(added.error()));
@@ -249,14 +257,20 @@ Result<void> AddPositRun::posit_clause(NodeView posit) {
   if (!appearance_time) return fail(EngineError::execution("add posit requires a valid appearance time"));
   if (!value_literal) return fail(EngineError::execution("add posit requires a valid appearing value"));
 
+  // The clause's Posits share its value and time.
+  const literal::LiteralKind family = value_literal->kind;
   const uint64_t start = posits_.size();
   for (size_t i = 0; i < s.sets.size(); ++i) {
     if (auto stop = ctx_.check_stop(); !stop) return stop;
-    // The last posit of the clause takes the value; the others copy it.
-    posits_.push_back(PendingPosit{i + 1 == s.sets.size() ? std::move(*value_literal) : *value_literal, s.sets[i],
-                                   *appearance_time});
+    const uint32_t repeats = s.repeats.empty() ? 0 : s.repeats[i];
+    if (i == 0) {
+      posits_.push_back(std::move(*value_literal), s.sets[0], *appearance_time, repeats);
+    } else {
+      posits_.push_sharing(s.sets[i], repeats);
+    }
   }
   const uint64_t end = posits_.size();
+  posit_combinations_ += clause_combinations_;
   if (trace_enabled() && end > start) {
     std::string roles;
     for (const Slot& slot : s.slots) {
@@ -264,9 +278,9 @@ Result<void> AddPositRun::posit_clause(NodeView posit) {
       roles += roles_.name(s.roles[slot.role]);
     }
     trace_event("posits queued for command commit", "add_posit_queued",
-                {{"count", std::to_string(end - start)},
+                {{"count", std::to_string(clause_combinations_)},
                  {"roles", std::move(roles)},
-                 {"value_family", std::string(literal::family_name(value_literal->kind))}});
+                 {"value_family", std::string(literal::family_name(family))}});
   }
   if (binding) posit_bindings_.push_back(BindingRange{*binding, start, end});
   has_preceding_ = true;
@@ -365,8 +379,12 @@ Result<void> AddPositRun::candidate_lists() {
       return fail(EngineError::invalid_query_recall("variable '" + std::string(name) +
                                                     "' is not bound in a prior command"));
     }
+    // Every slot of one name appends the same binding (no identity is drawn meanwhile): the list
+    // is the variable's distinct identities once per slot.
+    const size_t before = s.lists[list].size();
     var->append_identities(s.lists[list]);
-    s.slots.push_back(Slot{list, static_cast<uint32_t>(s.slots.size())});
+    s.slots.push_back(Slot{list, static_cast<uint32_t>(s.slots.size()),
+                           static_cast<uint32_t>(s.lists[list].size() - before), 0});
   }
   if (s.roles.size() != s.slots.size()) {
     return fail(EngineError::internal("appearance variables/roles mismatch: " + std::to_string(s.slots.size()) +
@@ -391,9 +409,16 @@ Result<RoleRef> AddPositRun::role_for_slot(size_t slot) {
   return roles_.role(engine_, scratch_.roles[scratch_.slots[slot].role]);
 }
 
+// The combinations run over the slots' lists in order, the last slot fastest. A list that several
+// slots share holds its variable's identities once per slot, so a combination that takes one of
+// them past its first copy has the set of the combination that takes that identity from the first
+// copy, an earlier one: it is a repeat. Only the combinations within the first copies are built
+// (each a distinct set, in the same order); the repeats after each are counted, and each is charged.
 Result<void> AddPositRun::enumerate() {
   ClauseScratch& s = scratch_;
   s.sets.clear();
+  s.repeats.clear();
+  clause_combinations_ = 0;
   const size_t k = s.slots.size();
   if (k == 0) return {};
   uint64_t combinations = 1;
@@ -402,16 +427,26 @@ Result<void> AddPositRun::enumerate() {
     combinations = saturating_mul(combinations, s.lists[slot.list].size());
   }
   if (auto r = charge_combinations(combinations); !r) return r;
+  clause_combinations_ = combinations;
   s.indices.assign(k, 0);
   s.cache_offsets.resize(k);
+  // Combinations are numbered only when some are repeats (a list holds more than one copy).
+  bool repeating = false;
+  uint64_t stride = 1;  // no more than the combinations charged
+  for (size_t i = k; i-- > 0;) {
+    s.slots[i].stride = static_cast<uint32_t>(stride);
+    stride *= s.lists[s.slots[i].list].size();
+    repeating = repeating || s.slots[i].copy != s.lists[s.slots[i].list].size();
+  }
   size_t cache_size = 0;
   for (size_t i = 0; i < k; ++i) {
     s.cache_offsets[i] = cache_size;
-    cache_size += s.lists[s.slots[i].list].size();
+    cache_size += s.slots[i].copy;
   }
   s.appearance_cache.assign(cache_size, nullptr);
 
   construct::EngineState& state = engine_.state();
+  uint64_t last = 0;  // the number of the last combination built
   for (;;) {
     if (auto stop = ctx_.check_stop(); !stop) return stop;
     std::vector<AppearanceRef> members;
@@ -431,14 +466,24 @@ Result<void> AddPositRun::enumerate() {
     }
     auto set = construct::intern_appearance_set(interning_, state, std::move(members));
     if (!set) return fail(std::move(set.error()));
+    if (repeating) {
+      uint64_t number = 0;
+      for (size_t i = 0; i < k; ++i) number += s.indices[i] * s.slots[i].stride;
+      if (!s.repeats.empty()) s.repeats.back() = static_cast<uint32_t>(number - last - 1);
+      s.repeats.push_back(0);
+      last = number;
+    }
     s.sets.push_back(set->first);
 
     size_t i = k;
     while (i > 0) {
       --i;
-      if (++s.indices[i] < s.lists[s.slots[i].list].size()) break;
+      if (++s.indices[i] < s.slots[i].copy) break;
       s.indices[i] = 0;
-      if (i == 0) return {};
+      if (i == 0) {
+        if (repeating) s.repeats.back() = static_cast<uint32_t>(combinations - last - 1);
+        return {};
+      }
     }
   }
 }
@@ -526,11 +571,14 @@ Result<void> AddPositRun::and_assert(NodeView clause) {
   }
   if (!assertion_time) return fail(EngineError::internal("and assert has no assertion time"));
 
-  if (auto r = charge_combinations(saturating_mul(preceding_end_ - preceding_start_, sources.size())); !r) return r;
+  if (auto r = charge_combinations(saturating_mul(clause_combinations_, sources.size())); !r) return r;
   const uint64_t start = assertions_.size();
   for (uint64_t target = preceding_start_; target < preceding_end_; ++target) {
-    for (construct::Identity id : sources) {
-      assertions_.push_back(PendingAssertion{*certainty, *assertion_time, target, id});
+    // The assertions of the target's repeats would repeat its own, after its last.
+    const auto repeats = static_cast<uint32_t>(posits_.repeats(target) * sources.size());
+    for (size_t i = 0; i < sources.size(); ++i) {
+      assertions_.push_back(PendingAssertion{*certainty, *assertion_time, target, sources[i],
+                                             i + 1 == sources.size() ? repeats : 0});
     }
   }
   if (binding) assertion_bindings_.push_back(BindingRange{*binding, start, assertions_.size()});

@@ -5,9 +5,13 @@
 // enumerates the combinations of its slots (sorted stably by list length, last slot fastest, a stop
 // check per combination), interning one Appearance set per combination; then the time is checked
 // ("add posit requires a valid appearance time"), then the value ("... a valid appearing value").
-// An `and assert` clause turns into assertions of each posit the clause before it queued, by each
-// identity of its source. Everything queued goes to Engine::add_posits in one call (one committed
-// batch); only then are the posit bindings and then the assertion bindings recorded.
+// The clause's Posits share its value and time. A variable named in several slots gives combinations
+// that repeat an earlier one's set, so its Posit: these are counted with the Posit they repeat
+// instead of being built and queued. An `and assert` clause turns into assertions of each posit the
+// clause before it queued, by each identity of its source (a repeat's assertions are counted with
+// its Posit's). Everything queued goes to Engine::add_pending_posits in one call (one committed
+// batch); only then are the posit bindings and then the assertion bindings recorded. Identities
+// and bindings come out as if every combination had been queued.
 #pragma once
 
 #include <cstdint>
