@@ -35,7 +35,7 @@ TEST(LargeArray, KeepsItsValuesAsItGrowsByRemappingAndIsFreedInTheBackground) {
   {
     LargeArray<uint64_t> array;
     // From the heap into a mapped block and on through several remaps.
-    for (uint64_t v = 0; v < (kBackgroundReleaseBytes / sizeof(uint64_t)) * 2; ++v) {
+    for (uint64_t v = 0; v < (kMappedArrayBytes / sizeof(uint64_t)) * 2; ++v) {
       array.push_back(v * 7);
       if (v % 100'003 == 0) expected.push_back(v * 7);
     }

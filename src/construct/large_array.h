@@ -1,14 +1,19 @@
 // A growable array of trivially copyable values for the large short-lived arrays of a search.
 //
-// It lives on block storage: growing a mapped block remaps its pages instead of copying them, and
-// a large block is handed to the background releaser when the array lets it go, so neither growth
-// nor the end of the array holds up its owner for time in proportion to its size (a deadline is
-// answered without first copying or freeing a table of a gigabyte). Capacity doubles.
+// Up to kMappedArrayBytes it lives on the heap, which hands the same memory to the next search
+// without faulting its pages in again. From there on it is a mapped block: growing remaps its pages
+// instead of copying them, and it is handed to the background releaser when the array lets it go,
+// so neither growth nor the end of a large array holds up its owner for time in proportion to its
+// size (a deadline is answered without first copying or freeing a table of a gigabyte). Capacity
+// doubles.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <span>
 #include <type_traits>
 #include <utility>
@@ -17,6 +22,8 @@
 #include "construct/block_storage.h"
 
 namespace brackwater::construct {
+
+inline constexpr size_t kMappedArrayBytes = size_t{16} << 20;
 
 template <class T>
 class LargeArray {
@@ -77,11 +84,29 @@ class LargeArray {
  private:
   void grow(size_t needed) { grow_to(std::max(needed, capacity_ < 8 ? size_t{16} : capacity_ * 2)); }
   void grow_to(size_t capacity) {
-    data_ = static_cast<T*>(resize_block(data_, capacity_ * sizeof(T), capacity * sizeof(T)));
+    const size_t old_bytes = capacity_ * sizeof(T);
+    const size_t bytes = capacity * sizeof(T);
+    void* grown;
+    if (bytes < kMappedArrayBytes) {
+      grown = std::realloc(data_, bytes);
+      if (grown == nullptr) throw std::bad_alloc();
+    } else if (old_bytes >= kMappedArrayBytes) {
+      grown = resize_block(data_, old_bytes, bytes);
+    } else {
+      grown = allocate_block(bytes);
+      if (size_ != 0) std::memcpy(grown, data_, size_ * sizeof(T));
+      std::free(data_);
+    }
+    data_ = static_cast<T*>(grown);
     capacity_ = capacity;
   }
   void release() {
-    release_block_later(data_, capacity_ * sizeof(T));
+    const size_t bytes = capacity_ * sizeof(T);
+    if (bytes >= kMappedArrayBytes) {
+      release_block_later(data_, bytes);
+    } else {
+      std::free(data_);
+    }
     data_ = nullptr;
     size_ = capacity_ = 0;
   }

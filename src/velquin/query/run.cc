@@ -5,6 +5,7 @@
 #include "construct/flat_table.h"
 #include "construct/keyed_hash.h"
 #include "effect/effect_cache.h"
+#include "velquin/query/set_match.h"
 #include "velquin/query/match.h"
 #include "velquin/query/order.h"
 #include "velquin/query/plan.h"
@@ -31,12 +32,28 @@ bool same_returned_values(std::span<const BoundSlot> a, std::span<const BoundSlo
   return true;
 }
 
-uint64_t rendered_hash(const ResultRow& row) {
+// A hash of the cells `row` shows for `returns`, read from the bound values without rendering
+// them: each value feeds what its cell shows (an identity's number, a Role's name, a set's members,
+// a literal's text; a time its display text), so rows that render alike hash alike.
+uint64_t returned_hash(std::span<const BoundSlot> row, const std::vector<Var>& returns) {
   construct::KeyedHasher h;
-  for (const ResultValue& cell : row) {
-    h.write_u64(static_cast<uint64_t>(cell.kind));
-    h.write_u64(cell.text.size());
-    h.write(cell.text);
+  for (const Var& v : returns) {
+    const BoundSlot& slot = row[v.id];
+    h.write_u64(slot.index());
+    switch (kind_of(slot)) {
+      case BindingKind::Thing:
+      case BindingKind::Posit: h.write_u64(identity_of(slot)); break;
+      case BindingKind::Role: h.write(std::get<construct::RoleRef>(slot)->name); break;
+      case BindingKind::AppearanceSet:
+        for (const construct::AppearanceRef m : std::get<construct::AppearanceSetRef>(slot)->members) {
+          h.write_u64(m->thing);
+          h.write(m->role->name);
+        }
+        break;
+      case BindingKind::LiteralValue: h.write(std::get<LiteralRef>(slot)->text); break;
+      case BindingKind::Time: h.write(std::get<TimeValue>(slot).display()); break;
+    }
+    h.write_u8(0xFF);
   }
   return h.finish();
 }
@@ -58,7 +75,7 @@ class SearchRun {
   Result<void> record_bindings(SearchOutcome& outcome) const;
   Result<void> check_returns() const;
   // Keeps in live_ only the first of rows that render alike, handing each kept row to `offer` (a
-  // Result<bool>(ResultRow)) as it is found, until that answers true (then true).
+  // Result<bool>(row)) as it is found, until that answers true (then true).
   template <class Offer>
   Result<bool> distinct_rows(Offer&& offer);
   Result<SearchOutcome> emit(RowSink& sink, std::optional<std::vector<std::string>>& columns, SearchOutcome outcome);
@@ -214,18 +231,17 @@ Result<bool> SearchRun::distinct_rows(Offer&& offer) {
   for (size_t i = 0; i < live_.size(); ++i) {
     if (auto stop = ctx_.check_stop(); !stop) return fail(std::move(stop.error()));
     auto row = rows_.row(live_[i]);
-    ResultRow cells = render_row(row, returns);
-    const uint64_t h = rendered_hash(cells);
+    const uint64_t h = returned_hash(row, returns);
     auto same = [&](uint32_t at) {
       auto earlier = rows_.row(live_[at]);
-      return same_returned_values(earlier, row, returns) || render_row(earlier, returns) == cells;
+      return same_returned_values(earlier, row, returns) || render_row(earlier, returns) == render_row(row, returns);
     };
     if (kept.find(h, same) != nullptr) continue;
     if (auto r = kept.insert_new(h, static_cast<uint32_t>(out), [this] { return ctx_.check_stop(); }); !r) {
       return fail(std::move(r.error()));
     }
     live_[out++] = live_[i];
-    auto stopped = offer(std::move(cells));
+    auto stopped = offer(row);
     if (!stopped || *stopped) return stopped;
   }
   live_.resize(out);
@@ -256,7 +272,9 @@ Result<SearchOutcome> SearchRun::emit(RowSink& sink, std::optional<std::vector<s
       outcome.stopped = true;
       return outcome;
     }
-    if (q.distinct) return done(distinct_rows(offer));
+    if (q.distinct) {
+      return done(distinct_rows([&](std::span<const BoundSlot> row) { return offer(render_row(row, q.returns)); }));
+    }
     for (size_t r : live_) {
       auto stopped = offer(render_row(rows_.row(r), q.returns));
       if (!stopped || *stopped) return done(stopped);
@@ -264,7 +282,7 @@ Result<SearchOutcome> SearchRun::emit(RowSink& sink, std::optional<std::vector<s
     return outcome;
   }
   if (q.distinct) {
-    auto kept = distinct_rows([](ResultRow) -> Result<bool> { return false; });
+    auto kept = distinct_rows([](std::span<const BoundSlot>) -> Result<bool> { return false; });
     if (!kept) return fail(std::move(kept.error()));
   }
   // The sink takes at most its limit and is offered one row more, which it refuses: only that many

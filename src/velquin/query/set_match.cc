@@ -71,27 +71,19 @@ void SetMatchScratch::trim() {
   if (trail_.capacity() > kKeep) std::vector<Undo>().swap(trail_);
   if (stack_.capacity() > kKeep) std::vector<Frame>().swap(stack_);
   if (key_vars_.capacity() > kKeep) std::vector<VarId>().swap(key_vars_);
-  if (introduces_.capacity() > kKeep) std::vector<uint8_t>().swap(introduces_);
   if (by_name_.size() > kKeep) std::unordered_map<std::string_view, uint32_t>().swap(by_name_);
   if (seen_.memory_bytes() > kKeptSeenBytes) seen_ = construct::FlatTable<uint32_t>();
 }
 
-// introduces_[e]: entry e binds a variable that `row` leaves unbound and no earlier entry binds.
-void SetMatchScratch::mark_introducing(std::span<const BoundSlot> row) {
-  introduces_.assign(entries_.size(), 0);
-  key_vars_.clear();  // the variables met so far; rebuilt by emit() once it needs them
-  auto fresh = [&](const Var& var) {
-    if (is_bound(row[var.id]) || std::find(key_vars_.begin(), key_vars_.end(), var.id) != key_vars_.end()) return false;
-    key_vars_.push_back(var.id);
-    return true;
-  };
-  for (size_t e = 0; e < entries_.size(); ++e) {
-    bool any = false;
-    if (auto* v = std::get_if<Var>(&entries_[e].thing)) any = fresh(*v);
-    if (auto* v = std::get_if<Var>(&entries_[e].role)) any = fresh(*v) || any;
-    introduces_[e] = any;
+// Whether the choice of the top frame bound a variable that was unbound: its bindings are the
+// trail's entries from its mark on (the frames above it are gone).
+bool SetMatchScratch::top_binds_new() const {
+  const Frame& f = stack_.back();
+  if (f.taken == kNone) return false;
+  for (size_t i = f.mark; i < trail_.size(); ++i) {
+    if (!is_bound(trail_[i].old)) return true;
   }
-  key_vars_.clear();
+  return false;
 }
 
 void SetMatchScratch::abandon_top() {
@@ -107,16 +99,18 @@ Result<void> SetMatchScratch::assign(RowTable& out, const ExecContext& ctx) {
   used_.assign(members_.size(), 0);
   trail_.clear();
   stack_.clear();
-  // The last candidate's rows are forgotten; a table grown large is let go rather than wiped.
-  if (seen_.memory_bytes() > kKeptSeenBytes) {
-    seen_ = construct::FlatTable<uint32_t>();
-  } else if (!seen_.empty()) {
-    seen_.clear();
+  if (indexed_) {
+    // The last candidate's rows are forgotten; a table grown large is let go rather than wiped.
+    if (seen_.memory_bytes() > kKeptSeenBytes) {
+      seen_ = construct::FlatTable<uint32_t>();
+    } else {
+      seen_.clear();
+    }
+    key_vars_.clear();
   }
   emitted_any_ = false;
   indexed_ = false;
   names_built_ = false;
-  mark_introducing(row_);
   uint32_t steps = 0;
   stack_.push_back(Frame{0, 0, kNone, 0});
   while (!stack_.empty()) {
@@ -133,7 +127,7 @@ Result<void> SetMatchScratch::assign(RowTable& out, const ExecContext& ctx) {
     if (f.entry == entries_.size()) {
       if (auto r = emit(out); !r) return r;
       stack_.pop_back();
-      while (!stack_.empty() && !introduces_[stack_.back().entry]) abandon_top();
+      while (!stack_.empty() && !top_binds_new()) abandon_top();
       continue;
     }
     f.mark = trail_.size();

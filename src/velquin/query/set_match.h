@@ -56,7 +56,7 @@ class SetMatchScratch {
   };
 
   construct::Result<void> assign(RowTable& out, const ExecContext& ctx);
-  void mark_introducing(std::span<const BoundSlot> row);
+  bool top_binds_new() const;
   void abandon_top();
   construct::Result<uint32_t> next_member(const AppearanceSearch& entry, uint32_t from);
   const std::string* named_role(const AppearanceSearch& entry) const;
@@ -84,7 +84,6 @@ class SetMatchScratch {
   std::vector<Undo> trail_;
   std::vector<Frame> stack_;
   std::vector<VarId> key_vars_;  // the variables the entries bind, each once
-  std::vector<uint8_t> introduces_;  // per entry: it binds a variable that neither the row nor an earlier entry binds
   std::unordered_map<std::string_view, uint32_t> by_name_;
   construct::FlatTable<uint32_t> seen_;  // the kept rows, as offsets from first_emitted_ in `out`, by key hash
 };
