@@ -26,6 +26,8 @@ Result<uint64_t> estimate(construct::Engine& engine, const PositPattern& pattern
   return reads::smallest_named_role_posting(engine, std::span(names.data(), names.size()), roles);
 }
 
+constexpr size_t kPlanStopInterval = 16;
+
 struct Pending {
   const PositPattern* pattern;
   std::optional<uint64_t> estimate;  // the engine does not change while a search runs
@@ -51,8 +53,11 @@ Result<SearchPlan> plan_search(construct::Engine& engine, const PatternGroup& gr
 
   SearchPlan plan;
   plan.reserve(group.size());
-  while (!remaining.empty()) {
-    if (auto stop = ctx.check_stop(); !stop) return fail(std::move(stop.error()));
+  for (size_t pass = 0; !remaining.empty(); ++pass) {
+    // A pass costs a look at every remaining pattern: a stop check every kPlanStopInterval of them.
+    if (pass % kPlanStopInterval == kPlanStopInterval - 1) {
+      if (auto stop = ctx.check_stop(); !stop) return fail(std::move(stop.error()));
+    }
     size_t choice = remaining.size();
     for (size_t i = 0; i < remaining.size(); ++i) {
       Pending& p = remaining[i];

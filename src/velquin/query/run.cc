@@ -79,9 +79,9 @@ class SearchRun {
   template <class Offer>
   Result<bool> distinct_rows(Offer&& offer);
   Result<SearchOutcome> emit(RowSink& sink, std::optional<std::vector<std::string>>& columns, SearchOutcome outcome);
-  // A stop check at every kRowStopInterval-th of a loop's rows.
+  // A stop check after every kRowStopInterval rows of a loop (the step before the loop has checked).
   Result<void> check_stop_at(size_t i) const {
-    if (i % kRowStopInterval != 0) return {};
+    if (i % kRowStopInterval != kRowStopInterval - 1) return {};
     return ctx_.check_stop();
   }
 
