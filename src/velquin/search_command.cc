@@ -4,6 +4,7 @@
 #include <new>
 #include <utility>
 
+#include "construct/background_release.h"
 #include "velquin/add_posit.h"
 #include "velquin/fallback.h"
 #include "velquin/mutation_binder.h"
@@ -171,6 +172,26 @@ auto searching(Step&& step) -> decltype(step()) {
   }
 }
 
+// A compiled search of many patterns is many small blocks: freeing it takes time in proportion to
+// its patterns, so a large one is freed in the background.
+class CompiledRelease {
+ public:
+  explicit CompiledRelease(std::optional<CompiledSearch>& own) : own_(own) {}
+  ~CompiledRelease() {
+    constexpr size_t kManyPatterns = 4096;
+    if (!own_) return;
+    size_t patterns = 0;
+    for (const auto& group : own_->query.groups) patterns += group.size();
+    for (const auto& group : own_->query.not_exists_groups) patterns += group.size();
+    if (patterns >= kManyPatterns) construct::destroy_later(std::move(*own_));
+  }
+  CompiledRelease(const CompiledRelease&) = delete;
+  CompiledRelease& operator=(const CompiledRelease&) = delete;
+
+ private:
+  std::optional<CompiledSearch>& own_;
+};
+
 }  // namespace
 
 Result<SearchCommandOutcome> execute_search_command(construct::Engine& engine, const Pair& search,
@@ -185,6 +206,7 @@ Result<SearchCommandOutcome> execute_search_command(construct::Engine& engine, c
     }
   }
   std::optional<CompiledSearch> own;
+  const CompiledRelease release_own(own);
   auto compiled = searching([&] { return query::compile_search_cached(search, ctx, own); });
   if (!compiled) return fail(std::move(compiled.error()));
 

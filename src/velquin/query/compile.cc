@@ -1,6 +1,8 @@
 #include "velquin/query/compile.h"
 
 #include <algorithm>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -8,6 +10,7 @@
 
 #include <boost/container/small_vector.hpp>
 
+#include "velquin/merge_sort.h"
 #include "velquin/node_view.h"
 #include "velquin/query/lower_operand.h"
 #include "velquin/query/lower_pattern.h"
@@ -22,6 +25,15 @@ using construct::Result;
 
 namespace {
 
+// A search of many patterns takes long to compile: the loops over its patterns ask the stop check
+// after every kCompileStopInterval of them.
+constexpr size_t kCompileStopInterval = 1024;
+
+Result<void> check_stop_at(const ExecContext& ctx, size_t i) {
+  if (i % kCompileStopInterval != kCompileStopInterval - 1) return {};
+  return ctx.check_stop();
+}
+
 // The posit_search children of a search, union or not-exists clause; other children are skipped.
 Result<PatternGroup> lower_group(NodeView clause, const ExecContext& ctx) {
   PatternGroup group;
@@ -30,6 +42,7 @@ Result<PatternGroup> lower_group(NodeView clause, const ExecContext& ctx) {
   group.reserve(count);
   for (NodeView child : clause.children()) {
     if (child.rule() != Rule::posit_search) continue;
+    if (auto stop = check_stop_at(ctx, group.size()); !stop) return fail(std::move(stop.error()));
     if (auto r = lower_posit_pattern_into(child, ctx, group.emplace_back()); !r) return fail(std::move(r.error()));
   }
   return group;
@@ -129,19 +142,22 @@ Result<SearchQuery> lower_search(NodeView search, const ExecContext& ctx) {
   return query;
 }
 
-Result<void> record_groups(const std::vector<PatternGroup>& groups, VariableDomains& domains) {
+Result<void> record_groups(const std::vector<PatternGroup>& groups, VariableDomains& domains, const ExecContext& ctx) {
   for (const PatternGroup& group : groups) {
-    for (const PositPattern& pattern : group) {
-      if (auto r = collect_bound_variables(pattern, domains); !r) return r;
+    for (size_t i = 0; i < group.size(); ++i) {
+      if (auto stop = check_stop_at(ctx, i); !stop) return stop;
+      if (auto r = collect_bound_variables(group[i], domains); !r) return r;
     }
   }
   return {};
 }
 
 // Union members and cutoff variables of the positive groups must be bound by a positive pattern.
-Result<void> check_recalls(const SearchQuery& query, const VariableDomains& domains) {
+Result<void> check_recalls(const SearchQuery& query, const VariableDomains& domains, const ExecContext& ctx) {
   for (const PatternGroup& group : query.groups) {
-    for (const PositPattern& pattern : group) {
+    for (size_t i = 0; i < group.size(); ++i) {
+      if (auto stop = check_stop_at(ctx, i); !stop) return stop;
+      const PositPattern& pattern = group[i];
       const Var* missing = nullptr;
       for_each_pattern_var(pattern, [&](const Var& var, std::optional<BindingKind> kind) {
         if (!kind && missing == nullptr && !domains.find(var.name)) missing = &var;
@@ -204,20 +220,28 @@ void for_each_group(Query& query, F&& f) {
 
 // Names every variable of the search by its position in the byte-sorted name list, and writes the
 // ids into every Var. A via pattern is shared read-only, so it is replaced by a filled copy.
-void assign_variable_ids(CompiledSearch& compiled) {
+Result<void> assign_variable_ids(CompiledSearch& compiled, const ExecContext& ctx) {
   SearchQuery& query = compiled.query;
-  boost::container::small_vector<std::string_view, 16> names;
+  std::vector<std::string_view> names;
   auto add = [&](const Var& var) { names.push_back(var.name); };
   for_each_group(std::as_const(query), [&](const PositPattern& pattern) {
     for_each_pattern_var(pattern, [&](const Var& var, std::optional<BindingKind>) { add(var); });
   });
   for_each_clause_var(std::as_const(query), add);
-  std::sort(names.begin(), names.end());
+  auto sorted = stable_merge_sort(names, std::less<>(), [&ctx] { return ctx.check_stop(); });
+  if (!sorted) return sorted;
   names.erase(std::unique(names.begin(), names.end()), names.end());
   compiled.variables.assign(names.begin(), names.end());
 
   auto fill = [&](Var& var) { var.id = *compiled.find_variable(var.name); };
+  size_t filled = 0;
+  std::optional<EngineError> stopped;
   for_each_group(query, [&](PositPattern& pattern) {
+    if (stopped) return;
+    if (auto stop = check_stop_at(ctx, filled++); !stop) {
+      stopped = std::move(stop.error());
+      return;
+    }
     for (PositPattern* p = &pattern; p != nullptr;) {
       for_each_own_var(*p, [&](Var& var, std::optional<BindingKind>) { fill(var); });
       if (!via_pattern(*p)) break;
@@ -226,7 +250,9 @@ void assign_variable_ids(CompiledSearch& compiled) {
       p = via.get();
     }
   });
+  if (stopped) return fail(std::move(*stopped));
   for_each_clause_var(query, fill);
+  return {};
 }
 
 }  // namespace
@@ -239,13 +265,13 @@ Result<CompiledSearch> compile_search(const Pair& search, const ExecContext& ctx
   Result<CompiledSearch> out(std::in_place);  // returned as it is, so the search is not moved
   CompiledSearch& compiled = *out;
   compiled.query = std::move(*query);
-  if (auto r = record_groups(compiled.query.groups, compiled.domains); !r) return fail(std::move(r.error()));
-  if (auto r = check_recalls(compiled.query, compiled.domains); !r) return fail(std::move(r.error()));
-  if (auto r = record_groups(compiled.query.not_exists_groups, compiled.domains); !r) {
+  if (auto r = record_groups(compiled.query.groups, compiled.domains, ctx); !r) return fail(std::move(r.error()));
+  if (auto r = check_recalls(compiled.query, compiled.domains, ctx); !r) return fail(std::move(r.error()));
+  if (auto r = record_groups(compiled.query.not_exists_groups, compiled.domains, ctx); !r) {
     return fail(std::move(r.error()));
   }
   if (auto r = check_references(compiled.query, compiled.domains); !r) return fail(std::move(r.error()));
-  assign_variable_ids(compiled);
+  if (auto r = assign_variable_ids(compiled, ctx); !r) return fail(std::move(r.error()));
   return out;
 }
 

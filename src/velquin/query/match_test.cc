@@ -307,7 +307,7 @@ TEST_F(MatchTest, PlanOrderUnresolvableDependenciesAndStop) {
   EXPECT_EQ(order, "241305");
   ExecContext late = ctx;
   late.deadline = Deadline(MonoInstant{});
-  const PatternGroup many(16, group[0]);  // a long plan asks the stop check
+  const PatternGroup many(100, group[0]);  // a long plan asks the stop check
   EXPECT_EQ(plan_search(*engine, many, std::vector<bool>(kNames.size()), search, late).error().kind(),
             construct::ErrorKind::TimedOut);
 

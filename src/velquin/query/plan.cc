@@ -26,7 +26,7 @@ Result<uint64_t> estimate(construct::Engine& engine, const PositPattern& pattern
   return reads::smallest_named_role_posting(engine, std::span(names.data(), names.size()), roles);
 }
 
-constexpr size_t kPlanStopInterval = 16;
+constexpr size_t kPlanStopLooks = 4096;
 
 struct Pending {
   const PositPattern* pattern;
@@ -53,11 +53,14 @@ Result<SearchPlan> plan_search(construct::Engine& engine, const PatternGroup& gr
 
   SearchPlan plan;
   plan.reserve(group.size());
-  for (size_t pass = 0; !remaining.empty(); ++pass) {
-    // A pass costs a look at every remaining pattern: a stop check every kPlanStopInterval of them.
-    if (pass % kPlanStopInterval == kPlanStopInterval - 1) {
+  size_t looked = 0;  // patterns looked at since the last stop check
+  while (!remaining.empty()) {
+    // A pass looks at every remaining pattern: a stop check after every kPlanStopLooks looks.
+    if (looked >= kPlanStopLooks) {
+      looked = 0;
       if (auto stop = ctx.check_stop(); !stop) return fail(std::move(stop.error()));
     }
+    looked += remaining.size();
     size_t choice = remaining.size();
     for (size_t i = 0; i < remaining.size(); ++i) {
       Pending& p = remaining[i];
