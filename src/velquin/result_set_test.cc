@@ -81,7 +81,7 @@ TEST(BoundedRowSink, ChargesTheScriptsResultBytesForTheRowsItKeeps) {
   while (bytes.used() + cost <= kMaxResultBytes) ASSERT_EQ(sink.push(row), false);
   auto refused = sink.push(row);
   ASSERT_FALSE(refused);
-  EXPECT_EQ(refused.error().display(), "Resource limit exceeded for result bytes: maximum 1073741824");
+  EXPECT_EQ(refused.error().display(), "Resource limit exceeded for result bytes: maximum 536870912");
   EXPECT_EQ(sink.rows.size() + 1, kMaxResultBytes / cost);
 }
 

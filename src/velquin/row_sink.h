@@ -18,9 +18,10 @@
 namespace brackwater::velquin {
 
 // The bytes that the rendered rows of one script's result sets hold: a kept row costs its cells'
-// text and the fixed size of the row and of each cell. A script may keep kMaxResultBytes (1 GiB);
-// a row that would go past it fails with `ResourceLimit` "result bytes".
-inline constexpr uint64_t kMaxResultBytes = uint64_t(1) << 30;
+// text and the fixed size of the row and of each cell. A script may keep kMaxResultBytes (512 MiB);
+// a row that would go past it fails with `ResourceLimit` "result bytes". The response written from
+// the rows takes about as much again, and its Python text once more.
+inline constexpr uint64_t kMaxResultBytes = uint64_t(1) << 29;
 
 class ResultBytes {
  public:
