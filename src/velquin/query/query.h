@@ -185,11 +185,11 @@ bool bound_value_eq(const BoundSlot& a, const BoundSlot& b);
 
 using BindingRow = std::vector<BoundSlot>;  // one slot per VarId
 
-// The most rows one table of a search may hold: kMaxSearchRows for rows of up to four variables;
-// wider rows lower it so that a table stays within kMaxSearchRowSlots slots (960 MB), and a join
-// step, which holds the rows it reads beside the rows it makes, within 2 GiB. Never below 1.
+// The most rows one table of a search may hold: kMaxSearchRows for rows of up to three variables;
+// wider rows lower it so that a table stays within kMaxSearchRowSlots slots (720 MB), and a join
+// step, which holds the rows it reads beside the rows it makes, within 1.5 GB. Never below 1.
 inline constexpr size_t kMaxSearchRows = 10'000'000;
-inline constexpr size_t kMaxSearchRowSlots = 40'000'000;
+inline constexpr size_t kMaxSearchRowSlots = 30'000'000;
 inline size_t max_search_rows(size_t width) {
   return width <= kMaxSearchRowSlots / kMaxSearchRows ? kMaxSearchRows : std::max<size_t>(1, kMaxSearchRowSlots / width);
 }

@@ -154,8 +154,8 @@ TEST(OrderTest, ChecksItemMajorAndSortsByKind) {
 }
 
 TEST(RowTableTest, RefusesTheRowPastItsLimitWhichWideRowsLower) {
-  EXPECT_EQ(max_search_rows(4), kMaxSearchRows);
-  EXPECT_EQ(max_search_rows(5), 8'000'000u);
+  EXPECT_EQ(max_search_rows(3), kMaxSearchRows);
+  EXPECT_EQ(max_search_rows(4), 7'500'000u);
   RowTable table(0);
   for (size_t i = 0; i < kMaxSearchRows; ++i) ASSERT_TRUE(table.push({}));
   EXPECT_EQ(table.push({}).error().display(), "Resource limit exceeded for search rows: maximum 10000000");
