@@ -15,7 +15,14 @@ construct::Result<EffectiveAssertions> EffectCache::get(construct::Engine& engin
                                                         const velquin::ExecContext& ctx) {
   if (auto it = entries_.find(cutoffs); it != entries_.end()) return it->second;
   auto computed = compute_effective_assertions(engine, cutoffs, kEffectMaxCandidates, kEffectMaxComparisons, ctx);
-  if (computed) entries_.emplace(cutoffs, *computed);
+  if (!computed) return computed;
+  const uint64_t size = (*computed)->size();
+  if (size > max_assertions_ || held_ > max_assertions_ - size) {
+    entries_.clear();
+    held_ = 0;
+  }
+  entries_.emplace(cutoffs, *computed);
+  held_ += size;
   return computed;
 }
 

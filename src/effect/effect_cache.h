@@ -12,6 +12,9 @@ namespace brackwater::effect {
 // The limits the pattern matcher computes with.
 inline constexpr uint64_t kEffectMaxCandidates = 1'000'000;
 inline constexpr uint64_t kEffectMaxComparisons = 20'000'000;
+// The most assertions the lists kept by one cache hold together (128 MB): a search whose cutoffs
+// vary from row to row would otherwise keep one list per row.
+inline constexpr uint64_t kEffectCacheMaxAssertions = 4'000'000;
 
 // Hashes both cutoffs (tag and fields) with the randomly keyed hasher.
 struct EffectCutoffsHash {
@@ -20,13 +23,18 @@ struct EffectCutoffsHash {
 
 class EffectCache {
  public:
+  explicit EffectCache(uint64_t max_assertions = kEffectCacheMaxAssertions) : max_assertions_(max_assertions) {}
+
   // The list for identical cutoffs when already computed; otherwise computes it with the matcher's
-  // limits and keeps it. A failure is not kept.
+  // limits and keeps it, first letting go of the lists kept so far when they would hold more than
+  // `max_assertions` with it (they are computed again when asked for). A failure is not kept.
   construct::Result<EffectiveAssertions> get(construct::Engine& engine, const EffectCutoffs& cutoffs,
                                              const velquin::ExecContext& ctx);
 
  private:
   std::unordered_map<EffectCutoffs, EffectiveAssertions, EffectCutoffsHash> entries_;
+  uint64_t max_assertions_;
+  uint64_t held_ = 0;  // assertions in the kept lists
 };
 
 }  // namespace brackwater::effect

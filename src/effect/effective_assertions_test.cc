@@ -189,6 +189,15 @@ TEST_F(EffectTest, CacheComputesEachPairOfCutoffsOnce) {
   EXPECT_EQ(cache.get(*engine, {TimeValue::eot(), year(2000)}, ctx).value(), first);
   // The date 2000-01-01 starts with the year 2000 but is not the same cutoff.
   EXPECT_NE(cache.get(*engine, {TimeValue::eot(), TimeValue::of_date(2000, 1, 1)}, ctx).value(), first);
+  // A cache that holds one assertion lets the first list go to keep the second.
+  EffectCache small(1);
+  first = small.get(*engine, {TimeValue::eot(), year(2000)}, ctx).value();
+  EXPECT_EQ(small.get(*engine, {TimeValue::eot(), year(2000)}, ctx).value(), first);
+  ASSERT_TRUE(small.get(*engine, {TimeValue::eot(), TimeValue::eot()}, ctx));
+  auto again = small.get(*engine, {TimeValue::eot(), year(2000)}, ctx).value();
+  EXPECT_NE(again, first);
+  ASSERT_EQ(again->size(), 1u);
+  EXPECT_EQ(again->front().assertion, first->front().assertion);
 }
 
 // The index against the pairwise scan it replaces, over mixed precisions and the open ends.
