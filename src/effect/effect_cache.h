@@ -23,7 +23,7 @@ class EffectCache {
   // The list for identical cutoffs when already computed; otherwise computes it with the matcher's
   // limits and keeps it. A failure is not kept.
   construct::Result<EffectiveAssertions> get(construct::Engine& engine, const EffectCutoffs& cutoffs,
-                                             const velquin::ExecContext& ctx);
+                                             const construct::StopCheck& stop);
 
  private:
   std::unordered_map<EffectCutoffs, EffectiveAssertions, EffectCutoffsHash> entries_;
