@@ -7,13 +7,6 @@
 
 namespace brackwater::python {
 
-std::string execute_response_json(std::string_view resolved_now, const std::vector<velquin::ResultSet>& sets) {
-  std::string out;
-  out.reserve(128);
-  append_execute_response_json(out, resolved_now, sets);
-  return out;
-}
-
 void append_execute_response_json(std::string& out, std::string_view resolved_now,
                                   const std::vector<velquin::ResultSet>& sets) {
   out.append("{\"python_interface_version\":");
