@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "construct/deadline.h"
 #include "construct/engine.h"
 #include "effect/effect_cache.h"
 #include "effect/effective_assertions.h"
@@ -68,13 +69,13 @@ Fixture& mixed(int64_t candidates) {
 }
 
 void run(benchmark::State& state, Fixture& f, uint64_t max_candidates) {
-  velquin::ExecContext ctx;
-  ctx.cancel = velquin::make_cancel_flag();
+  const construct::CancelFlag cancel = construct::make_cancel_flag();
+  const construct::StopCheck stop = [&cancel] { return construct::check_stop(*cancel, std::nullopt); };
   const effect::EffectCutoffs cutoffs{TimeValue::eot(), TimeValue::eot()};
   size_t rows = 0;
   for (auto _ : state) {
     auto r = effect::compute_effective_assertions(*f.engine, cutoffs, max_candidates, effect::kEffectMaxComparisons,
-                                                  ctx);
+                                                  stop);
     if (!r) {
       state.SkipWithError(r.error().display().c_str());
       return;

@@ -9,7 +9,7 @@
 
 #include "construct/engine.h"
 #include "velquin/execute.h"
-#include "velquin/query/engine_reads.h"
+#include "construct/engine_reads.h"
 #include "velquin/query/latest.h"
 #include "velquin/query/match.h"
 
@@ -115,7 +115,7 @@ std::vector<construct::PositRef> versions(construct::Engine& engine) {
   p.posit_binding = Var{"p", 2};
   ok(match_pattern_for_row(engine, p, BindingRow(kWidth), context(), cache, out));
   std::vector<construct::PositRef> posits;
-  for (size_t i = 0; i < out.size(); ++i) posits.push_back(ok(reads::posit(engine, std::get<PositValue>(out.row(i)[2]).id)));
+  for (size_t i = 0; i < out.size(); ++i) posits.push_back(ok(construct::reads::posit(engine, std::get<PositValue>(out.row(i)[2]).id)));
   return posits;
 }
 

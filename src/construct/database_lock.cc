@@ -9,8 +9,7 @@ Result<DatabaseGuard> lock_database_cancellable(PoisonMutex<Unit>& lock, const s
                                                 const std::optional<Deadline>& deadline) {
   for (;;) {
     if (auto attempt = lock.try_lock()) return std::move(*attempt);
-    if (cancel.load(std::memory_order_acquire)) return fail(EngineError::cancelled());
-    if (deadline && deadline->reached()) return fail(EngineError::timed_out());
+    if (auto stop = check_stop(cancel, deadline); !stop) return fail(std::move(stop.error()));
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }

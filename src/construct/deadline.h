@@ -5,6 +5,9 @@
 // nanoseconds, so any timeout up to the 64-bit second range is representable exactly; adding a
 // timeout is overflow-checked (Deadline::after gives no value when the sum does not fit). A
 // deadline is reached when the monotonic clock reads at or after it (seconds, then nanoseconds).
+//
+// check_stop is the one stop check of every long operation: `Cancelled` when the flag is set, else
+// `TimedOut` when a deadline exists and is reached; it reads the clock every time it is asked.
 #pragma once
 
 #include <atomic>
@@ -12,6 +15,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+
+#include "construct/error.h"
 
 namespace brackwater::construct {
 
@@ -56,5 +61,11 @@ class Deadline {
  private:
   MonoInstant at_;
 };
+
+inline Result<void> check_stop(const std::atomic<bool>& cancel, const std::optional<Deadline>& deadline) {
+  if (cancel.load(std::memory_order_acquire)) return fail(EngineError::cancelled());
+  if (deadline && deadline->reached()) return fail(EngineError::timed_out());
+  return {};
+}
 
 }  // namespace brackwater::construct

@@ -12,9 +12,9 @@ size_t EffectCutoffsHash::operator()(const EffectCutoffs& cutoffs) const {
 }
 
 construct::Result<EffectiveAssertions> EffectCache::get(construct::Engine& engine, const EffectCutoffs& cutoffs,
-                                                        const velquin::ExecContext& ctx) {
+                                                        const construct::StopCheck& stop) {
   if (auto it = entries_.find(cutoffs); it != entries_.end()) return it->second;
-  auto computed = compute_effective_assertions(engine, cutoffs, kEffectMaxCandidates, kEffectMaxComparisons, ctx);
+  auto computed = compute_effective_assertions(engine, cutoffs, kEffectMaxCandidates, kEffectMaxComparisons, stop);
   if (!computed) return computed;
   const uint64_t size = (*computed)->size();
   if (size > max_assertions_ || held_ > max_assertions_ - size) {

@@ -29,7 +29,7 @@ class EffectCache {
   // limits and keeps it, first letting go of the lists kept so far when they would hold more than
   // `max_assertions` with it (they are computed again when asked for). A failure is not kept.
   construct::Result<EffectiveAssertions> get(construct::Engine& engine, const EffectCutoffs& cutoffs,
-                                             const velquin::ExecContext& ctx);
+                                             const construct::StopCheck& stop);
 
  private:
   std::unordered_map<EffectCutoffs, EffectiveAssertions, EffectCutoffsHash> entries_;

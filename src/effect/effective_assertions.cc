@@ -9,10 +9,9 @@
 #include <unordered_map>
 #include <utility>
 
-#include "construct/engine_state.h"
+#include "construct/engine_reads.h"
 #include "construct/identity_set.h"
 #include "construct/keyed_hash.h"
-#include "construct/posit_index.h"
 #include "effect/first_later.h"
 #include "literal/certainty.h"
 
@@ -27,9 +26,9 @@ using construct::Result;
 using literal::TimeValue;
 
 // Returns the stop check's error (cancelled, then timed out) from the enclosing function.
-#define BW_STOP(ctx)                                                                    \
-  do {                                                                                  \
-    if (auto stop_ = (ctx).check_stop(); !stop_) return fail(std::move(stop_.error())); \
+#define BW_STOP(stop)                                                           \
+  do {                                                                          \
+    if (auto stop_ = (stop)(); !stop_) return fail(std::move(stop_.error()));   \
   } while (0)
 
 namespace {
@@ -63,50 +62,51 @@ std::string malformed_assertion(Identity assertion) {
          ": exact {posit, ascertains} envelopes require a certainty literal";
 }
 
-// Phase 2: the Posits bound in both Role "posit" and Role "ascertains".
-Result<IdentitySet> candidate_identities(construct::EngineState& state) {
-  auto guard = state.role_posits.lock_to_read();
-  if (!guard) return fail(std::move(guard.error()));
-  const IdentitySet* posits = (*guard)->find(construct::kPositRoleId);
-  const IdentitySet* sources = (*guard)->find(construct::kAscertainsRoleId);
-  if (posits == nullptr || sources == nullptr) return IdentitySet();
-  return *posits & *sources;
+// The candidates: the Posits bound in both Role "posit" and Role "ascertains".
+Result<IdentitySet> candidate_identities(construct::Engine& engine) {
+  auto posits = construct::reads::role_posits(engine, construct::kPositRoleId);
+  if (!posits) return fail(std::move(posits.error()));
+  auto sources = construct::reads::role_posits(engine, construct::kAscertainsRoleId);
+  if (!sources) return fail(std::move(sources.error()));
+  if (*posits == nullptr || *sources == nullptr) return IdentitySet();
+  return **posits & **sources;
 }
 
-// Phase 4: the envelopes within the cutoffs, 0% ones included, in ascending assertion identity.
-Result<std::vector<EffectiveAssertion>> collect(construct::EngineState& state, const IdentitySet& candidates,
-                                                const EffectCutoffs& cutoffs, const velquin::ExecContext& ctx) {
-  auto guard = state.components.lock_to_read();
-  if (!guard) return fail(std::move(guard.error()));
-  construct::ComponentRegistry& registry = **guard;
+// The collection: the envelopes within the cutoffs, 0% ones included, in ascending assertion identity.
+Result<std::vector<EffectiveAssertion>> collect(construct::Engine& engine, const IdentitySet& candidates,
+                                                const EffectCutoffs& cutoffs, const construct::StopCheck& stop) {
   std::vector<EffectiveAssertion> out;
-  for (const Identity id : candidates) {
-    BW_STOP(ctx);
-    const PositRef posit = construct::posit_by_identity(registry, id);
-    if (posit == nullptr) {
-      return fail(EngineError::internal("assertion index contains identity " + std::to_string(id) +
-                                        " without a literal posit"));
+  auto read = construct::reads::with_posit_lookup(engine, [&](const construct::reads::PositLookup& posits) -> Result<void> {
+    for (const Identity id : candidates) {
+      BW_STOP(stop);
+      const PositRef posit = posits.find(id);
+      if (posit == nullptr) {
+        return fail(EngineError::internal("assertion index contains identity " + std::to_string(id) +
+                                          " without a literal posit"));
+      }
+      const auto& members = posit->appearance_set->members;
+      if (members.size() != 2 || members[0]->role->identity != construct::kPositRoleId ||
+          members[1]->role->identity != construct::kAscertainsRoleId) {
+        continue;
+      }
+      if (!TimeValue::is_at_or_before(posit->appearance_time, cutoffs.assertion_cutoff)) continue;
+      if (posit->value.kind != literal::LiteralKind::Certainty) {
+        return fail(EngineError::execution(malformed_assertion(id)));
+      }
+      const auto certainty = literal::parse_certainty(posit->value.text);
+      if (!certainty) return fail(EngineError::internal(certainty.error()));
+      const Identity target_id = members[0]->thing;
+      const PositRef target = posits.find(target_id);
+      if (target == nullptr) {
+        return fail(EngineError::execution("dangling assertion posit " + std::to_string(id) + ": target posit " +
+                                           std::to_string(target_id) + " does not exist"));
+      }
+      if (!TimeValue::is_at_or_before(target->appearance_time, cutoffs.appearance_cutoff)) continue;
+      out.push_back(EffectiveAssertion{posit, target, members[1]->thing, *certainty});
     }
-    const auto& members = posit->appearance_set->members;
-    if (members.size() != 2 || members[0]->role->identity != construct::kPositRoleId ||
-        members[1]->role->identity != construct::kAscertainsRoleId) {
-      continue;
-    }
-    if (!TimeValue::is_at_or_before(posit->appearance_time, cutoffs.assertion_cutoff)) continue;
-    if (posit->value.kind != literal::LiteralKind::Certainty) {
-      return fail(EngineError::execution(malformed_assertion(id)));
-    }
-    const auto certainty = literal::parse_certainty(posit->value.text);
-    if (!certainty) return fail(EngineError::internal(certainty.error()));
-    const Identity target_id = members[0]->thing;
-    const PositRef target = construct::posit_by_identity(registry, target_id);
-    if (target == nullptr) {
-      return fail(EngineError::execution("dangling assertion posit " + std::to_string(id) + ": target posit " +
-                                         std::to_string(target_id) + " does not exist"));
-    }
-    if (!TimeValue::is_at_or_before(target->appearance_time, cutoffs.appearance_cutoff)) continue;
-    out.push_back(EffectiveAssertion{posit, target, members[1]->thing, *certainty});
-  }
+    return {};
+  });
+  if (!read) return fail(std::move(read.error()));
   return out;
 }
 
@@ -207,17 +207,17 @@ struct TextKeyHash {
   }
 };
 
-// Phase 5: the non-zero records that no 0% record of the same source and target, made strictly
+// The retractions: the non-zero records that no 0% record of the same source and target, made strictly
 // later, withdraws; in list order. Each record scans the retractions of its pair in list order and
 // stops at the first later one.
 Result<std::vector<uint32_t>> apply_retractions(const std::vector<EffectiveAssertion>& list, ComparisonBudget& budget,
-                                                const velquin::ExecContext& ctx) {
+                                                const construct::StopCheck& stop) {
   GroupNumbers<PairKey, PairKeyHash, std::equal_to<>> numbers;
   std::vector<uint32_t> retractions;
   std::vector<uint32_t> group_of;
   numbers.reserve(list.size() / 4);
   for (uint32_t p = 0; p < list.size(); ++p) {
-    BW_STOP(ctx);
+    BW_STOP(stop);
     if (list[p].certainty != 0) continue;
     retractions.push_back(p);
     group_of.push_back(numbers.id_of(PairKey{list[p].source, list[p].target->identity}));
@@ -233,7 +233,7 @@ Result<std::vector<uint32_t>> apply_retractions(const std::vector<EffectiveAsser
   std::vector<uint32_t> survivors;
   for (uint32_t p = 0; p < list.size(); ++p) {
     if (list[p].certainty == 0) continue;
-    BW_STOP(ctx);
+    BW_STOP(stop);
     const auto g = groups.count() == 0 ? std::nullopt : numbers.find(PairKey{list[p].source, list[p].target->identity});
     if (!g) {
       survivors.push_back(p);
@@ -248,22 +248,22 @@ Result<std::vector<uint32_t>> apply_retractions(const std::vector<EffectiveAsser
   return survivors;
 }
 
-// Phases 6 and 7: within each group, drops the records that another record of the group (dropped
+// The latest times (of targets, then of assertions): within each group, drops the records that another record of the group (dropped
 // or not) beats by a strictly later time; `time_of(p)` is the compared time of list position p.
 // Returns the kept positions in list order.
 template <class TimeOf>
 Result<std::vector<uint32_t>> keep_latest(const std::vector<uint32_t>& positions, const Groups& groups, size_t list_size,
-                                          TimeOf time_of, ComparisonBudget& budget, const velquin::ExecContext& ctx) {
+                                          TimeOf time_of, ComparisonBudget& budget, const construct::StopCheck& stop) {
   std::vector<char> kept(list_size, 0);
   FirstLater scan;
   for (size_t g = 0; g < groups.count(); ++g) {
-    BW_STOP(ctx);
+    BW_STOP(stop);
     const auto group = groups.group(g);
     scan.clear();
     scan.start_sequence();
     for (const uint32_t p : group) scan.push(time_of(p));
     for (size_t i = 0; i < group.size(); ++i) {
-      BW_STOP(ctx);
+      BW_STOP(stop);
       const auto first = scan.find(0, time_of(group[i]));
       if (auto charged = budget.charge(scan.scan_cost(0, i, first)); !charged) return fail(std::move(charged.error()));
       if (!first) kept[group[i]] = 1;
@@ -280,20 +280,19 @@ Result<std::vector<uint32_t>> keep_latest(const std::vector<uint32_t>& positions
 
 Result<EffectiveAssertions> compute_effective_assertions(construct::Engine& engine, const EffectCutoffs& cutoffs,
                                                          uint64_t max_candidates, uint64_t max_comparisons,
-                                                         const velquin::ExecContext& ctx) {
-  BW_STOP(ctx);
-  construct::EngineState& state = engine.state();
-  auto candidates = candidate_identities(state);
+                                                         const construct::StopCheck& stop) {
+  BW_STOP(stop);
+  auto candidates = candidate_identities(engine);
   if (!candidates) return fail(std::move(candidates.error()));
   if (candidates->cardinality() > max_candidates) {
     return fail(EngineError::resource_limit("effective assertion candidates", max_candidates));
   }
-  auto collected = collect(state, *candidates, cutoffs, ctx);
+  auto collected = collect(engine, *candidates, cutoffs, stop);
   if (!collected) return fail(std::move(collected.error()));
   const std::vector<EffectiveAssertion>& list = *collected;
 
   ComparisonBudget budget(max_comparisons);
-  auto survivors = apply_retractions(list, budget, ctx);
+  auto survivors = apply_retractions(list, budget, stop);
   if (!survivors) return fail(std::move(survivors.error()));
 
   // Latest target appearance time per (source, target set).
@@ -303,13 +302,13 @@ Result<EffectiveAssertions> compute_effective_assertions(construct::Engine& engi
   group_of.reserve(survivors->size());
   set_numbers.reserve(survivors->size());
   for (const uint32_t p : *survivors) {
-    BW_STOP(ctx);
+    BW_STOP(stop);
     set_group[p] = set_numbers.id_of(SetKey{list[p].source, list[p].target->appearance_set});
     group_of.push_back(set_group[p]);
   }
   auto latest_targets =
       keep_latest(*survivors, bucket(*survivors, group_of, set_numbers.count()), list.size(),
-                  [&](uint32_t p) -> const TimeValue& { return list[p].target->appearance_time; }, budget, ctx);
+                  [&](uint32_t p) -> const TimeValue& { return list[p].target->appearance_time; }, budget, stop);
   if (!latest_targets) return fail(std::move(latest_targets.error()));
 
   // Latest assertion time per (source, target set, target value text).
@@ -317,22 +316,22 @@ Result<EffectiveAssertions> compute_effective_assertions(construct::Engine& engi
   group_of.clear();
   text_numbers.reserve(latest_targets->size());
   for (const uint32_t p : *latest_targets) {
-    BW_STOP(ctx);
+    BW_STOP(stop);
     group_of.push_back(text_numbers.id_of(TextKey{set_group[p], list[p].target->value.text}));
   }
   auto latest_assertions =
       keep_latest(*latest_targets, bucket(*latest_targets, group_of, text_numbers.count()), list.size(),
-                  [&](uint32_t p) -> const TimeValue& { return list[p].assertion->appearance_time; }, budget, ctx);
+                  [&](uint32_t p) -> const TimeValue& { return list[p].assertion->appearance_time; }, budget, stop);
   if (!latest_assertions) return fail(std::move(latest_assertions.error()));
 
-  BW_STOP(ctx);
+  BW_STOP(stop);
   std::vector<EffectiveAssertion> out;
   out.reserve(latest_assertions->size());
   for (const uint32_t p : *latest_assertions) out.push_back(list[p]);
   std::sort(out.begin(), out.end(), [](const EffectiveAssertion& a, const EffectiveAssertion& b) {
     return construct::posit_record_less(*a.assertion, *a.target, a.source, *b.assertion, *b.target, b.source);
   });
-  BW_STOP(ctx);
+  BW_STOP(stop);
   return std::make_shared<const std::vector<EffectiveAssertion>>(std::move(out));
 }
 

@@ -23,7 +23,6 @@
 #include "construct/identity.h"
 #include "construct/records.h"
 #include "literal/time_value.h"
-#include "velquin/exec_context.h"
 
 namespace brackwater::effect {
 
@@ -55,6 +54,6 @@ using EffectiveAssertions = std::shared_ptr<const std::vector<EffectiveAssertion
 // passes need more than `max_comparisons` temporal comparisons.
 construct::Result<EffectiveAssertions> compute_effective_assertions(construct::Engine& engine, const EffectCutoffs& cutoffs,
                                                                     uint64_t max_candidates, uint64_t max_comparisons,
-                                                                    const velquin::ExecContext& ctx);
+                                                                    const construct::StopCheck& stop);
 
 }  // namespace brackwater::effect

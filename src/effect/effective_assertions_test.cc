@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "construct/deadline.h"
 #include "construct/engine_state.h"
 #include "effect/effect_cache.h"
 #include "effect/first_later.h"
@@ -27,9 +28,9 @@ struct EffectTest : ::testing::Test {
   construct::RoleRef r = engine->add_roles({{"r", false}}).value().at(0).role;
   construct::RoleRef posit_role = engine->find_role_by_id(construct::kPositRoleId).value().value();
   construct::RoleRef ascertains = engine->find_role_by_id(construct::kAscertainsRoleId).value().value();
-  velquin::ExecContext ctx;
-
-  void SetUp() override { ctx.cancel = velquin::make_cancel_flag(); }
+  construct::CancelFlag cancel = construct::make_cancel_flag();
+  std::optional<construct::Deadline> deadline;
+  const construct::StopCheck stop = [this] { return construct::check_stop(*cancel, deadline); };
 
   PositRef add(std::vector<std::pair<construct::RoleRef, Identity>> members, std::string value, LiteralKind kind,
                TimeValue t) {
@@ -51,7 +52,7 @@ struct EffectTest : ::testing::Test {
   std::string effect(TimeValue assertion_cutoff, TimeValue appearance_cutoff, uint64_t max_candidates = kMax,
                      uint64_t max_comparisons = kMax) {
     auto r = compute_effective_assertions(*engine, {assertion_cutoff, appearance_cutoff}, max_candidates,
-                                          max_comparisons, ctx);
+                                          max_comparisons, stop);
     if (!r) return r.error().display();
     std::string out;
     for (const EffectiveAssertion& e : **r) {
@@ -172,12 +173,12 @@ TEST_F(EffectTest, CandidateLimitAndComparisonBudgetBoundaries) {
 
 TEST_F(EffectTest, StopsAtTheStopCheckAndOnPoisonedLocks) {
   assert_on(fact(100, "1", year(2000))->identity, 50, "10%", year(2000));
-  ctx.deadline = velquin::Deadline(velquin::MonoInstant{0, 0});
+  deadline = construct::Deadline(construct::MonoInstant{0, 0});
   EXPECT_EQ(effect_now(), "Execution timed out");
-  ctx.cancel->store(true);
+  cancel->store(true);
   EXPECT_EQ(effect_now(), "Execution cancelled");  // the cancel flag is read first
-  ctx.cancel->store(false);
-  ctx.deadline.reset();
+  cancel->store(false);
+  deadline.reset();
   engine->state().components.poison_for_testing();
   EXPECT_EQ(effect_now(), "Lock poisoned: poisoned lock: another task failed inside");
 }
@@ -185,16 +186,16 @@ TEST_F(EffectTest, StopsAtTheStopCheckAndOnPoisonedLocks) {
 TEST_F(EffectTest, CacheComputesEachPairOfCutoffsOnce) {
   assert_on(fact(100, "1", year(2000))->identity, 50, "10%", year(2000));
   EffectCache cache;
-  auto first = cache.get(*engine, {TimeValue::eot(), year(2000)}, ctx).value();
-  EXPECT_EQ(cache.get(*engine, {TimeValue::eot(), year(2000)}, ctx).value(), first);
+  auto first = cache.get(*engine, {TimeValue::eot(), year(2000)}, stop).value();
+  EXPECT_EQ(cache.get(*engine, {TimeValue::eot(), year(2000)}, stop).value(), first);
   // The date 2000-01-01 starts with the year 2000 but is not the same cutoff.
-  EXPECT_NE(cache.get(*engine, {TimeValue::eot(), TimeValue::of_date(2000, 1, 1)}, ctx).value(), first);
+  EXPECT_NE(cache.get(*engine, {TimeValue::eot(), TimeValue::of_date(2000, 1, 1)}, stop).value(), first);
   // A cache that holds one assertion lets the first list go to keep the second.
   EffectCache small(1);
-  first = small.get(*engine, {TimeValue::eot(), year(2000)}, ctx).value();
-  EXPECT_EQ(small.get(*engine, {TimeValue::eot(), year(2000)}, ctx).value(), first);
-  ASSERT_TRUE(small.get(*engine, {TimeValue::eot(), TimeValue::eot()}, ctx));
-  auto again = small.get(*engine, {TimeValue::eot(), year(2000)}, ctx).value();
+  first = small.get(*engine, {TimeValue::eot(), year(2000)}, stop).value();
+  EXPECT_EQ(small.get(*engine, {TimeValue::eot(), year(2000)}, stop).value(), first);
+  ASSERT_TRUE(small.get(*engine, {TimeValue::eot(), TimeValue::eot()}, stop));
+  auto again = small.get(*engine, {TimeValue::eot(), year(2000)}, stop).value();
   EXPECT_NE(again, first);
   ASSERT_EQ(again->size(), 1u);
   EXPECT_EQ(again->front().assertion, first->front().assertion);

@@ -5,10 +5,14 @@
 // characters U+0008, U+0009, U+000A, U+000C and U+000D their short forms (\b \t \n \f \r), every
 // other byte below 0x20 the form \u00XX with lower-case hex digits; everything else (DEL, '/',
 // U+2028, U+2029, any non-ASCII byte) is copied verbatim.
+//
+// Object members are written as `"name":value`, preceded by a separating comma unless `first` says
+// the member opens its object. Member names are copied as they are: they must need no escaping.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -32,7 +36,43 @@ void append_json_u64(std::string& out, uint64_t value);
 // Appends "true" or "false".
 inline void append_json_bool(std::string& out, bool value) { out.append(value ? "true" : "false"); }
 
-// Appends "null".
-inline void append_json_null(std::string& out) { out.append("null"); }
+// Appends `"name":`, after a comma unless `first`.
+inline void append_json_key(std::string& out, std::string_view name, bool first = false) {
+  if (!first) out.push_back(',');
+  out.push_back('"');
+  out.append(name);
+  out.append("\":");
+}
+
+// Appends the member `"name":value` for an unsigned integer.
+inline void append_json_u64_member(std::string& out, std::string_view name, uint64_t value, bool first = false) {
+  append_json_key(out, name, first);
+  append_json_u64(out, value);
+}
+
+// Appends the member `"name":"value"` for a string.
+inline void append_json_string_member(std::string& out, std::string_view name, std::string_view value,
+                                      bool first = false) {
+  append_json_key(out, name, first);
+  append_json_string(out, value);
+}
+
+// Appends `[item,item,...]`, each item written by write(out, item).
+template <class Items, class Write>
+void append_json_array(std::string& out, const Items& items, Write&& write) {
+  out.push_back('[');
+  bool first = true;
+  for (const auto& item : items) {
+    if (!first) out.push_back(',');
+    first = false;
+    write(out, item);
+  }
+  out.push_back(']');
+}
+
+// Appends an array of strings.
+inline void append_json_string_array(std::string& out, std::span<const std::string> items) {
+  append_json_array(out, items, [](std::string& o, const std::string& s) { append_json_string(o, s); });
+}
 
 }  // namespace brackwater::literal

@@ -1,16 +1,11 @@
 #include "python/envelope.h"
 
+#include <span>
+
 #include "python/versions.h"
 #include "literal/json_writer.h"
 
 namespace brackwater::python {
-
-std::string execute_response_json(std::string_view resolved_now, const std::vector<velquin::ResultSet>& sets) {
-  std::string out;
-  out.reserve(128);
-  append_execute_response_json(out, resolved_now, sets);
-  return out;
-}
 
 void append_execute_response_json(std::string& out, std::string_view resolved_now,
                                   const std::vector<velquin::ResultSet>& sets) {
@@ -20,23 +15,17 @@ void append_execute_response_json(std::string& out, std::string_view resolved_no
   literal::append_json_u64(out, kVelquinVersion);
   out.append(",\"resolved_now\":");
   literal::append_json_string(out, resolved_now);
-  out.append(",\"warnings\":[");
-  if (!sets.empty()) {
-    bool first = true;
-    for (const velquin::Warning& warning : sets.front().warnings) {
-      if (!first) out.push_back(',');
-      first = false;
-      velquin::append_warning_json(out, warning);
-    }
-  }
-  out.append("],\"result_sets\":[");
-  bool first = true;
-  for (const velquin::ResultSet& set : sets) {
-    if (!first) out.push_back(',');
-    first = false;
-    velquin::append_result_set_json(out, set);
-  }
-  out.append("]}");
+  out.append(",\"warnings\":");
+  std::span<const velquin::Warning> warnings;
+  if (!sets.empty()) warnings = sets.front().warnings;
+  literal::append_json_array(out, warnings, [](std::string& o, const velquin::Warning& warning) {
+    velquin::append_warning_json(o, warning);
+  });
+  out.append(",\"result_sets\":");
+  literal::append_json_array(out, sets, [](std::string& o, const velquin::ResultSet& set) {
+    velquin::append_result_set_json(o, set);
+  });
+  out.push_back('}');
 }
 
 }  // namespace brackwater::python

@@ -12,8 +12,7 @@
 
 namespace brackwater::python {
 
-std::string execute_response_json(std::string_view resolved_now, const std::vector<velquin::ResultSet>& sets);
-// The same, appended to `out`.
+// Appends the envelope of `sets` to `out`.
 void append_execute_response_json(std::string& out, std::string_view resolved_now,
                                   const std::vector<velquin::ResultSet>& sets);
 

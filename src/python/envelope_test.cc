@@ -10,6 +10,12 @@ using velquin::ResultValue;
 using velquin::ValueKind;
 using velquin::Warning;
 
+std::string execute_response_json(std::string_view resolved_now, const std::vector<ResultSet>& sets) {
+  std::string out;
+  append_execute_response_json(out, resolved_now, sets);
+  return out;
+}
+
 TEST(ExecuteResponseJson, WithoutResultSets) {
   EXPECT_EQ(execute_response_json("2020-01-01 10:00:00.120", {}),
             "{\"python_interface_version\":1,\"velquin_version\":1,\"resolved_now\":\"2020-01-01 10:00:00.120\","

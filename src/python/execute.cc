@@ -9,6 +9,7 @@
 #include "python/database.h"
 #include "python/envelope.h"
 #include "python/exceptions.h"
+#include "python/released.h"
 #include "python/time_argument.h"
 #include "velquin/execute.h"
 
@@ -36,22 +37,6 @@ bool build_parameter_map(std::vector<ParameterEntry>& entries, velquin::ScriptPa
     out.insert_or_assign(std::move(entry.name), velquin::ScriptParameter{kind, std::move(entry.token)});
   }
   return true;
-}
-
-// Runs the script with the interpreter lock released. The engine hold is moved in and dropped
-// before the lock is taken back.
-construct::Result<std::vector<velquin::ResultSet>> run_released(std::shared_ptr<construct::Engine> engine,
-                                                                std::string_view script,
-                                                                velquin::ExecuteOptions options) {
-  PyThreadState* thread = PyEval_SaveThread();
-  try {
-    auto result = velquin::execute_script(std::move(engine), script, std::move(options));
-    PyEval_RestoreThread(thread);
-    return result;
-  } catch (...) {
-    PyEval_RestoreThread(thread);
-    throw;
-  }
 }
 
 PyObject* execute_json(DatabaseObject* db, PyObject* args, PyObject* kwargs) {
@@ -100,7 +85,9 @@ PyObject* execute_json(DatabaseObject* db, PyObject* args, PyObject* kwargs) {
   options.max_rows = max_rows;
   options.now = *resolved_now;
 
-  auto result = run_released(std::move(engine), script.text, std::move(options));
+  auto result = run_released(std::move(engine), [&](std::shared_ptr<construct::Engine>&& held) {
+    return velquin::execute_script(std::move(held), script.text, std::move(options));
+  });
   if (!result) {
     raise_engine_error(result.error());
     return nullptr;

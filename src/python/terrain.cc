@@ -8,6 +8,7 @@
 #include "python/boundary.h"
 #include "python/database.h"
 #include "python/exceptions.h"
+#include "python/released.h"
 #include "python/time_argument.h"
 #include "terrain/terrain.h"
 
@@ -17,22 +18,6 @@ namespace {
 constexpr double kDefaultTimeoutSeconds = 5.0;
 constexpr uint64_t kDefaultProjectedRoleLimit = 8;
 constexpr uint64_t kDefaultMaxRelationshipSignatures = 16;
-
-// Captures and computes the Terrain with the interpreter lock released. The engine hold is moved in
-// and dropped before the lock is taken back.
-construct::Result<terrain::Terrain> capture_released(std::shared_ptr<construct::Engine> engine,
-                                                     const terrain::TerrainLimits& limits) {
-  PyThreadState* thread = PyEval_SaveThread();
-  try {
-    auto result = terrain::capture_terrain(*engine, limits);
-    engine.reset();
-    PyEval_RestoreThread(thread);
-    return result;
-  } catch (...) {
-    PyEval_RestoreThread(thread);
-    throw;
-  }
-}
 
 PyObject* terrain_json(DatabaseObject* db, PyObject* args, PyObject* kwargs) {
   static const char* keywords[] = {"as_of", "timeout", "projected_role_limit", "max_relationship_signatures",
@@ -77,7 +62,9 @@ PyObject* terrain_json(DatabaseObject* db, PyObject* args, PyObject* kwargs) {
   limits.max_relationship_signatures = signature_limit.value_or(kDefaultMaxRelationshipSignatures);
   limits.as_of = *resolved;
 
-  auto result = capture_released(std::move(engine), limits);
+  auto result = run_released(std::move(engine), [&](std::shared_ptr<construct::Engine>&& held) {
+    return terrain::capture_terrain(*held, limits);
+  });
   if (!result) {
     raise_engine_error(result.error());
     return nullptr;

@@ -48,8 +48,6 @@ std::optional<int8_t> canonical_certainty(std::string_view text) {
 
 }  // namespace
 
-std::string format_canonical_i64(int64_t value) { return str_cat(value); }
-
 EngineError undeclared_codec_error() { return corrupt("unknown or not-yet-declared Posit codec"); }
 
 PendingRecord encode_role_payload(const construct::Role& role) {
@@ -228,17 +226,6 @@ Result<std::string_view> literal_payload_text(uint8_t family, uint16_t codec, By
       return fail(undeclared_codec_error());
   }
 }
-
-}  // namespace
-
-Result<std::string> decode_literal_payload(uint8_t family, uint16_t codec, Bytes value) {
-  CanonicalBuffer buffer;
-  auto text = literal_payload_text(family, codec, value, buffer);
-  if (!text) return fail(std::move(text.error()));
-  return std::string(*text);
-}
-
-namespace {
 
 Result<ReplayedPosit> decode_posit_into(Bytes payload, CodecSet declared, std::vector<ReplayedMember>& members,
                                         std::optional<uint16_t>& accepted_codec) {

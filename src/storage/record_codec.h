@@ -69,10 +69,4 @@ Result<ReplayedPosit> decode_posit_ahead(Bytes payload, std::vector<ReplayedMemb
 // The failure of a Posit whose codec is unknown or not yet declared.
 EngineError undeclared_codec_error();
 
-// The canonical token text of a persisted value.
-Result<std::string> decode_literal_payload(uint8_t family, uint16_t codec, Bytes value);
-
-// "-12", "0", "9223372036854775807": no sign for positive values, no leading zeros.
-std::string format_canonical_i64(int64_t value);
-
 }  // namespace brackwater::storage

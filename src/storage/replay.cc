@@ -42,10 +42,12 @@ EngineError record_error(uint64_t sequence, std::string_view message) {
   return corrupt(str_cat("record sequence ", sequence, ": ", message));
 }
 
-// A keyed 64-bit hash; the key is drawn per replay so that crafted logs cannot aim at collisions.
-class KeyedHasher {
+// A fast 64-bit multiply-xorshift hash under a seed drawn per replay, so that crafted logs cannot
+// aim at collisions (equal hashes are confirmed by comparing the Posits). Not the SipHash of
+// construct/keyed_hash.h: it needs no process keys and is cheaper per word.
+class SeededMixHasher {
  public:
-  explicit KeyedHasher(uint64_t key) : h_(key) {}
+  explicit SeededMixHasher(uint64_t key) : h_(key) {}
   void write_u64(uint64_t v) {
     h_ = (h_ ^ v) * 0x9E3779B97F4A7C15ULL;
     h_ ^= h_ >> 29;
@@ -74,7 +76,7 @@ class KeyedHasher {
 uint64_t random_key() {
   int local = 0;
   uint64_t t = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  KeyedHasher h(t);
+  SeededMixHasher h(t);
   h.write_u64(reinterpret_cast<uintptr_t>(&local));
   return h.finish();
 }
@@ -183,7 +185,7 @@ class PropositionLog {
   }
 
   uint64_t hash(std::span<const ReplayedMember> members, const ReplayedPosit& p) const {
-    KeyedHasher h(key_);
+    SeededMixHasher h(key_);
     h.write_u64(p.member_count);
     for (auto [role, thing] : members) {
       h.write_u64(role);

@@ -60,11 +60,7 @@ struct TerrainBudget {
   construct::CancelFlag cancel;  // never null
   std::optional<construct::Deadline> deadline;
 
-  Result<void> check_stop() const {
-    if (cancel->load(std::memory_order_acquire)) return fail(EngineError::cancelled());
-    if (deadline && deadline->reached()) return fail(EngineError::timed_out());
-    return {};
-  }
+  Result<void> check_stop() const { return construct::check_stop(*cancel, deadline); }
 
   Result<void> check_stop_periodic(uint64_t step) const {
     if ((step & 1023) != 0) return {};

@@ -1,8 +1,6 @@
 // The per-call context of script execution, its stop check and the parameter lookup.
 //
-// check_stop reports `Cancelled` when the cancel flag is set (acquire load), else `TimedOut`
-// (TimedOut) when a deadline exists and the monotonic clock reads at or after it; it runs in full
-// every time (no sampling). lookup_parameter drops exactly one leading "$" of the name as written
+// check_stop is construct::check_stop over the context's cancel flag and deadline. lookup_parameter drops exactly one leading "$" of the name as written
 // and looks the rest up exactly; absent: `InvalidParameter` "missing parameter '${}'".
 #pragma once
 
@@ -33,11 +31,7 @@ struct ExecContext {
   CancelFlag cancel;  // never null inside a run
   ParameterMap parameters;
 
-  construct::Result<void> check_stop() const {
-    if (cancel->load(std::memory_order_acquire)) return construct::fail(construct::EngineError::cancelled());
-    if (deadline && deadline->reached()) return construct::fail(construct::EngineError::timed_out());
-    return {};
-  }
+  construct::Result<void> check_stop() const { return construct::check_stop(*cancel, deadline); }
 
   construct::Result<const ParameterValue*> lookup_parameter(std::string_view written) const;
 };

@@ -25,23 +25,13 @@ void append_result_value_json(std::string& out, const ResultValue& value) {
 }
 
 void append_result_set_json(std::string& out, const ResultSet& set) {
-  out.append("{\"columns\":[");
-  for (size_t i = 0; i < set.columns.size(); ++i) {
-    if (i != 0) out.push_back(',');
-    literal::append_json_string(out, set.columns[i]);
-  }
-  out.append("],\"rows\":[");
-  for (size_t r = 0; r < set.rows.size(); ++r) {
-    if (r != 0) out.push_back(',');
-    out.push_back('[');
-    const ResultRow& row = set.rows[r];
-    for (size_t c = 0; c < row.size(); ++c) {
-      if (c != 0) out.push_back(',');
-      append_result_value_json(out, row[c]);
-    }
-    out.push_back(']');
-  }
-  out.append("],\"row_count\":");
+  out.append("{\"columns\":");
+  literal::append_json_string_array(out, set.columns);
+  out.append(",\"rows\":");
+  literal::append_json_array(out, set.rows, [](std::string& o, const ResultRow& row) {
+    literal::append_json_array(o, row, [](std::string& o2, const ResultValue& v) { append_result_value_json(o2, v); });
+  });
+  out.append(",\"row_count\":");
   literal::append_json_u64(out, set.row_count);
   out.append(",\"limited\":");
   literal::append_json_bool(out, set.limited);

@@ -40,7 +40,7 @@ TEST(JsonWriter, NumbersAndLiterals) {
   out.push_back(',');
   literal::append_json_bool(out, true);
   literal::append_json_bool(out, false);
-  literal::append_json_null(out);
+  literal::append_json_optional_string(out, std::nullopt);
   EXPECT_EQ(out, "0,18446744073709551615,truefalsenull");
 }
 

@@ -15,8 +15,8 @@
 #include <memory>
 #include <string>
 
+#include "construct/engine_reads.h"
 #include "literal/compare.h"
-#include "velquin/query/engine_reads.h"
 #include "velquin/query/latest.h"
 #include "velquin/query/set_match.h"
 
@@ -199,7 +199,7 @@ void retain_latest_rows(RowTable& out, size_t base, std::vector<PositRef>& owner
 // The postings the row and the pattern give, in collection order, into `ws.postings`; false when a
 // Role name names no Role.
 Result<bool> collect_postings(construct::Engine& engine, const PositPattern& pattern, std::span<const BoundSlot> row,
-                              bool widen_posit, reads::RoleLookup& roles, Workspace& ws) {
+                              bool widen_posit, RoleLookup& roles, Workspace& ws) {
   ws.postings.clear();
   ws.pool.clear();
   if (pattern.posit_binding) {
@@ -207,14 +207,14 @@ Result<bool> collect_postings(construct::Engine& engine, const PositPattern& pat
     const BoundSlot& bound = row[var.id];
     if (is_bound(bound)) {
       if (!is_identity(bound)) return fail(wrong_kind(var, bound, BindingKind::Posit));
-      auto posit = reads::posit(engine, identity_of(bound));
+      auto posit = construct::reads::posit(engine, identity_of(bound));
       if (!posit) return fail(std::move(posit.error()));
       if (*posit == nullptr) {
         // An identity that names no Posit: an empty posting, so nothing is looked up.
         ws.postings.push_back(Candidates::sets(ws.pool.size(), 0));
       } else if (widen_posit) {
         // The supersession filter sees the bound Posit's whole set; the posit slot keeps the one.
-        auto posting = reads::set_posting(engine, *(*posit)->appearance_set);
+        auto posting = construct::reads::set_posits(engine, *(*posit)->appearance_set);
         if (!posting) return fail(std::move(posting.error()));
         ws.postings.push_back(Candidates::sets(ws.pool.size(), *posting ? 1 : 0));
         if (*posting) ws.pool.push_back(*posting);
@@ -229,7 +229,7 @@ Result<bool> collect_postings(construct::Engine& engine, const PositPattern& pat
     if (is_bound(bound)) {
       auto* set = std::get_if<construct::AppearanceSetRef>(&bound);
       if (set == nullptr) return fail(wrong_kind(var, bound, BindingKind::AppearanceSet));
-      auto posting = reads::set_posting(engine, **set);
+      auto posting = construct::reads::set_posits(engine, **set);
       if (!posting) return fail(std::move(posting.error()));
       ws.postings.push_back(Candidates::sets(ws.pool.size(), *posting ? 1 : 0));
       if (*posting) ws.pool.push_back(*posting);
@@ -251,7 +251,7 @@ Result<bool> collect_postings(construct::Engine& engine, const PositPattern& pat
       }
     }
     if (role) {
-      auto posting = reads::role_posting(engine, *role);
+      auto posting = construct::reads::role_posits(engine, *role);
       if (!posting) return fail(std::move(posting.error()));
       ws.postings.push_back(Candidates::bitmap(*posting));
     }
@@ -272,7 +272,7 @@ Result<bool> collect_postings(construct::Engine& engine, const PositPattern& pat
     }
     if (!ws.things.empty()) {
       const size_t first = ws.pool.size();
-      if (auto r = reads::thing_postings(engine, ws.things, role, ws.pool); !r) return fail(std::move(r.error()));
+      if (auto r = construct::reads::thing_postings(engine, ws.things, role, ws.pool); !r) return fail(std::move(r.error()));
       ws.postings.push_back(Candidates::sets(first, ws.pool.size() - first));
     }
   }
@@ -296,7 +296,7 @@ void intersect(Workspace& ws) {
 }
 
 Result<void> match_index(construct::Engine& engine, const PositPattern& pattern, std::span<const BoundSlot> row,
-                         const ExecContext& ctx, reads::RoleLookup& roles, RowTable& out) {
+                         const ExecContext& ctx, RoleLookup& roles, RowTable& out) {
   std::optional<TimeValue> as_of;
   if (pattern.as_of) {
     auto cutoff = resolve_time_operand(*pattern.as_of, row);
@@ -311,11 +311,12 @@ Result<void> match_index(construct::Engine& engine, const PositPattern& pattern,
   if (!any) return fail(std::move(any.error()));
   if (!*any) return {};
   if (ws.postings.empty()) {
-    if (auto all = reads::all_posit_ids(engine, ws.ids); !all) return all;
+    if (auto all = construct::reads::all_posit_ids(engine, ws.ids); !all) return all;
   } else {
     intersect(ws);
   }
-  if (auto posits = reads::posits_by_identity(engine, ws.ids, ctx, ws.posits); !posits) return posits;
+  auto posits = construct::reads::posits_by_identity(engine, ws.ids, [&ctx] { return ctx.check_stop(); }, ws.posits);
+  if (!posits) return posits;
 
   const size_t base = out.size();
   std::vector<PositRef>& owners = ws.owners;  // the Posit of each row from `base` on
@@ -346,7 +347,8 @@ Result<void> match_in_effect(construct::Engine& engine, const PositPattern& patt
   if (!assertion_cutoff) return fail(std::move(assertion_cutoff.error()));
   auto appearance_cutoff = resolve_time_operand(clause.appearance_cutoff, row);
   if (!appearance_cutoff) return fail(std::move(appearance_cutoff.error()));
-  auto effective = cache.get(engine, effect::EffectCutoffs{*assertion_cutoff, *appearance_cutoff}, ctx);
+  auto effective = cache.get(engine, effect::EffectCutoffs{*assertion_cutoff, *appearance_cutoff},
+                             [&ctx] { return ctx.check_stop(); });
   if (!effective) return fail(std::move(effective.error()));
 
   WorkspaceLease lease;
@@ -388,10 +390,10 @@ Result<void> match_in_effect(construct::Engine& engine, const PositPattern& patt
 
 Result<void> match_pattern_for_row(construct::Engine& engine, const PositPattern& pattern,
                                    std::span<const BoundSlot> row, const ExecContext& ctx, effect::EffectCache& cache,
-                                   RowTable& out, reads::RoleLookup* roles) {
+                                   RowTable& out, RoleLookup* roles) {
   if (pattern.in_effect) return match_in_effect(engine, pattern, row, ctx, cache, out);
   if (roles != nullptr) return match_index(engine, pattern, row, ctx, *roles, out);
-  reads::RoleLookup own_roles;
+  RoleLookup own_roles;
   return match_index(engine, pattern, row, ctx, own_roles, out);
 }
 

@@ -15,7 +15,7 @@
 #include "construct/error.h"
 #include "effect/effect_cache.h"
 #include "velquin/exec_context.h"
-#include "velquin/query/engine_reads.h"
+#include "velquin/query/role_lookup.h"
 #include "velquin/query/query.h"
 
 namespace brackwater::velquin::query {
@@ -23,7 +23,7 @@ namespace brackwater::velquin::query {
 construct::Result<void> match_pattern_for_row(construct::Engine& engine, const PositPattern& pattern,
                                               std::span<const BoundSlot> row, const ExecContext& ctx,
                                               effect::EffectCache& cache, RowTable& out,
-                                              reads::RoleLookup* roles = nullptr);
+                                              RoleLookup* roles = nullptr);
 
 // Binds `var` to `candidate` on its first occurrence, else compares: a Thing met as a Posit of the
 // same identity is rebound to the Posit. False: no match. `IncompatibleDomains` on a clash of kinds.

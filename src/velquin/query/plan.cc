@@ -17,13 +17,13 @@ using construct::Result;
 namespace {
 
 // u64 max without a named Role; 0 when one names no Role; else the smallest posting of them.
-Result<uint64_t> estimate(construct::Engine& engine, const PositPattern& pattern, reads::RoleLookup& roles) {
+Result<uint64_t> estimate(construct::Engine& engine, const PositPattern& pattern, RoleLookup& roles) {
   boost::container::small_vector<const std::string*, 4> names;
   for (const AppearanceSearch& entry : pattern.appearances) {
     if (auto* role = std::get_if<RoleName>(&entry.role)) names.push_back(&role->name);
   }
   if (names.empty()) return UINT64_MAX;
-  return reads::smallest_named_role_posting(engine, std::span(names.data(), names.size()), roles);
+  return smallest_named_role_posting(engine, std::span(names.data(), names.size()), roles);
 }
 
 constexpr size_t kPlanStopLooks = 4096;
@@ -36,9 +36,9 @@ struct Pending {
 }  // namespace
 
 Result<SearchPlan> plan_search(construct::Engine& engine, const PatternGroup& group, const std::vector<bool>& bound_before,
-                               const CompiledSearch& search, const ExecContext& ctx, reads::RoleLookup* roles) {
-  reads::RoleLookup own_roles;
-  reads::RoleLookup& lookup = roles != nullptr ? *roles : own_roles;
+                               const CompiledSearch& search, const ExecContext& ctx, RoleLookup* roles) {
+  RoleLookup own_roles;
+  RoleLookup& lookup = roles != nullptr ? *roles : own_roles;
   boost::container::small_vector<Pending, 8> remaining;
   for (const PositPattern& p : group) remaining.push_back(Pending{&p, std::nullopt});
   boost::container::small_vector<bool, 64> bound(bound_before.begin(), bound_before.end());

@@ -13,7 +13,7 @@
 #include "construct/engine.h"
 #include "construct/error.h"
 #include "velquin/exec_context.h"
-#include "velquin/query/engine_reads.h"
+#include "velquin/query/role_lookup.h"
 #include "velquin/query/query.h"
 
 namespace brackwater::velquin::query {
@@ -26,6 +26,6 @@ using SearchPlan = std::vector<const PositPattern*>;
 // run's Role lookup.
 construct::Result<SearchPlan> plan_search(construct::Engine& engine, const PatternGroup& group,
                                           const std::vector<bool>& bound, const CompiledSearch& search,
-                                          const ExecContext& ctx, reads::RoleLookup* roles = nullptr);
+                                          const ExecContext& ctx, RoleLookup* roles = nullptr);
 
 }  // namespace brackwater::velquin::query

@@ -91,7 +91,7 @@ class SearchRun {
   const size_t width_;
   const bool keep_bindings_;
   effect::EffectCache cache_;
-  reads::RoleLookup roles_;
+  RoleLookup roles_;
   RowTable rows_{0};
   RowTable spare_{0};  // join's second buffer
   std::vector<size_t> live_;  // the rows still in the result, as indices into rows_
