@@ -4,12 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "construct/component_access.h"
-#include "construct/engine_ops.h"
+#include "construct/interning_session.h"
 #include "velquin/lower_literal.h"
 #include "velquin/parameters.h"
 #include "velquin/text_index.h"
-#include "velquin/time_token.h"
+#include "velquin/time_operand.h"
 #include "velquin/trace.h"
 
 namespace brackwater::velquin {
@@ -101,7 +100,7 @@ class AddPositRun {
  public:
   AddPositRun(Engine& engine, ScriptVariables& variables, const TimeValue& now, const ExecContext& ctx,
               StatementScope scope)
-      : engine_(engine), variables_(variables), now_(now), ctx_(ctx), scope_(scope) {}
+      : engine_(engine), variables_(variables), now_(now), ctx_(ctx), scope_(scope), interning_(engine) {}
 
   Result<void> run(NodeView statement);
 
@@ -138,7 +137,7 @@ class AddPositRun {
   StatementRoles roles_;
   // The interning locks, kept from clause to clause; given back before any call that locks another
   // component (a Role lookup, drawing an identity, the command itself).
-  construct::HeldOnUse interning_;
+  construct::InterningSession interning_;
   // The last appearance-time token and what it parsed to (clauses often repeat one time).
   bool time_cache_valid_ = false;
   std::string_view time_cache_text_;
@@ -339,28 +338,23 @@ Result<void> AddPositRun::value(NodeView appearing_value, std::optional<Literal>
 Result<void> AddPositRun::time(NodeView appearance_time, std::optional<TimeValue>& out) {
   auto token = appearance_time.first_child();
   if (!token) return {};
-  switch (token->rule()) {
-    case Rule::time:
-      if (!time_cache_valid_ || token->text() != time_cache_text_) {
-        time_cache_text_ = token->text();
-        time_cache_ = parse_time_token(time_cache_text_, now_);
-        time_cache_valid_ = true;
-      }
-      out = time_cache_;
-      return {};
-    case Rule::constant:
-      out = parse_time_at_form(token->text(), now_);
-      return {};
-    case Rule::parameter: {
-      auto param = ctx_.lookup_parameter(token->text());
-      if (!param) return fail(std::move(param.error()));
-      if (!(*param)->is_time()) return fail(err_literal_not_time_parameter(token->text()));
-      out = *(*param)->time;
-      return {};
-    }
-    default:
-      return fail(EngineError::internal("unexpected time rule " + rule_text(token->rule())));
+  if (!is_time_operand(token->rule())) {
+    return fail(EngineError::internal("unexpected time rule " + rule_text(token->rule())));
   }
+  // A time that does not read leaves the clause without one (the clause fails after its combinations).
+  if (token->rule() == Rule::time && time_cache_valid_ && token->text() == time_cache_text_) {
+    out = time_cache_;
+    return {};
+  }
+  auto time = lower_time_operand(*token, ctx_);
+  if (!time) return fail(std::move(time.error()));
+  if (token->rule() == Rule::time) {
+    time_cache_text_ = token->text();
+    time_cache_ = *time;
+    time_cache_valid_ = true;
+  }
+  out = *time;
+  return {};
 }
 
 Result<void> AddPositRun::candidate_lists() {
@@ -445,7 +439,6 @@ Result<void> AddPositRun::enumerate() {
   }
   s.appearance_cache.assign(cache_size, nullptr);
 
-  construct::EngineState& state = engine_.state();
   uint64_t last = 0;  // the number of the last combination built
   for (;;) {
     if (auto stop = ctx_.check_stop(); !stop) return stop;
@@ -458,13 +451,13 @@ Result<void> AddPositRun::enumerate() {
         auto role = role_for_slot(i);
         if (!role) return fail(std::move(role.error()));
         const construct::Identity thing = s.lists[s.slots[i].list][s.indices[i]];
-        auto appearance = construct::intern_appearance(interning_, state, *role, thing);
+        auto appearance = interning_.intern_appearance(*role, thing);
         if (!appearance) return fail(std::move(appearance.error()));
         cached = appearance->first;
       }
       members.push_back(cached);
     }
-    auto set = construct::intern_appearance_set(interning_, state, std::move(members));
+    auto set = interning_.intern_appearance_set(std::move(members));
     if (!set) return fail(std::move(set.error()));
     if (repeating) {
       uint64_t number = 0;
@@ -531,20 +524,13 @@ Result<void> AddPositRun::and_assert(NodeView clause) {
       case Rule::assertion_time: {
         auto token = child.first_child();
         if (!token) return fail(EngineError::internal("assertion time is empty"));
-        if (token->rule() == Rule::time || token->rule() == Rule::constant) {
-          assertion_time = token->rule() == Rule::time ? parse_time_token(token->text(), now_)
-                                                       : parse_time_at_form(token->text(), now_);
-          if (!assertion_time) {
-            return fail(EngineError::execution("invalid assertion time " + std::string(token->text())));
-          }
-        } else if (token->rule() == Rule::parameter) {
-          auto param = ctx_.lookup_parameter(token->text());
-          if (!param) return fail(std::move(param.error()));
-          if (!(*param)->is_time()) return fail(err_literal_not_time_parameter(token->text()));
-          assertion_time = *(*param)->time;
-        } else {
+        if (!is_time_operand(token->rule())) {
           return fail(EngineError::internal("unexpected assertion-time rule " + rule_text(token->rule())));
         }
+        auto time = lower_time_operand(*token, ctx_);
+        if (!time) return fail(std::move(time.error()));
+        if (!*time) return fail(EngineError::execution("invalid assertion time " + std::string(token->text())));
+        assertion_time = *time;
         break;
       }
       default:

@@ -3,7 +3,7 @@
 #include "literal/unicode.h"
 #include "velquin/lower_literal.h"
 #include "velquin/parameters.h"
-#include "velquin/time_token.h"
+#include "velquin/time_operand.h"
 
 namespace brackwater::velquin::query {
 
@@ -80,25 +80,14 @@ Result<CutoffOperand> lower_cutoff(NodeView node, const ExecContext& ctx, std::s
     if (!child) return fail(EngineError::internal(std::string(label) + " cutoff is empty"));
     node = *child;
   }
-  switch (node.rule()) {
-    case Rule::time:
-    case Rule::constant: {
-      auto time = parse_time_token(node.text(), ctx.now);
-      if (!time) {
-        return fail(EngineError::execution("invalid " + std::string(label) + " cutoff '" + std::string(node.text()) +
-                                           "'"));
-      }
-      return CutoffOperand(*time);
-    }
-    case Rule::query_variable: return CutoffOperand(Var{variable_name(node)});
-    case Rule::parameter: {
-      auto parameter = ctx.lookup_parameter(node.text());
-      if (!parameter) return fail(std::move(parameter.error()));
-      if (!(*parameter)->is_time()) return fail(err_literal_not_time_parameter(node.text()));
-      return CutoffOperand(*(*parameter)->time);
-    }
-    default: return fail(unexpected_rule("unexpected " + std::string(label) + " cutoff", node.rule()));
+  if (node.rule() == Rule::query_variable) return CutoffOperand(Var{variable_name(node)});
+  if (!is_time_operand(node.rule())) return fail(unexpected_rule("unexpected " + std::string(label) + " cutoff", node.rule()));
+  auto time = lower_time_operand(node, ctx);
+  if (!time) return fail(std::move(time.error()));
+  if (!*time) {
+    return fail(EngineError::execution("invalid " + std::string(label) + " cutoff '" + std::string(node.text()) + "'"));
   }
+  return CutoffOperand(**time);
 }
 
 Result<PredicateOperand> lower_predicate(NodeView node, const ExecContext& ctx) {
@@ -117,9 +106,10 @@ Result<PredicateOperand> lower_predicate(NodeView node, const ExecContext& ctx) 
     }
     case Rule::time:
     case Rule::constant: {
-      auto time = parse_time_token(node.text(), ctx.now);
-      if (!time) return fail(invalid_time_literal(node.text()));
-      return PredicateOperand(*time);
+      auto time = lower_time_operand(node, ctx);
+      if (!time) return fail(std::move(time.error()));
+      if (!*time) return fail(invalid_time_literal(node.text()));
+      return PredicateOperand(**time);
     }
     default: {
       auto lit = lower_literal(node.rule(), literal::trim_white_space(node.text()), ctx.now);

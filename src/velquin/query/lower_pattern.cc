@@ -7,7 +7,7 @@
 #include "velquin/lower_literal.h"
 #include "velquin/parameters.h"
 #include "velquin/query/lower_operand.h"
-#include "velquin/time_token.h"
+#include "velquin/time_operand.h"
 
 namespace brackwater::velquin::query {
 
@@ -88,19 +88,13 @@ Result<TimeSlot> lower_time_slot(NodeView slot, const ExecContext& ctx) {
   switch (node->rule()) {
     case Rule::wildcard: return TimeSlot(Wildcard{});
     case Rule::query_variable: return TimeSlot(Var{variable_name(*node)});
-    case Rule::time:
-    case Rule::constant: {
-      auto time = parse_time_token(node->text(), ctx.now);
-      if (!time) return fail(invalid_time_literal(node->text()));
-      return TimeSlot(*time);
+    default: {
+      if (!is_time_operand(node->rule())) return fail(unexpected_rule("unexpected time slot", node->rule()));
+      auto time = lower_time_operand(*node, ctx);
+      if (!time) return fail(std::move(time.error()));
+      if (!*time) return fail(invalid_time_literal(node->text()));
+      return TimeSlot(**time);
     }
-    case Rule::parameter: {
-      auto parameter = ctx.lookup_parameter(node->text());
-      if (!parameter) return fail(std::move(parameter.error()));
-      if (!(*parameter)->is_time()) return fail(err_literal_not_time_parameter(node->text()));
-      return TimeSlot(*(*parameter)->time);
-    }
-    default: return fail(unexpected_rule("unexpected time slot", node->rule()));
   }
 }
 
