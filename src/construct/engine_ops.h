@@ -136,7 +136,6 @@ Result<BlockVector<PositRef>> intern_posits(EngineState& state, PendingPositList
 // Files a Posit in the PositIndex and the posting indexes: (canonical Posit, existed).
 // `h` is posit_key_hash(posit).
 Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit, uint64_t h);
-Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit);
 // Files the new Posits of one command (distinct propositions, in creation order): the same steps
 // as index_posit for each, taking each lock once for the whole list. Gives the filed handles.
 Result<BlockVector<PositRef>> index_new_posits(EngineState& state, BlockVector<Posit>& posits,

@@ -1,4 +1,5 @@
 #include "construct/engine.h"
+#include "construct/engine_reads.h"
 
 #include <gtest/gtest.h>
 
@@ -230,25 +231,25 @@ TEST_F(MemoryEngine, CollectsPositsWithStopChecks) {
   RoleRef r = role("r");
   AppearanceSetRef set = set_of({{r, 1}});
   auto added = engine->add_posits({pending(set, "1"), pending(set, "2")}, {}).value();
-  auto registry = state.components.lock();
   int checks = 0;
-  auto count_checks = [&checks]() -> Result<void> {
+  const StopCheck count_checks = [&checks]() -> Result<void> {
     ++checks;
     return {};
   };
-  EXPECT_TRUE(collect_posits_by_identity(**registry, std::vector<Identity>{}, count_checks).value().empty());
+  std::vector<PositRef> out;
+  ASSERT_TRUE(reads::posits_by_identity(*engine, {}, count_checks, out));
+  EXPECT_TRUE(out.empty());
   EXPECT_EQ(checks, 0);
-  IdentitySet ids;
-  ids.add(added.posits[1]->identity);
-  ids.add(added.posits[0]->identity);
-  auto both = collect_posits_by_identity(**registry, ids, count_checks).value();
-  EXPECT_EQ(both, (std::vector<PositRef>{added.posits[0], added.posits[1]}));
+  const std::vector<Identity> ids = {added.posits[0]->identity, added.posits[1]->identity};
+  ASSERT_TRUE(reads::posits_by_identity(*engine, ids, count_checks, out));
+  EXPECT_EQ(out, (std::vector<PositRef>{added.posits[0], added.posits[1]}));
   EXPECT_EQ(checks, 2);
-  auto cancelled = collect_posits_by_identity(**registry, ids, []() -> Result<void> {
+  auto cancelled = reads::posits_by_identity(*engine, ids, []() -> Result<void> {
     return fail(EngineError::cancelled());
-  });
+  }, out);
   EXPECT_EQ(cancelled.error().kind(), ErrorKind::Cancelled);
-  auto missing = collect_posits_by_identity(**registry, std::vector<Identity>{r->identity}, count_checks);
+  const std::vector<Identity> role_id = {r->identity};
+  auto missing = reads::posits_by_identity(*engine, role_id, count_checks, out);
   EXPECT_EQ(missing.error().display(),
             "Internal invariant violated: posit index contains identity 6 without a literal posit");
 }

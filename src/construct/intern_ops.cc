@@ -239,11 +239,6 @@ Result<BlockVector<PositRef>> intern_posits(EngineState& state, PendingPositList
   return intern_each(held, state, pending, new_posits, stop, slots);
 }
 
-Result<std::pair<PositRef, bool>> index_posit(EngineState& state, Posit posit) {
-  const uint64_t h = posit_key_hash(posit);
-  return index_posit(state, std::move(posit), h);
-}
-
 namespace {
 
 // The filing steps after the PositIndex for one Posit, each under its own lock.

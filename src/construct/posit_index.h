@@ -81,19 +81,5 @@ inline PositRef posit_by_identity(ComponentRegistry& registry, Identity id) {
   return registry.posit_index().posit_by_identity(id);
 }
 
-// The Posits of `ids` in order. `check_stop()` (a Result<void>: cancel flag, then deadline) runs
-// before each lookup; an identity without a Posit is an internal fault.
-template <class Ids, class CheckStop>
-Result<std::vector<PositRef>> collect_posits_by_identity(ComponentRegistry& registry, const Ids& ids,
-                                                          CheckStop&& check_stop) {
-  std::vector<PositRef> out;
-  for (const Identity id : ids) {
-    if (auto stop = check_stop(); !stop) return std::unexpected(std::move(stop.error()));
-    PositRef posit = posit_by_identity(registry, id);
-    if (posit == nullptr) return fail(posit_index_missing_literal_posit(id));
-    out.push_back(posit);
-  }
-  return out;
-}
 
 }  // namespace brackwater::construct

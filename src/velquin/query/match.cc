@@ -443,12 +443,5 @@ Result<TimeValue> resolve_time_operand(const CutoffOperand& operand, std::span<c
   return fail(wrong_kind(var, bound, BindingKind::Time));
 }
 
-Result<void> match_appearance_set(const PositPattern& pattern, const construct::AppearanceSet& set,
-                                  std::span<const BoundSlot> row, RowTable& out) {
-  SetMatchScratch scratch;
-  ExecContext unbounded;
-  unbounded.cancel = make_cancel_flag();
-  return scratch.match(pattern, set, row, out, unbounded);
-}
 
 }  // namespace brackwater::velquin::query

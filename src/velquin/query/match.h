@@ -40,9 +40,5 @@ construct::Result<bool> match_value_and_time(const PositPattern& pattern, const 
 // `IncompatibleDomains`.
 construct::Result<TimeValue> resolve_time_operand(const CutoffOperand& operand, std::span<const BoundSlot> row);
 
-// Appends to `out` the distinct extensions of `row` that match `pattern`'s appearance-set slot
-// against `set` (injective assignment of the pattern's entries to the set's members).
-construct::Result<void> match_appearance_set(const PositPattern& pattern, const construct::AppearanceSet& set,
-                                             std::span<const BoundSlot> row, RowTable& out);
 
 }  // namespace brackwater::velquin::query

@@ -8,6 +8,7 @@
 
 #include "velquin/query/latest.h"
 #include "velquin/query/plan.h"
+#include "velquin/query/set_match.h"
 #include "velquin/script_test_util.h"
 
 namespace brackwater::velquin::query {
@@ -43,6 +44,15 @@ PositPattern pattern(std::vector<AppearanceSearch> entries, ValueSlot value = Wi
 }
 Literal integer(std::string text) { return Literal{std::move(text), LiteralKind::Integer}; }
 TimeValue date(int y, int m, int d) { return TimeValue::of_date(y, uint8_t(m), uint8_t(d)); }
+
+// The distinct extensions of `row` that match `pattern`'s appearance-set slot against `set`.
+construct::Result<void> match_appearance_set(const PositPattern& pattern, const construct::AppearanceSet& set,
+                                             std::span<const BoundSlot> row, RowTable& out) {
+  SetMatchScratch scratch;
+  ExecContext unbounded;
+  unbounded.cancel = make_cancel_flag();
+  return scratch.match(pattern, set, row, out, unbounded);
+}
 
 class MatchTest : public velquin::testing::MemoryScriptTest {
  protected:

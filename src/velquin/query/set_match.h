@@ -1,7 +1,7 @@
 // The working state of appearance-set matching, kept between candidates.
 //
-// match_appearance_set (match.h) builds one for a single call; the pattern matcher keeps one per
-// pattern and row and passes it to every candidate Posit, so the buffers are allocated once.
+// The pattern matcher keeps one per pattern and row and passes it to every candidate Posit, so the
+// buffers are allocated once.
 // The search for assignments asks the context's stop check every kSetMatchStopInterval steps, and
 // the rows it keeps count against the output table's row limit.
 #pragma once
