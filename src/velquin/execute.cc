@@ -127,7 +127,17 @@ struct ScriptRun {
     switch (pair.rule()) {
       case Rule::search: return search(pair);
       case Rule::add_role: return add_role(pair);
-      // The run owns the tree alone and never reads a statement's nodes again once it has run.
+      // A large `add posit` statement (a script of a million Posits) runs in about the memory of
+      // the Posits it adds, because each stage gives back what the next no longer needs:
+      //  - a long script is parsed in place, its tree viewing the text (parse_script), and the run,
+      //    which owns the tree alone and never reads a statement's nodes again, gives the nodes of
+      //    the clauses back as the statement consumes them (release_consumed_nodes, add_posit.cc);
+      //  - the pending Posits wait in chunks that go back as interning reads them, a clause's value
+      //    held once (PendingPositList, pending_posits.h);
+      //  - new Posits are staged straight in the Posit storage, so filing them copies nothing
+      //    (NewPositList, engine_ops.h);
+      //  - the last statement of a script gives the script variables back before its Posits are
+      //    filed and asks for no Posit handles when it binds nothing (StatementScope, add_posit.h).
       case Rule::add_posit:
         return execute_add_posit_command(engine, pair, variables, now, ctx,
                                          {.release_consumed = true, .last_statement = last});
