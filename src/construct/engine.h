@@ -92,7 +92,8 @@ class Engine {
   // True for a database over a store directory.
   bool has_store() const;
 
-  // The components, for the query side and the Terrain (read under their own locks).
+  // The components: for the engine's own operations (engine_reads.h, interning_session.h,
+  // engine_ops.h) and for tests.
   EngineState& state();
 
  private:

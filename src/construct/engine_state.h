@@ -1,12 +1,14 @@
 // The state of an engine: the engine-wide lock and its thirteen components, each behind its own
 // poisoning mutex.
 //
-// Readers (search evaluation, the Terrain) lock one component at a time, read through the
-// component's const interface and release it; no two are held together, except that posit interning
-// takes `identities` while it holds `components`, and add posit's walk over a clause's combinations
-// keeps the interning components it has used (component_access.h). Every record handle read from a
-// component stays valid for the engine's life. Writers are the engine's own operations, which the caller runs under
-// the engine-wide lock.
+// Only the engine's own operations reach the components. Readers (engine_reads.h: what searches,
+// the assertions in effect and the Terrain read) lock one component at a time, read through the
+// component's const interface and release it; no two are held together, except that the Terrain's
+// entry copy holds the posit-to-set and posit-to-time indexes together, posit interning takes
+// `identities` while it holds `components`, and add posit's walk over a clause's combinations keeps
+// the interning components it has used (interning_session.h). Every record handle read from a
+// component stays valid for the engine's life. Writers are the engine's own operations, which the
+// caller runs under the engine-wide lock.
 #pragma once
 
 #include <memory>
