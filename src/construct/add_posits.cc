@@ -15,7 +15,7 @@ void fail_close_store(EngineState& state) {
 namespace {
 
 // Persists the staged Posits (store only) and files them.
-Result<void> persist_and_file(EngineState& state, NewPositList& new_posits, const StopCheck& stop) {
+Result<void> persist_and_file(EngineState& state, NewPositList& new_posits, Budget* budget) {
   if (new_posits.empty()) return {};
   new_posits.end_lookups();
   // The payloads one after another in one buffer, record i ending at ends[i]. Encoding can refuse
@@ -27,10 +27,9 @@ Result<void> persist_and_file(EngineState& state, NewPositList& new_posits, cons
     payload_bytes.reserve(64 * new_posits.size() + new_posits.value_bytes());
     ends.reserve(new_posits.size());
     storage::ByteWriter payloads(std::move(payload_bytes));
-    StopPacer pacer(stop);
     for (size_t i = 0; i < new_posits.size(); ++i) {
       const Posit& p = new_posits[i];
-      if (auto r = pacer.step(p.value.text.size()); !r) return fail(std::move(r.error()));
+      if (auto r = posit_work(budget, p.value.text.size()); !r) return fail(std::move(r.error()));
       auto record = storage::encode_posit_payload(p.identity, *p.appearance_set, p.value, p.appearance_time, payloads);
       if (!record) return fail(std::move(record.error()));
       ends.push_back(payloads.size());
@@ -38,8 +37,8 @@ Result<void> persist_and_file(EngineState& state, NewPositList& new_posits, cons
     payload_bytes = payloads.take();
   }
   // The last moment to stop: from here the batch is stored and filed whole.
-  if (stop) {
-    if (auto r = stop(); !r) return fail(std::move(r.error()));
+  if (budget != nullptr) {
+    if (auto r = budget->check_stop(); !r) return fail(std::move(r.error()));
   }
   bool appended = false;
   {
@@ -62,7 +61,7 @@ Result<void> persist_and_file(EngineState& state, NewPositList& new_posits, cons
 }  // namespace
 
 Result<AddPositsResult> add_posits(EngineState& state, PendingPositList posits,
-                                   std::vector<PendingAssertion> assertions, const StopCheck& stop, bool handles) {
+                                   std::vector<PendingAssertion> assertions, Budget* budget, bool handles) {
   const uint64_t target_count = posits.size();
   for (const PendingAssertion& a : assertions) {
     if (a.target >= target_count) {
@@ -78,7 +77,7 @@ Result<AddPositsResult> add_posits(EngineState& state, PendingPositList posits,
 
   NewPositList new_posits(state.records);
   // The assertions find their targets through the slots.
-  auto posit_slots = intern_posits(state, posits, new_posits, stop, handles || !assertions.empty());
+  auto posit_slots = intern_posits(state, posits, new_posits, budget, handles || !assertions.empty());
   if (!posit_slots) return fail(std::move(posit_slots.error()));
 
   RoleRef posit_role;
@@ -94,9 +93,8 @@ Result<AddPositsResult> add_posits(EngineState& state, PendingPositList posits,
   }
 
   PendingPositList assertion_posits;
-  StopPacer pacer(stop);
   for (PendingAssertion& a : assertions) {
-    if (auto r = pacer.step(a.certainty.text.size()); !r) return fail(std::move(r.error()));
+    if (auto r = posit_work(budget, a.certainty.text.size()); !r) return fail(std::move(r.error()));
     if (a.target >= posit_slots->size()) {
       return fail(EngineError::internal("validated assertion target disappeared"));
     }
@@ -109,11 +107,11 @@ Result<AddPositsResult> add_posits(EngineState& state, PendingPositList posits,
     if (!set) return fail(std::move(set.error()));
     assertion_posits.push_back(std::move(a.certainty), set->first, a.time, a.repeats);
   }
-  auto assertion_slots = intern_posits(state, assertion_posits, new_posits, stop, handles);
+  auto assertion_slots = intern_posits(state, assertion_posits, new_posits, budget, handles);
   if (!assertion_slots) return fail(std::move(assertion_slots.error()));
   if (!handles) *posit_slots = {};
 
-  if (auto filed = persist_and_file(state, new_posits, stop); !filed) return fail(std::move(filed.error()));
+  if (auto filed = persist_and_file(state, new_posits, budget); !filed) return fail(std::move(filed.error()));
   return AddPositsResult{std::move(*posit_slots), std::move(*assertion_slots)};
 }
 

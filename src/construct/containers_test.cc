@@ -36,12 +36,12 @@ TEST(LargeArray, KeepsItsValuesAsItGrowsByRemappingAndIsFreedInTheBackground) {
     LargeArray<uint64_t> array;
     // From the heap into a mapped block and on through several remaps.
     for (uint64_t v = 0; v < (kMappedArrayBytes / sizeof(uint64_t)) * 2; ++v) {
-      array.push_back(v * 7);
+      ASSERT_TRUE(array.push_back(v * 7));
       if (v % 100'003 == 0) expected.push_back(v * 7);
     }
     for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(array[i * 100'003], expected[i]);
-    array.resize(3);
-    array.resize(5);
+    ASSERT_TRUE(array.resize(3));
+    ASSERT_TRUE(array.resize(5));
     EXPECT_EQ(array[2], 14u);
     EXPECT_EQ(array[4], 0u);  // value-initialised
   }

@@ -127,13 +127,13 @@ Result<std::pair<AppearanceSetRef, bool>> Engine::intern_appearance_set(std::vec
 }
 
 Result<AddPositsResult> Engine::add_posits(std::vector<PendingPosit> posits, std::vector<PendingAssertion> assertions,
-                                           const StopCheck& stop) {
-  return construct::add_posits(*state_, PendingPositList(std::move(posits)), std::move(assertions), stop);
+                                           Budget* budget) {
+  return construct::add_posits(*state_, PendingPositList(std::move(posits)), std::move(assertions), budget);
 }
 
 Result<AddPositsResult> Engine::add_pending_posits(PendingPositList posits, std::vector<PendingAssertion> assertions,
-                                                   const StopCheck& stop, bool handles) {
-  return construct::add_posits(*state_, std::move(posits), std::move(assertions), stop, handles);
+                                                   Budget* budget, bool handles) {
+  return construct::add_posits(*state_, std::move(posits), std::move(assertions), budget, handles);
 }
 
 bool Engine::has_store() const { return state_->has_store(); }

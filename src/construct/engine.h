@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "construct/block_storage.h"
+#include "construct/budget.h"
 #include "construct/error.h"
 #include "construct/identity.h"
 #include "construct/pending_posits.h"
@@ -33,8 +34,6 @@ inline constexpr Identity kThingRoleId = 3;      // "thing"
 inline constexpr Identity kClassRoleId = 4;      // "class"
 inline constexpr Identity kSubclassRoleId = 5;   // "subclass"
 
-// Asked during long engine steps: an error (cancelled, timed out) ends the step.
-using StopCheck = std::function<Result<void>()>;
 
 struct RoleRequest {
   std::string name;  // as declared; normalised to NFC by add_roles
@@ -79,15 +78,16 @@ class Engine {
   Result<std::pair<AppearanceSetRef, bool>> intern_appearance_set(std::vector<AppearanceRef> members);
 
   // One `add posit` statement: interns the Posits then the assertions, appends the new ones as one
-  // committed batch (store only), then indexes them. `stop`, when given, is asked every few thousand
-  // Posits, or every MiB of their values, until the batch is handed to the store (in memory: until
-  // filing starts); its error ends the call and nothing of the batch is stored or filed.
+  // committed batch (store only), then indexes them. The work of each Posit (its value's bytes
+  // included) is counted on `budget`, when given, until the batch is handed to the store (in memory:
+  // until filing starts), and its stop condition is asked once more before; a stop ends the call
+  // and nothing of the batch is stored or filed.
   Result<AddPositsResult> add_posits(std::vector<PendingPosit> posits, std::vector<PendingAssertion> assertions,
-                                     const StopCheck& stop = {});
+                                     Budget* budget = nullptr);
   // The same; the pending Posits are given back as they are interned. Without `handles` the result
   // is left empty (a caller that binds nothing spares the memory of a handle per Posit).
   Result<AddPositsResult> add_pending_posits(PendingPositList posits, std::vector<PendingAssertion> assertions,
-                                             const StopCheck& stop = {}, bool handles = true);
+                                             Budget* budget = nullptr, bool handles = true);
 
   // True for a database over a store directory.
   bool has_store() const;

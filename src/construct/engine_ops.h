@@ -99,39 +99,18 @@ class NewPositList {
   FlatTable<uint32_t> index_;
 };
 
-// How often a long step over Posits asks `stop` (when given) whether to go on: at its first Posit,
-// then after every kStopCheckInterval Posits, or sooner once the Posits since the last ask have
-// kStopCheckBytes of value text (each is hashed, compared or copied: large values take long).
-inline constexpr size_t kStopCheckInterval = 4096;
-inline constexpr size_t kStopCheckBytes = size_t{1} << 20;
-class StopPacer {
- public:
-  explicit StopPacer(const StopCheck& stop) : stop_(stop), asking_(bool(stop)) {}
-  // Before the step over a Posit whose value text has `value_bytes`.
-  Result<void> step(size_t value_bytes) {
-    if (!asking_) return {};
-    if (steps_left_ == 0 || bytes_ >= kStopCheckBytes) {
-      steps_left_ = kStopCheckInterval;
-      bytes_ = 0;
-      if (auto r = stop_(); !r) return r;
-    }
-    --steps_left_;
-    bytes_ += value_bytes;
-    return {};
-  }
-
- private:
-  const StopCheck& stop_;
-  const bool asking_;
-  size_t steps_left_ = 0;
-  size_t bytes_ = 0;  // of the Posits since the last ask
-};
+// Counts the work of a step over a Posit whose value text has `value_bytes` (each is hashed,
+// compared or copied) on `budget`, when given.
+inline Result<void> posit_work(Budget* budget, size_t value_bytes) {
+  if (budget == nullptr) return {};
+  return budget->work(work_for_bytes(value_bytes));
+}
 
 // Per pending Posit, the stored Posit of its proposition or the staged one of `new_posits` (none
 // are listed without `slots`). Each pending Posit is given back once it is interned; its repeats
 // draw their identities right after it, and give them back.
 Result<BlockVector<PositRef>> intern_posits(EngineState& state, PendingPositList& pending,
-                                            NewPositList& new_posits, const StopCheck& stop, bool slots = true);
+                                            NewPositList& new_posits, Budget* budget, bool slots = true);
 
 // Files a Posit in the PositIndex and the posting indexes: (canonical Posit, existed).
 // `h` is posit_key_hash(posit).
@@ -156,7 +135,7 @@ Result<BlockVector<PositRef>> index_new_posits(Access& access, EngineState& stat
 
 // Without `handles` the result is empty.
 Result<AddPositsResult> add_posits(EngineState& state, PendingPositList posits,
-                                   std::vector<PendingAssertion> assertions, const StopCheck& stop,
+                                   std::vector<PendingAssertion> assertions, Budget* budget,
                                    bool handles = true);
 
 // Marks the store fail-closed after a failure that follows a successful append (no-op in memory).

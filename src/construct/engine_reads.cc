@@ -83,12 +83,12 @@ Result<void> all_posit_ids(Engine& engine, std::vector<Identity>& out) {
   return {};
 }
 
-Result<void> posits_by_identity(Engine& engine, std::span<const Identity> ids, const StopCheck& stop,
+Result<void> posits_by_identity(Engine& engine, std::span<const Identity> ids, Budget& budget,
                                 std::vector<PositRef>& out) {
   out.clear();
   BW_READ(registry, engine.state().components);
   for (const Identity id : ids) {
-    if (auto stopped = stop(); !stopped) return stopped;
+    if (auto stopped = budget.work(1); !stopped) return stopped;
     PositRef posit = posit_by_identity(*registry, id);
     if (posit == nullptr) return fail(posit_index_missing_literal_posit(id));
     out.push_back(posit);

@@ -49,9 +49,10 @@ Result<void> thing_postings(Engine& engine, std::span<const Identity> things, st
 // Every filed Posit identity, ascending (PositAppearanceSetIndex), in place of the contents of `out`.
 Result<void> all_posit_ids(Engine& engine, std::vector<Identity>& out);
 
-// The Posits of `ids` in order, in place of the contents of `out`, `stop` asked before each; an
-// identity without a Posit is `Internal` "posit index contains identity {} without a literal posit".
-Result<void> posits_by_identity(Engine& engine, std::span<const Identity> ids, const StopCheck& stop,
+// The Posits of `ids` in order, in place of the contents of `out`, each a unit of work on `budget`;
+// an identity without a Posit is `Internal` "posit index contains identity {} without a literal
+// posit".
+Result<void> posits_by_identity(Engine& engine, std::span<const Identity> ids, Budget& budget,
                                 std::vector<PositRef>& out);
 
 // Posits by identity, for a caller that looks up many of them in a row.

@@ -135,24 +135,35 @@ TEST_F(StoreEngine, FailedAppendFilesNothing) {
 TEST_F(StoreEngine, AStopBeforeTheAppendStoresAndFilesNothing) {
   auto engine = open();
   RoleRef r = engine->add_roles({{"r", false}}).value()[0].role;
+  // Values of 1,000 bytes: 16 units of work each, so that the budget asks every 4,096 Posits.
+  const std::string value = "\"" + std::string(998, 'x') + "\"";
   std::vector<PendingPosit> many;
   for (Identity thing = 100; thing < 10100; ++thing) {
-    many.push_back({{"1", LiteralKind::Integer}, set_of(*engine, {{r, thing}}), TimeValue::bot()});
+    many.push_back({{value, LiteralKind::String}, set_of(*engine, {{r, thing}}), TimeValue::bot()});
   }
   const uint64_t length = log_size();
-  // Interning asks every few thousand Posits, encoding likewise, and once more before the append.
-  for (int allowed : {1, 3, 6}) {
+  // The budget asks at the first Posit interned and then every 4,096 Posits, through interning
+  // (asks 1 to 3) and encoding (asks 4 and 5), and the append asks once more before (ask 6).
+  for (int allowed : {1, 3, 5}) {
     int asked = 0;
-    auto failed = engine->add_posits(many, {}, [&]() -> Result<void> {
+    Budget budget([&]() -> Result<void> {
       if (++asked > allowed) return fail(EngineError::timed_out());
       return {};
     });
+    auto failed = engine->add_posits(many, {}, &budget);
     ASSERT_FALSE(failed);
     EXPECT_EQ(failed.error().kind(), ErrorKind::TimedOut);
+    EXPECT_EQ(asked, allowed + 1);
     EXPECT_EQ(log_size(), length);
     EXPECT_EQ((*engine->state().components.lock())->posit_count, 0u);
   }
-  ASSERT_TRUE(engine->add_posits(many, {}, [] { return Result<void>{}; }));
+  int asked = 0;
+  Budget counting([&]() -> Result<void> {
+    ++asked;
+    return {};
+  });
+  ASSERT_TRUE(engine->add_posits(many, {}, &counting));
+  EXPECT_EQ(asked, 6);
   EXPECT_EQ((*engine->state().components.lock())->posit_count, 10000u);
 }
 

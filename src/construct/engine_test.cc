@@ -232,10 +232,10 @@ TEST_F(MemoryEngine, CollectsPositsWithStopChecks) {
   AppearanceSetRef set = set_of({{r, 1}});
   auto added = engine->add_posits({pending(set, "1"), pending(set, "2")}, {}).value();
   int checks = 0;
-  const StopCheck count_checks = [&checks]() -> Result<void> {
+  Budget count_checks([&checks]() -> Result<void> {
     ++checks;
     return {};
-  };
+  });
   std::vector<PositRef> out;
   ASSERT_TRUE(reads::posits_by_identity(*engine, {}, count_checks, out));
   EXPECT_TRUE(out.empty());
@@ -243,10 +243,9 @@ TEST_F(MemoryEngine, CollectsPositsWithStopChecks) {
   const std::vector<Identity> ids = {added.posits[0]->identity, added.posits[1]->identity};
   ASSERT_TRUE(reads::posits_by_identity(*engine, ids, count_checks, out));
   EXPECT_EQ(out, (std::vector<PositRef>{added.posits[0], added.posits[1]}));
-  EXPECT_EQ(checks, 2);
-  auto cancelled = reads::posits_by_identity(*engine, ids, []() -> Result<void> {
-    return fail(EngineError::cancelled());
-  }, out);
+  EXPECT_EQ(checks, 1);  // a budget asks at its first work, then after kWorkPerCheck units
+  Budget cancelling([]() -> Result<void> { return fail(EngineError::cancelled()); });
+  auto cancelled = reads::posits_by_identity(*engine, ids, cancelling, out);
   EXPECT_EQ(cancelled.error().kind(), ErrorKind::Cancelled);
   const std::vector<Identity> role_id = {r->identity};
   auto missing = reads::posits_by_identity(*engine, role_id, count_checks, out);
@@ -262,10 +261,11 @@ TEST_F(MemoryEngine, AFailedCommandLeavesNoStagedPosit) {
   ASSERT_TRUE(engine->add_posits({pending(kept, "1")}, {}));
   std::vector<PendingPosit> two = {pending(set_of({{r, 2}}), "2"), pending(set_of({{r, 3}}), "3")};
   int asked = 0;  // asked once while interning, then once before filing
-  auto stopped = engine->add_posits(two, {}, [&]() -> Result<void> {
+  Budget budget([&]() -> Result<void> {
     if (++asked == 2) return fail(EngineError::timed_out());
     return {};
   });
+  auto stopped = engine->add_posits(two, {}, &budget);
   ASSERT_FALSE(stopped);
   EXPECT_EQ(state.records.posits.size(), 1u);
   EXPECT_EQ(posit_count(), 1u);

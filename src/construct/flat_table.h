@@ -5,6 +5,10 @@
 // a probe compares them before it looks at the entry, and growing never recomputes a hash, so the
 // records behind the handles are not touched. Linear probing, load factor at most 7/8, capacity a
 // power of two. Entries are never removed: the catalogs and indexes only grow.
+//
+// A table that a statement's input sizes (distinct rows) grows through a Charge on the statement's
+// budget: each growth charges the new table beside the old one before allocating it, counts the
+// entries it moves as work, and keeps the new table's bytes charged.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +18,7 @@
 #include <utility>
 
 #include "construct/block_storage.h"
+#include "construct/budget.h"
 #include "construct/error.h"
 
 namespace brackwater::construct {
@@ -23,9 +28,6 @@ class FlatTable {
   static_assert(std::is_trivially_copyable_v<Entry> && std::is_trivially_destructible_v<Entry>);
 
  public:
-  // Entries moved between stop checks while a growth asks them.
-  static constexpr size_t kGrowStopStride = size_t{1} << 16;
-
   FlatTable() = default;
   FlatTable(FlatTable&& other) noexcept { take(other); }
   FlatTable& operator=(FlatTable&& other) noexcept {
@@ -67,32 +69,28 @@ class FlatTable {
   // Makes room for `n` entries in all without growing again. A large table's pages are touched
   // only as entries land on them.
   void reserve(size_t n) {
-    while (n * 8 > capacity_ * 7) (void)grow(never_stop);
+    while (n * 8 > capacity_ * 7) (void)grow(nullptr);
   }
 
   // Inserts an entry known to be absent.
   Entry& insert_new(uint64_t h, Entry entry) {
-    if ((size_ + 1) * 8 > capacity_ * 7) (void)grow(never_stop);
+    if ((size_ + 1) * 8 > capacity_ * 7) (void)grow(nullptr);
     ++size_;
     return place(stamp_of(h), entry);
   }
 
-  // The same, for a table that may grow large while its owner must answer a stop condition: a
-  // growth asks `stop()` (a Result<void>) every kGrowStopStride entries it moves and, stopped,
-  // leaves the table as it was and returns the error.
-  template <class Stop>
-  Result<void> insert_new(uint64_t h, Entry entry, Stop&& stop) {
+  // The same, for a table that grows under `charge`: failing (out of budget, or stopped while it
+  // moves the entries), the table stays as it was and the error is returned.
+  Result<void> insert_new(uint64_t h, Entry entry, Charge& charge) {
     if ((size_ + 1) * 8 > capacity_ * 7) {
-      if (auto grown = grow(stop); !grown) return grown;
+      if (auto grown = grow(&charge); !grown) return grown;
     }
     ++size_;
     place(stamp_of(h), entry);
     return {};
   }
 
-  size_t memory_bytes() const {
-    return block_footprint(capacity_ * sizeof(uint32_t)) + block_footprint(capacity_ * sizeof(Entry));
-  }
+  size_t memory_bytes() const { return bytes_of(capacity_); }
 
   template <class F>
   void for_each(F&& f) const {
@@ -102,7 +100,9 @@ class FlatTable {
   }
 
  private:
-  static Result<void> never_stop() { return {}; }
+  static size_t bytes_of(size_t capacity) {
+    return block_footprint(capacity * sizeof(uint32_t)) + block_footprint(capacity * sizeof(Entry));
+  }
 
   // 32 well-mixed bits of the hash with the top bit set, so that no stamp is 0.
   static uint32_t stamp_of(uint64_t h) { return static_cast<uint32_t>(h ^ (h >> 32)) | 0x80000000u; }
@@ -115,23 +115,31 @@ class FlatTable {
     return slots_[i];
   }
 
-  template <class Stop>
-  Result<void> grow(Stop&& stop) {
+  // Without a charge, growing never fails (short of memory, it throws std::bad_alloc).
+  Result<void> grow(Charge* charge) {
     const size_t capacity = capacity_ == 0 ? 16 : capacity_ * 2;
+    Budget* budget = charge != nullptr ? charge->budget() : nullptr;
+    if (budget != nullptr) {
+      if (auto r = charge->hold(bytes_of(capacity_) + bytes_of(capacity)); !r) return r;
+    }
     FlatTable bigger;
     bigger.stamps_ = static_cast<uint32_t*>(allocate_zeroed_block(capacity * sizeof(uint32_t)));
     bigger.capacity_ = capacity;  // from here `bigger` gives back its stamps on every path
     bigger.slots_ = static_cast<Entry*>(allocate_block(capacity * sizeof(Entry)));
     bigger.mask_ = capacity - 1;
-    for (size_t i = 0, moved = 0; i < capacity_; ++i) {
+    for (size_t i = 0; i < capacity_; ++i) {
       if (stamps_[i] == 0) continue;
-      if (++moved % kGrowStopStride == 0) {
-        if (auto r = stop(); !r) return r;
+      if (budget != nullptr) {
+        if (auto r = budget->work(1); !r) {
+          static_cast<void>(charge->hold(bytes_of(capacity_)));
+          return r;
+        }
       }
       bigger.place(stamps_[i], slots_[i]);
     }
     bigger.size_ = size_;
     *this = std::move(bigger);
+    if (budget != nullptr) static_cast<void>(charge->hold(bytes_of(capacity)));
     return {};
   }
 

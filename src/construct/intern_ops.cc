@@ -176,11 +176,10 @@ struct RegistryAndPool {
 // pending Posit is found by its key, its value read in place: only a new Posit takes the value.
 template <class Access>
 Result<BlockVector<PositRef>> intern_each(Access& access, EngineState& state, PendingPositList& pending,
-                                          NewPositList& new_posits, const StopCheck& stop, SlotList& slots) {
-  StopPacer pacer(stop);
+                                          NewPositList& new_posits, Budget* budget, SlotList& slots) {
   for (size_t i = 0; i < pending.size(); ++i) {
     PendingPositList::Reading next = pending.read(i);
-    if (auto r = pacer.step(next.text().size()); !r) return fail(std::move(r.error()));
+    if (auto r = posit_work(budget, next.text().size()); !r) return fail(std::move(r.error()));
     Identity drawn;
     {
       BW_TAKE(pool, access, state.identities);
@@ -223,7 +222,7 @@ Result<BlockVector<PositRef>> intern_each(Access& access, EngineState& state, Pe
 }  // namespace
 
 Result<BlockVector<PositRef>> intern_posits(EngineState& state, PendingPositList& pending,
-                                            NewPositList& new_posits, const StopCheck& stop, bool keep_slots) {
+                                            NewPositList& new_posits, Budget* budget, bool keep_slots) {
   if (auto canonical = use_catalog_sets(state, pending); !canonical) return fail(std::move(canonical.error()));
   new_posits.reserve(pending.size());
   SlotList slots(keep_slots, pending.size());
@@ -231,12 +230,12 @@ Result<BlockVector<PositRef>> intern_posits(EngineState& state, PendingPositList
     // One Posit at a time, each step under its own lock (the order of the model, kept exactly when
     // a lock is poisoned).
     LockEach each;
-    return intern_each(each, state, pending, new_posits, stop, slots);
+    return intern_each(each, state, pending, new_posits, budget, slots);
   }
   BW_LOCK(registry, state.components);
   BW_LOCK(pool, state.identities);
   RegistryAndPool held{*registry, *pool};
-  return intern_each(held, state, pending, new_posits, stop, slots);
+  return intern_each(held, state, pending, new_posits, budget, slots);
 }
 
 namespace {

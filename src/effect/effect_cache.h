@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <unordered_map>
 
+#include "construct/budget.h"
 #include "effect/effective_assertions.h"
 
 namespace brackwater::effect {
@@ -27,14 +28,20 @@ class EffectCache {
 
   // The list for identical cutoffs when already computed; otherwise computes it with the matcher's
   // limits and keeps it, first letting go of the lists kept so far when they would hold more than
-  // `max_assertions` with it (they are computed again when asked for). A failure is not kept.
+  // `max_assertions` with it (they are computed again when asked for). A failure is not kept. The
+  // kept lists are charged to `budget` (the same one at every call); when it cannot hold them with
+  // the new list, the others are let go too, and when it cannot hold the new list alone, the call
+  // fails with its error.
   construct::Result<EffectiveAssertions> get(construct::Engine& engine, const EffectCutoffs& cutoffs,
-                                             const construct::StopCheck& stop);
+                                             construct::Budget& budget);
 
  private:
+  void let_go();
+
   std::unordered_map<EffectCutoffs, EffectiveAssertions, EffectCutoffsHash> entries_;
   uint64_t max_assertions_;
   uint64_t held_ = 0;  // assertions in the kept lists
+  construct::Charge charge_;  // the kept lists' bytes
 };
 
 }  // namespace brackwater::effect

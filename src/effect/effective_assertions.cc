@@ -25,10 +25,11 @@ using construct::PositRef;
 using construct::Result;
 using literal::TimeValue;
 
-// Returns the stop check's error (cancelled, then timed out) from the enclosing function.
-#define BW_STOP(stop)                                                           \
-  do {                                                                          \
-    if (auto stop_ = (stop)(); !stop_) return fail(std::move(stop_.error()));   \
+// Counts `units` of work on the statement's budget, returning its stop check's error (cancelled,
+// then timed out) from the enclosing function.
+#define BW_WORK(budget, units)                                                           \
+  do {                                                                                   \
+    if (auto stop_ = (budget).work(units); !stop_) return fail(std::move(stop_.error())); \
   } while (0)
 
 namespace {
@@ -74,11 +75,11 @@ Result<IdentitySet> candidate_identities(construct::Engine& engine) {
 
 // The collection: the envelopes within the cutoffs, 0% ones included, in ascending assertion identity.
 Result<std::vector<EffectiveAssertion>> collect(construct::Engine& engine, const IdentitySet& candidates,
-                                                const EffectCutoffs& cutoffs, const construct::StopCheck& stop) {
+                                                const EffectCutoffs& cutoffs, construct::Budget& budget) {
   std::vector<EffectiveAssertion> out;
   auto read = construct::reads::with_posit_lookup(engine, [&](const construct::reads::PositLookup& posits) -> Result<void> {
     for (const Identity id : candidates) {
-      BW_STOP(stop);
+      BW_WORK(budget, 1);
       const PositRef posit = posits.find(id);
       if (posit == nullptr) {
         return fail(EngineError::internal("assertion index contains identity " + std::to_string(id) +
@@ -210,14 +211,14 @@ struct TextKeyHash {
 // The retractions: the non-zero records that no 0% record of the same source and target, made strictly
 // later, withdraws; in list order. Each record scans the retractions of its pair in list order and
 // stops at the first later one.
-Result<std::vector<uint32_t>> apply_retractions(const std::vector<EffectiveAssertion>& list, ComparisonBudget& budget,
-                                                const construct::StopCheck& stop) {
+Result<std::vector<uint32_t>> apply_retractions(const std::vector<EffectiveAssertion>& list, ComparisonBudget& comparisons,
+                                                construct::Budget& budget) {
   GroupNumbers<PairKey, PairKeyHash, std::equal_to<>> numbers;
   std::vector<uint32_t> retractions;
   std::vector<uint32_t> group_of;
   numbers.reserve(list.size() / 4);
   for (uint32_t p = 0; p < list.size(); ++p) {
-    BW_STOP(stop);
+    BW_WORK(budget, 1);
     if (list[p].certainty != 0) continue;
     retractions.push_back(p);
     group_of.push_back(numbers.id_of(PairKey{list[p].source, list[p].target->identity}));
@@ -233,14 +234,14 @@ Result<std::vector<uint32_t>> apply_retractions(const std::vector<EffectiveAsser
   std::vector<uint32_t> survivors;
   for (uint32_t p = 0; p < list.size(); ++p) {
     if (list[p].certainty == 0) continue;
-    BW_STOP(stop);
+    BW_WORK(budget, 1);
     const auto g = groups.count() == 0 ? std::nullopt : numbers.find(PairKey{list[p].source, list[p].target->identity});
     if (!g) {
       survivors.push_back(p);
       continue;
     }
     const auto first = scans.find(*g, list[p].assertion->appearance_time);
-    if (auto charged = budget.charge(first ? *first + 1 : scans.size(*g)); !charged) {
+    if (auto charged = comparisons.charge(first ? *first + 1 : scans.size(*g)); !charged) {
       return fail(std::move(charged.error()));
     }
     if (!first) survivors.push_back(p);
@@ -253,19 +254,19 @@ Result<std::vector<uint32_t>> apply_retractions(const std::vector<EffectiveAsser
 // Returns the kept positions in list order.
 template <class TimeOf>
 Result<std::vector<uint32_t>> keep_latest(const std::vector<uint32_t>& positions, const Groups& groups, size_t list_size,
-                                          TimeOf time_of, ComparisonBudget& budget, const construct::StopCheck& stop) {
+                                          TimeOf time_of, ComparisonBudget& comparisons, construct::Budget& budget) {
   std::vector<char> kept(list_size, 0);
   FirstLater scan;
   for (size_t g = 0; g < groups.count(); ++g) {
-    BW_STOP(stop);
+    BW_WORK(budget, 1);
     const auto group = groups.group(g);
     scan.clear();
     scan.start_sequence();
     for (const uint32_t p : group) scan.push(time_of(p));
     for (size_t i = 0; i < group.size(); ++i) {
-      BW_STOP(stop);
+      BW_WORK(budget, 1);
       const auto first = scan.find(0, time_of(group[i]));
-      if (auto charged = budget.charge(scan.scan_cost(0, i, first)); !charged) return fail(std::move(charged.error()));
+      if (auto charged = comparisons.charge(scan.scan_cost(0, i, first)); !charged) return fail(std::move(charged.error()));
       if (!first) kept[group[i]] = 1;
     }
   }
@@ -280,19 +281,24 @@ Result<std::vector<uint32_t>> keep_latest(const std::vector<uint32_t>& positions
 
 Result<EffectiveAssertions> compute_effective_assertions(construct::Engine& engine, const EffectCutoffs& cutoffs,
                                                          uint64_t max_candidates, uint64_t max_comparisons,
-                                                         const construct::StopCheck& stop) {
-  BW_STOP(stop);
+                                                         construct::Budget& budget) {
+  if (auto stop = budget.check_stop(); !stop) return fail(std::move(stop.error()));
   auto candidates = candidate_identities(engine);
   if (!candidates) return fail(std::move(candidates.error()));
   if (candidates->cardinality() > max_candidates) {
     return fail(EngineError::resource_limit("effective assertion candidates", max_candidates));
   }
-  auto collected = collect(engine, *candidates, cutoffs, stop);
+  // The collected list and the result, each at most one record per candidate.
+  construct::Charge working(&budget);
+  if (auto r = working.hold(construct::bytes_for(candidates->cardinality(), 2 * sizeof(EffectiveAssertion))); !r) {
+    return fail(std::move(r.error()));
+  }
+  auto collected = collect(engine, *candidates, cutoffs, budget);
   if (!collected) return fail(std::move(collected.error()));
   const std::vector<EffectiveAssertion>& list = *collected;
 
-  ComparisonBudget budget(max_comparisons);
-  auto survivors = apply_retractions(list, budget, stop);
+  ComparisonBudget comparisons(max_comparisons);
+  auto survivors = apply_retractions(list, comparisons, budget);
   if (!survivors) return fail(std::move(survivors.error()));
 
   // Latest target appearance time per (source, target set).
@@ -302,13 +308,13 @@ Result<EffectiveAssertions> compute_effective_assertions(construct::Engine& engi
   group_of.reserve(survivors->size());
   set_numbers.reserve(survivors->size());
   for (const uint32_t p : *survivors) {
-    BW_STOP(stop);
+    BW_WORK(budget, 1);
     set_group[p] = set_numbers.id_of(SetKey{list[p].source, list[p].target->appearance_set});
     group_of.push_back(set_group[p]);
   }
   auto latest_targets =
       keep_latest(*survivors, bucket(*survivors, group_of, set_numbers.count()), list.size(),
-                  [&](uint32_t p) -> const TimeValue& { return list[p].target->appearance_time; }, budget, stop);
+                  [&](uint32_t p) -> const TimeValue& { return list[p].target->appearance_time; }, comparisons, budget);
   if (!latest_targets) return fail(std::move(latest_targets.error()));
 
   // Latest assertion time per (source, target set, target value text).
@@ -316,22 +322,22 @@ Result<EffectiveAssertions> compute_effective_assertions(construct::Engine& engi
   group_of.clear();
   text_numbers.reserve(latest_targets->size());
   for (const uint32_t p : *latest_targets) {
-    BW_STOP(stop);
+    BW_WORK(budget, construct::work_for_bytes(list[p].target->value.text.size()));
     group_of.push_back(text_numbers.id_of(TextKey{set_group[p], list[p].target->value.text}));
   }
   auto latest_assertions =
       keep_latest(*latest_targets, bucket(*latest_targets, group_of, text_numbers.count()), list.size(),
-                  [&](uint32_t p) -> const TimeValue& { return list[p].assertion->appearance_time; }, budget, stop);
+                  [&](uint32_t p) -> const TimeValue& { return list[p].assertion->appearance_time; }, comparisons, budget);
   if (!latest_assertions) return fail(std::move(latest_assertions.error()));
 
-  BW_STOP(stop);
+  BW_WORK(budget, 1);
   std::vector<EffectiveAssertion> out;
   out.reserve(latest_assertions->size());
   for (const uint32_t p : *latest_assertions) out.push_back(list[p]);
   std::sort(out.begin(), out.end(), [](const EffectiveAssertion& a, const EffectiveAssertion& b) {
     return construct::posit_record_less(*a.assertion, *a.target, a.source, *b.assertion, *b.target, b.source);
   });
-  BW_STOP(stop);
+  BW_WORK(budget, 1);
   return std::make_shared<const std::vector<EffectiveAssertion>>(std::move(out));
 }
 

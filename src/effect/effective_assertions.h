@@ -47,13 +47,13 @@ struct EffectiveAssertion {
 // (structural order), target identity, assertion identity.
 using EffectiveAssertions = std::shared_ptr<const std::vector<EffectiveAssertion>>;
 
-// Fails with `Cancelled`/`TimedOut` at a stop check, `LockPoisoned` on a poisoned component,
+// Counts its work on `budget`. Fails with `Cancelled`/`TimedOut` at a stop check, `LockPoisoned` on a poisoned component,
 // `ResourceLimit` "effective assertion candidates" when more than `max_candidates` Posits bind both
 // Roles, `Execution` for a malformed or dangling assertion within the cutoff, `Internal` for a broken
 // index or certainty text, and `ResourceLimit` "effective temporal comparisons" when the pairwise
 // passes need more than `max_comparisons` temporal comparisons.
 construct::Result<EffectiveAssertions> compute_effective_assertions(construct::Engine& engine, const EffectCutoffs& cutoffs,
                                                                     uint64_t max_candidates, uint64_t max_comparisons,
-                                                                    const construct::StopCheck& stop);
+                                                                    construct::Budget& budget);
 
 }  // namespace brackwater::effect

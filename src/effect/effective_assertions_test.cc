@@ -30,7 +30,7 @@ struct EffectTest : ::testing::Test {
   construct::RoleRef ascertains = engine->find_role_by_id(construct::kAscertainsRoleId).value().value();
   construct::CancelFlag cancel = construct::make_cancel_flag();
   std::optional<construct::Deadline> deadline;
-  const construct::StopCheck stop = [this] { return construct::check_stop(*cancel, deadline); };
+  construct::Budget stop{[this] { return construct::check_stop(*cancel, deadline); }};
 
   PositRef add(std::vector<std::pair<construct::RoleRef, Identity>> members, std::string value, LiteralKind kind,
                TimeValue t) {
@@ -181,6 +181,27 @@ TEST_F(EffectTest, StopsAtTheStopCheckAndOnPoisonedLocks) {
   deadline.reset();
   engine->state().components.poison_for_testing();
   EXPECT_EQ(effect_now(), "Lock poisoned: poisoned lock: another task failed inside");
+}
+
+// The kept lists are charged to the statement's budget: short of room the others are let go, and
+// a list that does not fit alone fails the call.
+TEST_F(EffectTest, CacheChargesItsListsAndLetsThemGoForRoom) {
+  assert_on(fact(100, "1", year(2000))->identity, 50, "10%", year(2000));
+  const uint64_t list = sizeof(EffectiveAssertion) + 128;  // one assertion and its entry
+  const uint64_t working = 2 * sizeof(EffectiveAssertion);  // while one candidate is computed
+  construct::Budget two_lists([] { return construct::Result<void>(); }, 2 * list + working);
+  EffectCache cache;
+  auto first = cache.get(*engine, {TimeValue::eot(), year(2000)}, two_lists).value();
+  ASSERT_TRUE(cache.get(*engine, {TimeValue::eot(), year(2001)}, two_lists));
+  EXPECT_EQ(two_lists.held(), 2 * list);
+  ASSERT_TRUE(cache.get(*engine, {TimeValue::eot(), year(2002)}, two_lists));
+  EXPECT_EQ(two_lists.held(), list);  // the other two were let go
+  EXPECT_NE(cache.get(*engine, {TimeValue::eot(), year(2000)}, two_lists).value(), first);
+  construct::Budget too_small([] { return construct::Result<void>(); }, list - 1);
+  EffectCache refusing;
+  EXPECT_EQ(refusing.get(*engine, {TimeValue::eot(), year(2000)}, too_small).error().display(),
+            "Resource limit exceeded for search memory: maximum " + std::to_string(list - 1));
+  EXPECT_EQ(too_small.held(), 0u);
 }
 
 TEST_F(EffectTest, CacheComputesEachPairOfCutoffsOnce) {

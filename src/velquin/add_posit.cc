@@ -191,8 +191,7 @@ Result<void> AddPositRun::run(NodeView statement) {
   if (!bind) variables_ = ScriptVariables();
   const bool handles = bind && !(posit_bindings_.empty() && assertion_bindings_.empty());
   const uint64_t targets = posit_combinations_, asserted = combinations_ - posit_combinations_;
-  auto added = engine_.add_pending_posits(std::move(posits_), std::move(assertions_),
-                                          [this] { return ctx_.check_stop(); }, handles);
+  auto added = engine_.add_pending_posits(std::move(posits_), std::move(assertions_), &ctx_.budget(), handles);
   if (!added) return fail(std::move(added.error()));
   if (handles) {
     if (auto r = bind_ranges(posit_bindings_, added->posits); !r) return r;
@@ -260,7 +259,7 @@ Result<void> AddPositRun::posit_clause(NodeView posit) {
   const literal::LiteralKind family = value_literal->kind;
   const uint64_t start = posits_.size();
   for (size_t i = 0; i < s.sets.size(); ++i) {
-    if (auto stop = ctx_.check_stop(); !stop) return stop;
+    if (auto stop = ctx_.work(1); !stop) return stop;
     const uint32_t repeats = s.repeats.empty() ? 0 : s.repeats[i];
     if (i == 0) {
       posits_.push_back(std::move(*value_literal), s.sets[0], *appearance_time, repeats);
@@ -441,7 +440,8 @@ Result<void> AddPositRun::enumerate() {
 
   uint64_t last = 0;  // the number of the last combination built
   for (;;) {
-    if (auto stop = ctx_.check_stop(); !stop) return stop;
+    // A combination interns up to k Appearances and a set.
+    if (auto stop = ctx_.work(16 * (k + 1)); !stop) return stop;
     std::vector<AppearanceRef> members;
     members.reserve(k);
     for (size_t i = 0; i < k; ++i) {

@@ -30,11 +30,11 @@ namespace {
 // Failed parses are not kept; neither are long scripts, which bounds the memory per thread.
 class ParseCache {
  public:
-  std::expected<Pairs, ParsingError> parse_script(std::string_view text, const std::function<bool()>& stop) {
+  std::expected<Pairs, ParsingError> parse_script(std::string_view text, construct::Budget& budget) {
     // A long script is not kept, and its text outlives the run: its tree views the text rather than
     // copying it (the run may also give back a long statement's nodes as it consumes them), and its
     // parse stops when the script's stop condition holds.
-    if (text.size() > kMaxText) return parse_borrowed(Rule::velquin, text, &stop);
+    if (text.size() > kMaxText) return parse_borrowed(Rule::velquin, text, &budget);
     for (size_t i = 0; i < entries_.size(); ++i) {
       if (entries_[i].tree()->text != text) continue;
       std::rotate(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(i),
@@ -54,9 +54,9 @@ class ParseCache {
   std::vector<Pairs> entries_;
 };
 
-std::expected<Pairs, ParsingError> parse_script(std::string_view text, const std::function<bool()>& stop) {
+std::expected<Pairs, ParsingError> parse_script(std::string_view text, construct::Budget& budget) {
   thread_local ParseCache cache;
-  return cache.parse_script(text, stop);
+  return cache.parse_script(text, budget);
 }
 
 // State of one script run beside the context.
@@ -165,14 +165,13 @@ Result<std::vector<ResultSet>> execute_script(std::shared_ptr<Engine> engine, st
   if (!guard) return fail(std::move(guard.error()));
   if (auto stop = ctx.check_stop(); !stop) return fail(std::move(stop.error()));
 
-  const std::function<bool()> stop = [&ctx] { return !ctx.check_stop(); };
-  auto pairs = parse_script(literal::trim_white_space(script), stop);
+  auto pairs = parse_script(literal::trim_white_space(script), ctx.budget());
   if (!pairs && pairs.error().stopped) {
     if (auto stopped = ctx.check_stop(); !stopped) return fail(std::move(stopped.error()));
     return fail(EngineError::internal("script parse stopped without a stop condition"));
   }
   if (!pairs) return fail(EngineError::parse(parse_message(pairs.error())));
-  ScriptRun run{*engine, ctx, pairs->tree(), ctx.warnings, now, {}, {}, {}};
+  ScriptRun run{*engine, ctx, pairs->tree(), ctx.warnings, now, {}, {}, ResultBytes(&ctx.budget())};
   for (auto it = pairs->begin(); it != pairs->end();) {
     const size_t index = (*it).index();
     const bool last = ++it == pairs->end() || it.rule() == Rule::EOI;

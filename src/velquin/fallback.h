@@ -31,9 +31,10 @@ struct FallbackProjection {
 // varying fastest, into `sink` until it asks to stop: distinct rows only when asked, sorted stably
 // by identity per order key. A name without a script variable is `UnknownVariable`; an empty identity list
 // is `Execution` "or-add fallback produced an empty returned binding"; more combinations than
-// kMaxAddPositCombinations is `ResourceLimit`; each before any row is built. The product is kept
-// as identities; a row is rendered only when it is offered. Stop checks: per combination, per row
-// while distinct rows are sought, through the sort and per row offered.
+// kMaxAddPositCombinations is `ResourceLimit`; each before any row is built. A combination is kept
+// as its number, its identities read from it; a row is rendered only when it is offered, and
+// without an order the rows are offered as they are found. The numbers and the distinct index are
+// charged to the context's budget; the combinations, the sort and the rows offered count as work.
 construct::Result<void> bind_or_add_fallback(const ScriptVariables& variables, const FallbackProjection& projection,
                                              RowSink& sink, const ExecContext& ctx);
 

@@ -191,14 +191,14 @@ std::expected<Pairs, ParsingError> VelquinParser::parse(Rule start, std::string_
 }
 
 std::expected<Pairs, ParsingError> VelquinParser::parse_borrowed(Rule start, std::string_view input,
-                                                                 const std::function<bool()>* stop) {
+                                                                 construct::Budget* budget) {
   auto tree = std::make_shared<ParseTree>();
   tree->text = input;
-  return parse_into(std::move(tree), start, stop);
+  return parse_into(std::move(tree), start, budget);
 }
 
 std::expected<Pairs, ParsingError> VelquinParser::parse_into(std::shared_ptr<ParseTree> tree, Rule start,
-                                                             const std::function<bool()>* stop) {
+                                                             construct::Budget* budget) {
   const std::string_view input = tree->text;
   // Offsets are packed into 40 bits: a larger text is beyond the tree, as a container beyond its
   // max_size (no machine holds such a script together with its tree).
@@ -212,7 +212,7 @@ std::expected<Pairs, ParsingError> VelquinParser::parse_into(std::shared_ptr<Par
     return Pairs(std::move(tree), 0, count);
   };
   grammar::Parser fast(tree->text, tree->nodes, grammar::Record::Off);
-  fast.set_stop(stop);
+  fast.set_budget(budget);
   if (fast.run(start)) return tree_pairs();
   if (fast.stopped()) {
     ParsingError stopped;

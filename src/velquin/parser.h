@@ -10,10 +10,10 @@
 #pragma once
 
 #include <expected>
-#include <functional>
 #include <memory>
 #include <string_view>
 
+#include "construct/budget.h"
 #include "velquin/parse_error.h"
 #include "velquin/parse_tree.h"
 #include "velquin/rule.h"
@@ -25,14 +25,15 @@ struct VelquinParser {
   static std::expected<Pairs, ParsingError> parse(Rule start, std::string_view input);
   // The same without the copy: pair texts view `input`, which must outlive every pair of the tree
   // (a script run, which holds its text for as long as it runs).
-  // `stop`, when given, is asked every few thousand list items; when it answers true the parse ends
-  // with an error whose `stopped` is set (no position, no expected rules).
+  // Every list item counts as work on `budget`, when given, with the bytes the parse moved over
+  // since the item before; when the budget's stop check fails the parse ends with an error whose
+  // `stopped` is set (no position, no expected rules).
   static std::expected<Pairs, ParsingError> parse_borrowed(Rule start, std::string_view input,
-                                                           const std::function<bool()>* stop = nullptr);
+                                                           construct::Budget* budget = nullptr);
 
  private:
   static std::expected<Pairs, ParsingError> parse_into(std::shared_ptr<ParseTree> tree, Rule start,
-                                                       const std::function<bool()>* stop = nullptr);
+                                                       construct::Budget* budget = nullptr);
 };
 
 inline std::expected<Pairs, ParsingError> parse(Rule start, std::string_view input) {
@@ -40,8 +41,8 @@ inline std::expected<Pairs, ParsingError> parse(Rule start, std::string_view inp
 }
 
 inline std::expected<Pairs, ParsingError> parse_borrowed(Rule start, std::string_view input,
-                                                         const std::function<bool()>* stop = nullptr) {
-  return VelquinParser::parse_borrowed(start, input, stop);
+                                                         construct::Budget* budget = nullptr) {
+  return VelquinParser::parse_borrowed(start, input, budget);
 }
 
 }  // namespace brackwater::velquin

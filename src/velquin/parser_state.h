@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "construct/budget.h"
 #include "literal/unicode.h"
 #include "velquin/parse_tree.h"
 #include "velquin/rule.h"
@@ -52,9 +53,9 @@ class Parser {
   Parser(std::string_view text, NodeArray& nodes, Record record)
       : s_(text.data()), n_(text.size()), nodes_(nodes), record_(record == Record::On) {}
 
-  // Asks `stop` before every kStopInterval-th list item; once it answers true every rule fails
-  // at once and `stopped()` is true.
-  void set_stop(const std::function<bool()>* stop) { stop_ = stop; }
+  // Counts every list item as work on `budget`, with the bytes moved over since the item before;
+  // once its stop check fails every rule fails at once and `stopped()` is true.
+  void set_budget(construct::Budget* budget) { budget_ = budget; }
   bool stopped() const { return stopped_; }
 
   bool run(Rule start);
@@ -373,9 +374,11 @@ class Parser {
     return plus([&] { return !stop_asked() && seq(item, [&] { return opt([&] { return match(','); }); }); });
   }
   bool stop_asked() {
-    if (stop_ != nullptr && --until_stop_check_ == 0) {
-      until_stop_check_ = kStopInterval;
-      stopped_ = stopped_ || (*stop_)();
+    if (budget_ != nullptr && !stopped_) {
+      const size_t moved = pos_ > paced_pos_ ? pos_ - paced_pos_ : paced_pos_ - pos_;
+      paced_pos_ = pos_;
+      // Parsing makes a node every few bytes: a unit for every four bytes, and a few for the item.
+      stopped_ = !budget_->work(8 + moved / 4);
     }
     return stopped_;
   }
@@ -391,9 +394,8 @@ class Parser {
 
   // Error record.
   const bool record_;
-  static constexpr uint32_t kStopInterval = 1024;
-  const std::function<bool()>* stop_ = nullptr;
-  uint32_t until_stop_check_ = kStopInterval;
+  construct::Budget* budget_ = nullptr;
+  size_t paced_pos_ = 0;  // the position at the last count of work
   bool stopped_ = false;
   size_t furthest_ = 0;
   std::vector<Rule> expected_;

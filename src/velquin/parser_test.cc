@@ -361,18 +361,32 @@ TEST(Parser, SameTreeTwiceAndConcurrently) {
   for (const auto& r : results) EXPECT_EQ(r, expected);
 }
 
-// A long list asks the caller whether to stop; a stop ends the parse without an error in the text.
+// A long list counts its items and bytes as work, and the budget asks whether to stop; a stop ends
+// the parse without an error in the text. Wide items count by their bytes: a few of 64 KiB ask as
+// often as many small ones.
 TEST(Parser, StopsWhenAskedInALongList) {
   std::string script = "add role a; add posit ";
-  for (int i = 0; i < 3000; ++i) script += (i ? ", " : "") + std::string("[{(+x, a)}, 1, '2001']");
+  for (int i = 0; i < 20000; ++i) script += (i ? ", " : "") + std::string("[{(+x, a)}, 1, '2001']");
   script += ";";
   int asked = 0;
-  const std::function<bool()> stop_at_second = [&asked] { return ++asked == 2; };
+  construct::Budget stop_at_second([&asked]() -> construct::Result<void> {
+    if (++asked == 2) return construct::fail(construct::EngineError::timed_out());
+    return {};
+  });
   auto stopped = parse_borrowed(Rule::velquin, script, &stop_at_second);
   ASSERT_FALSE(stopped);
   EXPECT_TRUE(stopped.error().stopped);
   EXPECT_EQ(asked, 2);
-  const std::function<bool()> never = [] { return false; };
+  std::string wide = "add role a; add posit ";
+  for (int i = 0; i < 3; ++i) wide += (i ? ", " : "") + std::string("[{(+x, a)}, \"") + std::string(1 << 22, 'v') + "\", '2001']";
+  wide += ";";
+  asked = 0;
+  construct::Budget stop_at_second_wide([&asked]() -> construct::Result<void> {
+    if (++asked == 2) return construct::fail(construct::EngineError::timed_out());
+    return {};
+  });
+  EXPECT_TRUE(parse_borrowed(Rule::velquin, wide, &stop_at_second_wide).error().stopped);
+  construct::Budget never;
   auto whole = parse_borrowed(Rule::velquin, script, &never);
   ASSERT_TRUE(whole);
   EXPECT_EQ(whole->tree()->nodes.size(), parse(Rule::velquin, script)->tree()->nodes.size());

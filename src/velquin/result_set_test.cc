@@ -85,6 +85,26 @@ TEST(BoundedRowSink, ChargesTheScriptsResultBytesForTheRowsItKeeps) {
   EXPECT_EQ(sink.rows.size() + 1, kMaxResultBytes / cost);
 }
 
+// The kept rows are charged to the statements' budget as well, and given back with the script's
+// rows.
+TEST(BoundedRowSink, ChargesTheStatementBudgetTooUntilTheScriptsRowsGo) {
+  construct::Budget budget({}, 3 << 20);
+  const ResultRow row{ResultValue{std::string(size_t{1} << 20, 'x'), ValueKind::Literal}};
+  const uint64_t cost = sizeof(ResultRow) + sizeof(ResultValue) + (uint64_t{1} << 20);
+  {
+    ResultBytes bytes(&budget);
+    BoundedRowSink sink(std::nullopt, &bytes);
+    ASSERT_EQ(sink.push(row), false);
+    ASSERT_EQ(sink.push(row), false);
+    auto refused = sink.push(row);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().display(), "Resource limit exceeded for search memory: maximum 3145728");
+    EXPECT_EQ(bytes.used(), 2 * cost);
+    EXPECT_EQ(budget.held(), 2 * cost);
+  }
+  EXPECT_EQ(budget.held(), 0u);
+}
+
 TEST(WarningJson, WithAndWithoutRewrite) {
   std::string out;
   append_warning_json(out, Warning{"c", "line\nbreak", std::nullopt});

@@ -10,6 +10,7 @@ construct::Result<void> ResultBytes::charge(const ResultRow& row) {
   if (bytes > kMaxResultBytes - used_) {
     return construct::fail(construct::EngineError::resource_limit("result bytes", kMaxResultBytes));
   }
+  if (auto r = charge_.add(bytes); !r) return r;
   used_ += bytes;
   return {};
 }

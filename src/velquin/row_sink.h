@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "construct/budget.h"
 #include "construct/error.h"
 #include "velquin/result_set.h"
 
@@ -20,16 +21,20 @@ namespace brackwater::velquin {
 // The bytes that the rendered rows of one script's result sets hold: a kept row costs its cells'
 // text and the fixed size of the row and of each cell. A script may keep kMaxResultBytes (512 MiB);
 // a row that would go past it fails with `ResourceLimit` "result bytes". The response written from
-// the rows takes about as much again, and its Python text once more.
+// the rows takes about as much again, and its Python text once more. The same bytes are charged to
+// the statements' budget, when given: the rows a script keeps count in every later statement's
+// budget too, as they are held while it runs.
 inline constexpr uint64_t kMaxResultBytes = uint64_t(1) << 29;
 
 class ResultBytes {
  public:
+  explicit ResultBytes(construct::Budget* budget = nullptr) : charge_(budget) {}
   construct::Result<void> charge(const ResultRow& row);
   uint64_t used() const { return used_; }
 
  private:
   uint64_t used_ = 0;
+  construct::Charge charge_;
 };
 
 // Hands `rows` (emptied) to the background releaser when they are many; else leaves them.

@@ -6,6 +6,7 @@
 
 #include <span>
 
+#include "velquin/parser.h"
 #include "velquin/script_test_util.h"
 
 namespace brackwater::velquin {
@@ -140,6 +141,51 @@ TEST_F(SearchTest, RunAgainWithAnotherNowOrParameter) {
     EXPECT_EQ(rows(by_parameter, mid2020, "25"), "9") << round;
     EXPECT_EQ(rows(by_parameter, mid2020, "30"), "8;10") << round;
   }
+}
+
+// What a search holds (its row tables, distinct set, sort keys and scratch, rendered rows) is
+// charged to the statement's budget before it is allocated: under budgets too small the search
+// fails with "search memory" and the budget's maximum, with room it answers exactly as it does
+// with the budget of a script, and either way every byte is given back when it ends.
+TEST_F(SearchTest, AnswersWithinItsBudgetOrFailsBeforeAllocating) {
+  std::string data(kPeople);
+  data += "add posit ";
+  for (int i = 0; i < 300; ++i) data += (i ? ", " : "") + std::string("[{(+x, age)}, ") + std::to_string(i % 50) + ", '2020']";
+  data += ";";
+  ASSERT_EQ(outcome(data), "ok");
+  const std::string script =
+      "search [{(?a, age)}, ?g, *] [{(?b, name)}, ?m, *] where ?m = \"Bob\" "
+      "return distinct ?g, ?b order by ?g desc, ?b, ?g limit 7;";
+  auto run = [&](uint64_t max_bytes, std::string& error) {
+    auto pairs = parse(Rule::velquin, script);
+    EXPECT_TRUE(pairs);
+    const ExecContext ctx(std::nullopt, {}, testing::kScriptNow, std::nullopt, make_cancel_flag(), {}, max_bytes);
+    ScriptVariables variables;
+    BoundedRowSink sink(7);
+    std::optional<std::vector<std::string>> columns;
+    auto r = execute_search_command(*engine, Pair(pairs->tree(), (*pairs->begin()).index()), variables, sink,
+                                    columns, ctx);
+    EXPECT_EQ(ctx.budget().held(), 0u) << max_bytes;
+    error = r ? "" : r.error().display();
+    std::string out;
+    for (const ResultRow& row : sink.rows) out += row.at(0).text + "," + row.at(1).text + ";";
+    return out;
+  };
+  std::string error;
+  const std::string expected = run(construct::kStatementBytes, error);
+  ASSERT_EQ(error, "");
+  ASSERT_EQ(expected, "49,9;48,9;47,9;46,9;45,9;44,9;43,9;");
+  int refused = 0;
+  for (uint64_t max = 1024;; max *= 2) {
+    const std::string got = run(max, error);
+    if (error.empty()) {
+      EXPECT_EQ(got, expected);
+      break;
+    }
+    EXPECT_EQ(error, "Resource limit exceeded for search memory: maximum " + std::to_string(max));
+    ++refused;
+  }
+  EXPECT_GE(refused, 5);  // the rows of the join alone take over 32 KiB
 }
 
 }  // namespace

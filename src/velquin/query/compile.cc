@@ -1,10 +1,12 @@
 #include "velquin/query/compile.h"
 
 #include <algorithm>
+#include <bit>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -25,14 +27,11 @@ using construct::Result;
 
 namespace {
 
-// A search of many patterns takes long to compile: the loops over its patterns ask the stop check
-// after every kCompileStopInterval of them.
-constexpr size_t kCompileStopInterval = 1024;
-
-Result<void> check_stop_at(const ExecContext& ctx, size_t i) {
-  if (i % kCompileStopInterval != kCompileStopInterval - 1) return {};
-  return ctx.check_stop();
-}
+// A search of many patterns, or of wide ones, takes long to compile: the loops over its patterns
+// and clauses count their work on the context's budget. Lowering a pattern costs about a unit for
+// every few bytes of its text; a walk over a lowered pattern a unit per entry.
+uint64_t lowering_work(NodeView pattern) { return 1 + pattern.text().size() / 4; }
+uint64_t walk_work(const PositPattern& pattern) { return 1 + pattern.appearances.size(); }
 
 // The posit_search children of a search, union or not-exists clause; other children are skipped.
 Result<PatternGroup> lower_group(NodeView clause, const ExecContext& ctx) {
@@ -42,7 +41,7 @@ Result<PatternGroup> lower_group(NodeView clause, const ExecContext& ctx) {
   group.reserve(count);
   for (NodeView child : clause.children()) {
     if (child.rule() != Rule::posit_search) continue;
-    if (auto stop = check_stop_at(ctx, group.size()); !stop) return fail(std::move(stop.error()));
+    if (auto stop = ctx.work(lowering_work(child)); !stop) return fail(std::move(stop.error()));
     if (auto r = lower_posit_pattern_into(child, ctx, group.emplace_back()); !r) return fail(std::move(r.error()));
   }
   return group;
@@ -145,7 +144,7 @@ Result<SearchQuery> lower_search(NodeView search, const ExecContext& ctx) {
 Result<void> record_groups(const std::vector<PatternGroup>& groups, VariableDomains& domains, const ExecContext& ctx) {
   for (const PatternGroup& group : groups) {
     for (size_t i = 0; i < group.size(); ++i) {
-      if (auto stop = check_stop_at(ctx, i); !stop) return stop;
+      if (auto stop = ctx.work(walk_work(group[i])); !stop) return stop;
       if (auto r = collect_bound_variables(group[i], domains); !r) return r;
     }
   }
@@ -156,7 +155,7 @@ Result<void> record_groups(const std::vector<PatternGroup>& groups, VariableDoma
 Result<void> check_recalls(const SearchQuery& query, const VariableDomains& domains, const ExecContext& ctx) {
   for (const PatternGroup& group : query.groups) {
     for (size_t i = 0; i < group.size(); ++i) {
-      if (auto stop = check_stop_at(ctx, i); !stop) return stop;
+      if (auto stop = ctx.work(walk_work(group[i])); !stop) return stop;
       const PositPattern& pattern = group[i];
       const Var* missing = nullptr;
       for_each_pattern_var(pattern, [&](const Var& var, std::optional<BindingKind> kind) {
@@ -175,21 +174,25 @@ Result<void> check_known(const Var& var, const VariableDomains& domains) {
   return fail(EngineError::unknown_variable(var.name));
 }
 
-Result<void> check_references(const SearchQuery& query, const VariableDomains& domains) {
+Result<void> check_references(const SearchQuery& query, const VariableDomains& domains, const ExecContext& ctx) {
   for (const Predicate& predicate : query.predicates) {
+    if (auto stop = ctx.work(1); !stop) return stop;
     if (auto r = check_known(predicate.left, domains); !r) return r;
     if (auto* right = std::get_if<Var>(&predicate.right)) {
       if (auto r = check_known(*right, domains); !r) return r;
     }
   }
+  std::unordered_set<std::string_view> returned;
+  returned.reserve(query.returns.size());
   for (const Var& var : query.returns) {
+    if (auto stop = ctx.work(1); !stop) return stop;
     if (auto r = check_known(var, domains); !r) return r;
+    returned.insert(var.name);
   }
   for (const OrderItem& item : query.order_items) {
+    if (auto stop = ctx.work(1); !stop) return stop;
     if (auto r = check_known(item.variable, domains); !r) return r;
-    bool returned = std::any_of(query.returns.begin(), query.returns.end(),
-                                [&](const Var& var) { return var.name == item.variable.name; });
-    if (!returned) {
+    if (!returned.contains(item.variable.name)) {
       return fail(
           EngineError::invalid_query_recall("ORDER BY variable '" + item.variable.name + "' must be projected"));
     }
@@ -228,17 +231,21 @@ Result<void> assign_variable_ids(CompiledSearch& compiled, const ExecContext& ct
     for_each_pattern_var(pattern, [&](const Var& var, std::optional<BindingKind>) { add(var); });
   });
   for_each_clause_var(std::as_const(query), add);
-  auto sorted = stable_merge_sort(names, std::less<>(), [&ctx] { return ctx.check_stop(); });
+  size_t longest = 0;
+  for (const std::string_view name : names) longest = std::max(longest, name.size());
+  if (auto stop = ctx.work(names.size()); !stop) return stop;
+  auto sorted = stable_merge_sort(names, std::less<>(), ctx.budget(), construct::work_for_bytes(longest));
   if (!sorted) return sorted;
   names.erase(std::unique(names.begin(), names.end()), names.end());
   compiled.variables.assign(names.begin(), names.end());
 
   auto fill = [&](Var& var) { var.id = *compiled.find_variable(var.name); };
-  size_t filled = 0;
   std::optional<EngineError> stopped;
+  // Each Var is found by a binary search of the names.
+  const uint64_t find_work = construct::work_for_bytes(longest) * std::bit_width(names.size());
   for_each_group(query, [&](PositPattern& pattern) {
     if (stopped) return;
-    if (auto stop = check_stop_at(ctx, filled++); !stop) {
+    if (auto stop = ctx.work(find_work * walk_work(pattern)); !stop) {
       stopped = std::move(stop.error());
       return;
     }
@@ -250,8 +257,15 @@ Result<void> assign_variable_ids(CompiledSearch& compiled, const ExecContext& ct
       p = via.get();
     }
   });
+  for_each_clause_var(query, [&](Var& var) {
+    if (stopped) return;
+    if (auto stop = ctx.work(find_work); !stop) {
+      stopped = std::move(stop.error());
+      return;
+    }
+    fill(var);
+  });
   if (stopped) return fail(std::move(*stopped));
-  for_each_clause_var(query, fill);
   return {};
 }
 
@@ -270,7 +284,7 @@ Result<CompiledSearch> compile_search(const Pair& search, const ExecContext& ctx
   if (auto r = record_groups(compiled.query.not_exists_groups, compiled.domains, ctx); !r) {
     return fail(std::move(r.error()));
   }
-  if (auto r = check_references(compiled.query, compiled.domains); !r) return fail(std::move(r.error()));
+  if (auto r = check_references(compiled.query, compiled.domains, ctx); !r) return fail(std::move(r.error()));
   if (auto r = assign_variable_ids(compiled, ctx); !r) return fail(std::move(r.error()));
   return out;
 }

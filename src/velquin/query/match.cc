@@ -113,7 +113,9 @@ class Candidates {
 };
 
 // The buffers of the index branch, kept per thread between calls so that the rows of a join do not
-// allocate them again; buffers grown large are released after the call.
+// allocate them again; buffers grown large are released after the call. While a call uses them they
+// are charged to its statement's budget (the candidate lists per candidate, the tables of the
+// in-effect branch as they grow); what a thread keeps between calls is small and charged to none.
 struct Workspace {
   std::vector<Identity> things;
   std::vector<const construct::Posting*> pool;
@@ -139,6 +141,8 @@ struct Workspace {
     if (pool.capacity() > kKeep) std::vector<const construct::Posting*>().swap(pool);
     if (target_rows.capacity_cells() > kKeep) target_rows = RowTable();
     if (via_rows.capacity_cells() > kKeep) via_rows = RowTable();
+    target_rows.detach();
+    via_rows.detach();
     scratch.trim();
     via_scratch.trim();
   }
@@ -315,28 +319,39 @@ Result<void> match_index(construct::Engine& engine, const PositPattern& pattern,
   } else {
     intersect(ws);
   }
-  auto posits = construct::reads::posits_by_identity(engine, ws.ids, [&ctx] { return ctx.check_stop(); }, ws.posits);
+  // Per candidate: its identity, its Posit, and the Posit and kept mark of each row it makes.
+  construct::Charge candidates(&ctx.budget());
+  constexpr size_t kCandidateBytes = sizeof(Identity) + 2 * sizeof(PositRef) + sizeof(uint32_t);
+  if (auto r = candidates.hold(construct::bytes_for(ws.ids.size(), kCandidateBytes)); !r) return r;
+  auto posits = construct::reads::posits_by_identity(engine, ws.ids, ctx.budget(), ws.posits);
   if (!posits) return posits;
 
   const size_t base = out.size();
+  const size_t width = row.size();
   std::vector<PositRef>& owners = ws.owners;  // the Posit of each row from `base` on
   owners.clear();
   for (const PositRef posit : ws.posits) {
-    if (auto stop = ctx.check_stop(); !stop) return stop;
+    if (auto stop = ctx.work(1 + width); !stop) return stop;
     if (as_of && !TimeValue::is_at_or_before(posit->appearance_time, *as_of)) continue;
     if (auto matched = ws.scratch.match(pattern, *posit->appearance_set, row, out, ctx); !matched) return matched;
     owners.resize(out.size() - base, posit);
   }
-  if (as_of && !pattern.latest) retain_latest_rows(out, base, owners, ws.kept);
+  if (as_of && !pattern.latest) {
+    if (auto stop = ctx.work(owners.size() * (1 + width)); !stop) return stop;
+    retain_latest_rows(out, base, owners, ws.kept);
+  }
   size_t w = 0;
   for (size_t i = 0; i < owners.size(); ++i) {
-    if (auto stop = ctx.check_stop(); !stop) return stop;
+    if (auto stop = ctx.work(width + construct::work_for_bytes(owners[i]->value.text.size())); !stop) return stop;
     auto matched = match_value_and_time(pattern, *owners[i], out.row(base + i));
     if (!matched) return fail(std::move(matched.error()));
     if (*matched) keep_row(out, base, owners, i, w++);
   }
   drop_rows_after(out, base, owners, w);
-  if (as_of && pattern.latest) retain_latest_rows(out, base, owners, ws.kept);
+  if (as_of && pattern.latest) {
+    if (auto stop = ctx.work(owners.size() * (1 + width)); !stop) return stop;
+    retain_latest_rows(out, base, owners, ws.kept);
+  }
   return {};
 }
 
@@ -347,8 +362,7 @@ Result<void> match_in_effect(construct::Engine& engine, const PositPattern& patt
   if (!assertion_cutoff) return fail(std::move(assertion_cutoff.error()));
   auto appearance_cutoff = resolve_time_operand(clause.appearance_cutoff, row);
   if (!appearance_cutoff) return fail(std::move(appearance_cutoff.error()));
-  auto effective = cache.get(engine, effect::EffectCutoffs{*assertion_cutoff, *appearance_cutoff},
-                             [&ctx] { return ctx.check_stop(); });
+  auto effective = cache.get(engine, effect::EffectCutoffs{*assertion_cutoff, *appearance_cutoff}, ctx.budget());
   if (!effective) return fail(std::move(effective.error()));
 
   WorkspaceLease lease;
@@ -357,13 +371,14 @@ Result<void> match_in_effect(construct::Engine& engine, const PositPattern& patt
   RowTable& via_rows = ws.via_rows;
   SetMatchScratch& target_scratch = ws.scratch;
   SetMatchScratch& via_scratch = ws.via_scratch;
-  target_rows.reset(row.size());
-  via_rows.reset(row.size());
+  if (auto r = target_rows.reset(row.size(), &ctx.budget()); !r) return r;
+  if (auto r = via_rows.reset(row.size(), &ctx.budget()); !r) return r;
   for (const effect::EffectiveAssertion& e : **effective) {
-    if (auto stop = ctx.check_stop(); !stop) return stop;
+    if (auto stop = ctx.work(1 + row.size()); !stop) return stop;
     target_rows.clear();
     if (auto m = target_scratch.match(pattern, *e.target->appearance_set, row, target_rows, ctx); !m) return m;
     for (size_t i = 0; i < target_rows.size(); ++i) {
+      if (auto stop = ctx.work(row.size() + construct::work_for_bytes(e.target->value.text.size())); !stop) return stop;
       auto matched = match_value_and_time(pattern, *e.target, target_rows.row(i));
       if (!matched) return fail(std::move(matched.error()));
       if (!*matched) continue;
@@ -376,6 +391,9 @@ Result<void> match_in_effect(construct::Engine& engine, const PositPattern& patt
         return m;
       }
       for (size_t j = 0; j < via_rows.size(); ++j) {
+        if (auto stop = ctx.work(row.size() + construct::work_for_bytes(e.assertion->value.text.size())); !stop) {
+          return stop;
+        }
         auto via_matched = match_value_and_time(*clause.via, *e.assertion, via_rows.row(j));
         if (!via_matched) return fail(std::move(via_matched.error()));
         if (!*via_matched) continue;

@@ -194,8 +194,12 @@ TEST_F(MatchTest, ValueAndTimeSlots) {
   EXPECT_EQ(show(cut, row()), "Invalid query recall: t");
   r[var("t").id] = ThingValue{a};
   EXPECT_EQ(show(cut, r), "Query variable 't' has incompatible domains: Thing and Time");
-  ctx.cancel->store(true);
-  EXPECT_EQ(show(pattern({entry(Wildcard{}, Wildcard{})}), row()), "Execution cancelled");
+  // A context's budget asks at its first work (a copy's budget is its own, fresh).
+  const ExecContext fresh = ctx;
+  fresh.cancel->store(true);
+  RowTable out(kNames.size());
+  auto stopped = match_pattern_for_row(*engine, pattern({entry(Wildcard{}, Wildcard{})}), row(), fresh, cache, out);
+  EXPECT_EQ(stopped.error().display(), "Execution cancelled");
 }
 
 TEST_F(MatchTest, InEffectGivesOneRowPerAssertionAndViaDescribesTheAssertion) {

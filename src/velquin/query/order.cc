@@ -1,6 +1,7 @@
 #include "velquin/query/order.h"
 
 #include <algorithm>
+#include <bit>
 #include <compare>
 #include <string>
 
@@ -86,14 +87,29 @@ bool orderable(LiteralKind kind) {
   return kind == LiteralKind::Integer || kind == LiteralKind::Decimal || kind == LiteralKind::Certainty;
 }
 
+// The items that can decide an order: the first item of each variable (a later one compares
+// values already found equal).
+std::vector<OrderItem> deciding_items(const std::vector<OrderItem>& items) {
+  std::vector<OrderItem> out;
+  std::vector<bool> seen;
+  for (const OrderItem& item : items) {
+    const VarId id = item.variable.id;
+    if (id != kNoVar) {
+      if (id >= seen.size()) seen.resize(size_t(id) + 1, false);
+      if (seen[id]) continue;
+      seen[id] = true;
+    }
+    out.push_back(item);
+  }
+  return out;
+}
+
 // Every item holds a bound variable in every row, and no literal of a family that has no order.
 Result<void> check_items(const RowTable& table, std::span<const size_t> rows, const std::vector<OrderItem>& items,
                          const ExecContext& ctx) {
   for (const OrderItem& item : items) {
     for (size_t i = 0; i < rows.size(); ++i) {
-      if (i % kOrderStopInterval == 0) {
-        if (auto stop = ctx.check_stop(); !stop) return stop;
-      }
+      if (auto stop = ctx.work(1); !stop) return stop;
       const BoundSlot* slot = bound_slot(table.row(rows[i]), item.variable);
       if (slot == nullptr) return fail(EngineError::unknown_variable(item.variable.name));
       if (auto* lit = std::get_if<LiteralRef>(slot); lit && !orderable((*lit)->kind)) {
@@ -114,6 +130,18 @@ bool keys_before(const OrderKey* a, const OrderKey* b, const std::vector<OrderIt
   return false;
 }
 
+// Reads the keys of one row into `out` (one per item); returns the work of reading them, which
+// also bounds the work of comparing them.
+uint64_t read_keys(std::span<const BoundSlot> row, const std::vector<OrderItem>& items, OrderKey* out) {
+  uint64_t units = 0;
+  for (size_t k = 0; k < items.size(); ++k) {
+    const BoundSlot& slot = *bound_slot(row, items[k].variable);
+    units += value_work(slot);
+    out[k] = key_of(slot);
+  }
+  return units;
+}
+
 // The first `keep` (>= 1) positions of the stable order, holding the keys of at most `keep` rows:
 // a max-heap of the kept rows under (keys, position), which with one key kind per item is a
 // strict total order whose first rows the stable sort also puts first. No value when an item's
@@ -122,11 +150,15 @@ Result<std::optional<std::vector<size_t>>> first_positions(const RowTable& table
                                                            const std::vector<OrderItem>& items, size_t keep,
                                                            const ExecContext& ctx) {
   const size_t width = items.size();
+  construct::Charge charge(&ctx.budget());
+  const uint64_t per_row = construct::bytes_for(width + 1, sizeof(OrderKey)) + sizeof(size_t) + sizeof(uint32_t);
+  if (auto r = charge.hold(construct::bytes_for(keep, per_row)); !r) return fail(std::move(r.error()));
   std::vector<OrderKey> keys;          // `width` keys per kept slot
   std::vector<size_t> positions;       // per kept slot
   std::vector<uint32_t> heap;          // kept slots; the front is the last of them in order
   std::vector<OrderKey> row_keys(width);
   std::vector<size_t> kinds(width, std::variant_npos);
+  uint64_t compare_work = 1;           // bounds the work of one comparison of two rows' keys
   auto before = [&](uint32_t a, uint32_t b) {
     const OrderKey* x = &keys[size_t(a) * width];
     const OrderKey* y = &keys[size_t(b) * width];
@@ -135,12 +167,13 @@ Result<std::optional<std::vector<size_t>>> first_positions(const RowTable& table
     return positions[a] < positions[b];
   };
   for (size_t p = 0; p < rows.size(); ++p) {
-    if (p % kOrderStopInterval == 0) {
-      if (auto stop = ctx.check_stop(); !stop) return fail(std::move(stop.error()));
+    const uint64_t units = read_keys(table.row(rows[p]), items, row_keys.data());
+    compare_work = std::max(compare_work, units);
+    // The heap step makes about log2(keep) comparisons of two rows, each counted twice.
+    if (auto stop = ctx.work(units + 2 * compare_work * std::bit_width(heap.size())); !stop) {
+      return fail(std::move(stop.error()));
     }
-    auto row = table.row(rows[p]);
     for (size_t k = 0; k < width; ++k) {
-      row_keys[k] = key_of(*bound_slot(row, items[k].variable));
       if (kinds[k] == std::variant_npos) kinds[k] = row_keys[k].index();
       if (kinds[k] != row_keys[k].index()) return std::optional<std::vector<size_t>>();
     }
@@ -160,7 +193,7 @@ Result<std::optional<std::vector<size_t>>> first_positions(const RowTable& table
     }
     std::push_heap(heap.begin(), heap.end(), before);
   }
-  auto sorted = stable_merge_sort(heap, before, [&ctx] { return ctx.check_stop(); });
+  auto sorted = stable_merge_sort(heap, before, ctx.budget(), 2 * compare_work);
   if (!sorted) return fail(std::move(sorted.error()));
   std::vector<size_t> out;
   out.reserve(heap.size());
@@ -171,8 +204,9 @@ Result<std::optional<std::vector<size_t>>> first_positions(const RowTable& table
 }  // namespace
 
 Result<std::vector<size_t>> order_permutation(const RowTable& table, std::span<const size_t> rows,
-                                              const std::vector<OrderItem>& items, const ExecContext& ctx,
+                                              const std::vector<OrderItem>& written, const ExecContext& ctx,
                                               std::optional<size_t> keep) {
+  const std::vector<OrderItem> items = deciding_items(written);
   if (auto checked = check_items(table, rows, items, ctx); !checked) return fail(std::move(checked.error()));
   if (keep && *keep > 0 && *keep < rows.size()) {
     auto first = first_positions(table, rows, items, *keep, ctx);
@@ -180,20 +214,20 @@ Result<std::vector<size_t>> order_permutation(const RowTable& table, std::span<c
     if (*first) return std::move(**first);
   }
   const size_t width = items.size();
-  construct::LargeArray<OrderKey> keys;  // freed in the background: it can be larger than the rows
-  keys.reserve(rows.size() * width);
+  construct::LargeArray<OrderKey> keys(&ctx.budget());  // freed in the background: it can be larger than the rows
+  if (auto r = keys.reserve(construct::bytes_for(rows.size(), width)); !r) return fail(std::move(r.error()));
+  if (auto r = keys.resize(rows.size() * width); !r) return fail(std::move(r.error()));
+  uint64_t compare_work = 1;  // bounds the work of one comparison of two rows' keys
   for (size_t i = 0; i < rows.size(); ++i) {
-    if (i % kOrderStopInterval == 0) {
-      if (auto stop = ctx.check_stop(); !stop) return fail(std::move(stop.error()));
-    }
-    auto row = table.row(rows[i]);
-    for (const OrderItem& item : items) keys.push_back(key_of(*bound_slot(row, item.variable)));
+    const uint64_t units = read_keys(table.row(rows[i]), items, &keys[i * width]);
+    compare_work = std::max(compare_work, units);
+    if (auto stop = ctx.work(units); !stop) return fail(std::move(stop.error()));
   }
   std::vector<size_t> order(rows.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   auto sorted = stable_merge_sort(
-      order, [&](size_t x, size_t y) { return keys_before(&keys[x * width], &keys[y * width], items); },
-      [&ctx] { return ctx.check_stop(); });
+      order, [&](size_t x, size_t y) { return keys_before(&keys[x * width], &keys[y * width], items); }, ctx.budget(),
+      compare_work);
   if (!sorted) return fail(std::move(sorted.error()));
   if (keep && *keep < order.size()) order.resize(*keep);
   return order;

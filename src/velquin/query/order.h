@@ -10,8 +10,12 @@
 //
 // Asked for only the first `keep` rows, it keeps no more than those while it reads the rows, as
 // long as every item's values are of one key kind (then the order is a strict weak order and the
-// stable order is unique); otherwise it sorts them all. Stop checks: every kOrderStopInterval rows
-// while it checks and reads them, and through the sort.
+// stable order is unique); otherwise it sorts them all. An item that repeats an earlier item's
+// variable never decides an order, so only the first item of each variable is read.
+//
+// The keys and the sort's scratch are charged to the context's budget before they are made (the
+// caller holds the bytes of the positions returned); the checks, the reading of the keys and the
+// sort count their work on it.
 #pragma once
 
 #include <cstddef>
@@ -24,8 +28,6 @@
 #include "velquin/query/query.h"
 
 namespace brackwater::velquin::query {
-
-inline constexpr size_t kOrderStopInterval = 1024;
 
 // The positions 0..rows.size()-1 of `rows` (row indices into `table`) in sorted order; with `keep`,
 // only the first `keep` of them.

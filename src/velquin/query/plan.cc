@@ -26,8 +26,6 @@ Result<uint64_t> estimate(construct::Engine& engine, const PositPattern& pattern
   return smallest_named_role_posting(engine, std::span(names.data(), names.size()), roles);
 }
 
-constexpr size_t kPlanStopLooks = 4096;
-
 struct Pending {
   const PositPattern* pattern;
   std::optional<uint64_t> estimate;  // the engine does not change while a search runs
@@ -53,17 +51,14 @@ Result<SearchPlan> plan_search(construct::Engine& engine, const PatternGroup& gr
 
   SearchPlan plan;
   plan.reserve(group.size());
-  size_t looked = 0;  // patterns looked at since the last stop check
   while (!remaining.empty()) {
-    // A pass looks at every remaining pattern: a stop check after every kPlanStopLooks looks.
-    if (looked >= kPlanStopLooks) {
-      looked = 0;
-      if (auto stop = ctx.check_stop(); !stop) return fail(std::move(stop.error()));
-    }
-    looked += remaining.size();
+    // A pass looks at every remaining pattern, walking its entries, and moves the patterns after
+    // the one it takes.
+    if (auto stop = ctx.work(remaining.size()); !stop) return fail(std::move(stop.error()));
     size_t choice = remaining.size();
     for (size_t i = 0; i < remaining.size(); ++i) {
       Pending& p = remaining[i];
+      if (auto stop = ctx.work(p.pattern->appearances.size()); !stop) return fail(std::move(stop.error()));
       if (!ready(*p.pattern)) continue;
       if (!p.estimate) {
         auto e = estimate(engine, *p.pattern, lookup);

@@ -5,7 +5,8 @@
 // named Role: u64 max; a Role name that names no Role: 0; else the smallest posting size over the
 // named Roles (a via pattern is not looked at). When no pattern is ready, `InvalidQueryRecall` "query has
 // unresolvable variable dependencies: {}", per remaining pattern its missing names joined by ", ".
-// A stop check once the passes have looked at 4096 patterns since the last one.
+// The passes count their work on the context's budget: the patterns they look at and the entries
+// of each.
 #pragma once
 
 #include <vector>

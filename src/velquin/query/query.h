@@ -26,6 +26,7 @@
 
 #include <boost/container/small_vector.hpp>
 
+#include "construct/budget.h"
 #include "construct/error.h"
 #include "construct/identity.h"
 #include "construct/large_array.h"
@@ -185,6 +186,20 @@ bool bound_value_eq(const BoundSlot& a, const BoundSlot& b);
 
 using BindingRow = std::vector<BoundSlot>;  // one slot per VarId
 
+// The units of work (construct/budget.h) of a step that reads a bound value whole: hashing,
+// comparing, copying or rendering it.
+inline uint64_t value_work(const BoundSlot& slot) {
+  if (auto* literal = std::get_if<LiteralRef>(&slot)) return construct::work_for_bytes((*literal)->text.size());
+  if (auto* set = std::get_if<construct::AppearanceSetRef>(&slot)) return 1 + (*set)->members.size();
+  return 1;
+}
+// The same for the values of `vars` in `row`.
+inline uint64_t values_work(std::span<const BoundSlot> row, const std::vector<Var>& vars) {
+  uint64_t units = 0;
+  for (const Var& v : vars) units += value_work(row[v.id]);
+  return units;
+}
+
 // The most rows one table of a search may hold: kMaxSearchRows for rows of up to three variables;
 // wider rows lower it so that a table stays within kMaxSearchRowSlots slots (720 MB), and a join
 // step, which holds the rows it reads beside the rows it makes, within 1.5 GB. Never below 1.
@@ -197,10 +212,12 @@ inline size_t max_search_rows(size_t width) {
 construct::EngineError too_many_search_rows(size_t width);
 
 // Rows of one width in one buffer, at most max_search_rows(width) of them: a push or append past
-// that fails with too_many_search_rows and adds nothing.
+// that fails with too_many_search_rows and adds nothing. Given a budget, the buffer charges its
+// bytes before it grows; past the budget a push or append fails with its error and adds nothing.
 class RowTable {
  public:
-  explicit RowTable(size_t width = 0) : width_(width), max_rows_(max_search_rows(width)) {}
+  explicit RowTable(size_t width = 0, construct::Budget* budget = nullptr)
+      : width_(width), max_rows_(max_search_rows(width)), cells_(budget) {}
 
   size_t width() const { return width_; }
   size_t size() const { return count_; }
@@ -210,18 +227,20 @@ class RowTable {
 
   [[nodiscard]] construct::Result<void> push(std::span<const BoundSlot> row) {
     if (count_ >= max_rows_) return construct::fail(too_many_search_rows(width_));
-    cells_.append(row);
+    if (auto r = cells_.append(row); !r) return r;
     ++count_;
     return {};
   }
-  // Appends a row with every variable unbound to an empty table.
-  void push_unbound() {
-    cells_.resize(cells_.size() + width_);
+  // Appends a row with every variable unbound.
+  [[nodiscard]] construct::Result<void> push_unbound() {
+    if (count_ >= max_rows_) return construct::fail(too_many_search_rows(width_));
+    if (auto r = cells_.resize(cells_.size() + width_); !r) return r;
     ++count_;
+    return {};
   }
   [[nodiscard]] construct::Result<void> append(const RowTable& other) {
     if (other.count_ > max_rows_ - count_) return construct::fail(too_many_search_rows(width_));
-    cells_.append(std::span(other.cells_.data(), other.cells_.size()));
+    if (auto r = cells_.append(std::span(other.cells_.data(), other.cells_.size())); !r) return r;
     count_ += other.count_;
     return {};
   }
@@ -229,16 +248,20 @@ class RowTable {
     cells_.clear();
     count_ = 0;
   }
-  // Empties the table for rows of `width`, keeping its buffer.
-  void reset(size_t width) {
+  // Empties the table for rows of `width`, keeping its buffer, which from here is charged to
+  // `budget` (none: to no budget).
+  [[nodiscard]] construct::Result<void> reset(size_t width, construct::Budget* budget) {
     clear();
     width_ = width;
     max_rows_ = max_search_rows(width);
+    return cells_.attach(budget);
   }
   size_t capacity_cells() const { return cells_.capacity(); }
+  // Leaves the budget: what the buffer holds is no longer charged.
+  void detach() { cells_.detach(); }
   // Keeps the first `rows` rows (rows <= size()).
   void truncate(size_t rows) {
-    cells_.resize(rows * width_);
+    static_cast<void>(cells_.resize(rows * width_));  // shrinking charges nothing
     count_ = rows;
   }
 

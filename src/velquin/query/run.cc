@@ -21,7 +21,9 @@ using construct::Result;
 
 namespace {
 
-constexpr size_t kRowStopInterval = 1024;
+// The units of work of one pattern-and-row step beside the rows it reads and makes: it takes
+// component locks and looks postings up.
+constexpr uint64_t kStepWork = 64;
 
 // Whether `a` and `b` show the same cells for `returns` without rendering them: the same values,
 // as bound_value_eq tells them apart, render alike (a false answer decides nothing).
@@ -61,7 +63,12 @@ uint64_t returned_hash(std::span<const BoundSlot> row, const std::vector<Var>& r
 class SearchRun {
  public:
   SearchRun(Engine& engine, const CompiledSearch& search, const ExecContext& ctx, bool keep_bindings)
-      : engine_(engine), search_(search), ctx_(ctx), width_(search.variables.size()), keep_bindings_(keep_bindings) {}
+      : engine_(engine),
+        search_(search),
+        ctx_(ctx),
+        width_(search.variables.size()),
+        keep_bindings_(keep_bindings),
+        live_charge_(&ctx.budget()) {}
 
   Result<SearchOutcome> run(RowSink& sink, std::optional<std::vector<std::string>>& columns);
 
@@ -79,11 +86,8 @@ class SearchRun {
   template <class Offer>
   Result<bool> distinct_rows(Offer&& offer);
   Result<SearchOutcome> emit(RowSink& sink, std::optional<std::vector<std::string>>& columns, SearchOutcome outcome);
-  // A stop check after every kRowStopInterval rows of a loop (the step before the loop has checked).
-  Result<void> check_stop_at(size_t i) const {
-    if (i % kRowStopInterval != kRowStopInterval - 1) return {};
-    return ctx_.check_stop();
-  }
+  // Holds the bytes of live_ for `rows` rows.
+  Result<void> charge_live(size_t rows) { return live_charge_.hold(construct::bytes_for(rows, sizeof(size_t))); }
 
   Engine& engine_;
   const CompiledSearch& search_;
@@ -95,6 +99,7 @@ class SearchRun {
   RowTable rows_{0};
   RowTable spare_{0};  // join's second buffer
   std::vector<size_t> live_;  // the rows still in the result, as indices into rows_
+  construct::Charge live_charge_;
 };
 
 Result<void> SearchRun::join(const SearchPlan& plan, RowTable& rows, RowTable* into) {
@@ -103,7 +108,7 @@ Result<void> SearchRun::join(const SearchPlan& plan, RowTable& rows, RowTable* i
     RowTable& next = into != nullptr && p + 1 == plan.size() ? *into : spare_;
     if (&next == &spare_) next.clear();
     for (size_t i = 0; i < rows.size(); ++i) {
-      if (auto stop = ctx_.check_stop(); !stop) return stop;
+      if (auto stop = ctx_.work(kStepWork + width_); !stop) return stop;
       if (auto r = match_pattern_for_row(engine_, *plan[p], rows.row(i), ctx_, cache_, next, &roles_); !r) return r;
     }
     if (&next != &spare_) return {};
@@ -115,20 +120,23 @@ Result<void> SearchRun::join(const SearchPlan& plan, RowTable& rows, RowTable* i
 }
 
 Result<void> SearchRun::join_groups() {
-  rows_ = RowTable(width_);
-  spare_ = RowTable(width_);
+  construct::Budget* budget = &ctx_.budget();
+  rows_ = RowTable(width_, budget);
+  spare_ = RowTable(width_, budget);
   const std::vector<bool> none_bound(width_, false);
   const bool one_group = search_.query.groups.size() == 1;
-  RowTable group_rows(width_);
+  RowTable group_rows(width_, budget);
   for (const PatternGroup& group : search_.query.groups) {
     auto plan = plan_search(engine_, group, none_bound, search_, ctx_, &roles_);
     if (!plan) return fail(std::move(plan.error()));
     // A single group is joined in place; the rows of several follow one another in rows_.
     RowTable& rows = one_group ? rows_ : group_rows;
     rows.clear();
-    rows.push_unbound();
+    if (auto r = rows.push_unbound(); !r) return r;
     if (auto r = join(*plan, rows, one_group ? nullptr : &rows_); !r) return r;
   }
+  if (auto r = charge_live(rows_.size()); !r) return r;
+  if (auto r = ctx_.work(rows_.size()); !r) return r;
   live_.resize(rows_.size());
   for (size_t i = 0; i < live_.size(); ++i) live_[i] = i;
   return {};
@@ -136,13 +144,15 @@ Result<void> SearchRun::join_groups() {
 
 Result<void> SearchRun::filter_not_exists() {
   if (search_.query.not_exists_groups.empty()) return {};
-  RowTable probe(width_);
+  RowTable probe(width_, &ctx_.budget());
   std::vector<bool> bound(width_);
   for (const PatternGroup& group : search_.query.not_exists_groups) {
+    construct::Charge kept_charge(&ctx_.budget());
+    if (auto r = kept_charge.hold(construct::bytes_for(live_.size(), sizeof(size_t))); !r) return r;
     std::vector<size_t> kept;
     kept.reserve(live_.size());
     for (size_t r : live_) {
-      if (auto stop = ctx_.check_stop(); !stop) return stop;
+      if (auto stop = ctx_.work(kStepWork + width_); !stop) return stop;
       auto row = rows_.row(r);
       for (size_t v = 0; v < width_; ++v) bound[v] = is_bound(row[v]);
       auto plan = plan_search(engine_, group, bound, search_, ctx_, &roles_);
@@ -153,6 +163,7 @@ Result<void> SearchRun::filter_not_exists() {
       if (probe.empty()) kept.push_back(r);
     }
     live_ = std::move(kept);
+    live_charge_ = std::move(kept_charge);
   }
   return {};
 }
@@ -161,8 +172,11 @@ Result<void> SearchRun::filter_predicates() {
   for (const Predicate& predicate : search_.query.predicates) {
     size_t out = 0;
     for (size_t r : live_) {
-      if (auto stop = ctx_.check_stop(); !stop) return stop;
-      auto holds = evaluate_predicate(predicate, rows_.row(r));
+      auto row = rows_.row(r);
+      uint64_t units = value_work(row[predicate.left.id]);
+      if (auto* right = std::get_if<Var>(&predicate.right)) units += value_work(row[right->id]);
+      if (auto stop = ctx_.work(units); !stop) return stop;
+      auto holds = evaluate_predicate(predicate, row);
       if (!holds) return fail(std::move(holds.error()));
       if (*holds) live_[out++] = r;
     }
@@ -178,7 +192,7 @@ Result<void> SearchRun::record_bindings(SearchOutcome& outcome) const {
   };
   boost::container::small_vector<Entry, 8> entries(width_);
   for (size_t i = 0; i < live_.size(); ++i) {
-    if (auto stop = check_stop_at(i); !stop) return stop;
+    if (auto stop = ctx_.work(width_); !stop) return stop;
     auto row = rows_.row(live_[i]);
     for (size_t v = 0; v < width_; ++v) {  // VarIds run in name-byte order
       Identity id;
@@ -213,7 +227,7 @@ Result<void> SearchRun::record_bindings(SearchOutcome& outcome) const {
 
 Result<void> SearchRun::check_returns() const {
   for (size_t i = 0; i < live_.size(); ++i) {
-    if (auto stop = check_stop_at(i); !stop) return stop;
+    if (auto stop = ctx_.work(search_.query.returns.size()); !stop) return stop;
     auto row = rows_.row(live_[i]);
     for (const Var& v : search_.query.returns) {
       if (bound_slot(row, v) == nullptr) return fail(EngineError::unknown_variable(v.name));
@@ -227,17 +241,18 @@ Result<bool> SearchRun::distinct_rows(Offer&& offer) {
   const std::vector<Var>& returns = search_.query.returns;
   // The kept rows by the hash of their cells, as positions in live_ (at most max_search_rows).
   construct::FlatTable<uint32_t> kept;
+  construct::Charge kept_charge(&ctx_.budget());
   size_t out = 0;
   for (size_t i = 0; i < live_.size(); ++i) {
-    if (auto stop = ctx_.check_stop(); !stop) return fail(std::move(stop.error()));
     auto row = rows_.row(live_[i]);
+    if (auto stop = ctx_.work(values_work(row, returns)); !stop) return fail(std::move(stop.error()));
     const uint64_t h = returned_hash(row, returns);
     auto same = [&](uint32_t at) {
       auto earlier = rows_.row(live_[at]);
       return same_returned_values(earlier, row, returns) || render_row(earlier, returns) == render_row(row, returns);
     };
     if (kept.find(h, same) != nullptr) continue;
-    if (auto r = kept.insert_new(h, static_cast<uint32_t>(out), [this] { return ctx_.check_stop(); }); !r) {
+    if (auto r = kept.insert_new(h, static_cast<uint32_t>(out), kept_charge); !r) {
       return fail(std::move(r.error()));
     }
     live_[out++] = live_[i];
@@ -255,10 +270,10 @@ Result<SearchOutcome> SearchRun::emit(RowSink& sink, std::optional<std::vector<s
   names.reserve(q.returns.size());
   for (const Var& v : q.returns) names.push_back(v.name);
   outcome.returned = true;
-  // Offers one row after a stop check; true once the sink stops.
-  auto offer = [&](ResultRow row) -> Result<bool> {
-    if (auto stop = ctx_.check_stop(); !stop) return fail(std::move(stop.error()));
-    auto stopped = sink.push(std::move(row));
+  // Offers one row (its rendering counted as work); true once the sink stops.
+  auto offer = [&](std::span<const BoundSlot> bound) -> Result<bool> {
+    if (auto stop = ctx_.work(values_work(bound, q.returns)); !stop) return fail(std::move(stop.error()));
+    auto stopped = sink.push(render_row(bound, q.returns));
     if (stopped && *stopped) outcome.stopped = true;
     return stopped;
   };
@@ -273,10 +288,10 @@ Result<SearchOutcome> SearchRun::emit(RowSink& sink, std::optional<std::vector<s
       return outcome;
     }
     if (q.distinct) {
-      return done(distinct_rows([&](std::span<const BoundSlot> row) { return offer(render_row(row, q.returns)); }));
+      return done(distinct_rows(offer));
     }
     for (size_t r : live_) {
-      auto stopped = offer(render_row(rows_.row(r), q.returns));
+      auto stopped = offer(rows_.row(r));
       if (!stopped || *stopped) return done(stopped);
     }
     return outcome;
@@ -289,6 +304,10 @@ Result<SearchOutcome> SearchRun::emit(RowSink& sink, std::optional<std::vector<s
   // rows of the order are needed.
   std::optional<size_t> wanted;
   if (auto limit = sink.row_limit(); limit && *limit < live_.size()) wanted = static_cast<size_t>(*limit) + 1;
+  construct::Charge order_charge(&ctx_.budget());  // the positions order_permutation gives
+  if (auto r = order_charge.hold(construct::bytes_for(wanted.value_or(live_.size()), sizeof(size_t))); !r) {
+    return fail(std::move(r.error()));
+  }
   auto order = order_permutation(rows_, live_, q.order_items, ctx_, wanted);
   if (!order) return fail(std::move(order.error()));
   if (sink.begin(names)) {
@@ -296,7 +315,7 @@ Result<SearchOutcome> SearchRun::emit(RowSink& sink, std::optional<std::vector<s
     return outcome;
   }
   for (size_t at : *order) {
-    auto stopped = offer(render_row(rows_.row(live_[at]), q.returns));
+    auto stopped = offer(rows_.row(live_[at]));
     if (!stopped || *stopped) return done(stopped);
   }
   return outcome;

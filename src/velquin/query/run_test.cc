@@ -153,6 +153,29 @@ TEST(OrderTest, ChecksItemMajorAndSortsByKind) {
   }
 }
 
+// The keys are charged to the statement's budget before they are made; an item that repeats a
+// variable takes no keys of its own.
+TEST(OrderTest, KeysAreChargedBeforeTheyAreMadeAndRepeatedItemsTakeNone) {
+  Values v;
+  const Var x{"x", 0}, y{"y", 1};
+  RowTable table(2);
+  std::vector<size_t> rows;
+  for (size_t i = 0; i < 1000; ++i) {
+    ASSERT_TRUE(table.push(std::vector<BoundSlot>{ThingValue{1000 - i}, v.y2020}));
+    rows.push_back(i);
+  }
+  const ExecContext small(std::nullopt, {}, TimeValue::bot(), std::nullopt, make_cancel_flag(), {}, 64 << 10);
+  auto refused = order_permutation(table, rows, {{x}, {y}}, small);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().display(), "Resource limit exceeded for search memory: maximum 65536");
+  EXPECT_EQ(small.budget().held(), 0u);
+  auto sorted = order_permutation(table, rows, std::vector<OrderItem>(500, OrderItem{x}), small);
+  ASSERT_TRUE(sorted);
+  EXPECT_EQ(sorted->front(), 999u);
+  EXPECT_EQ(sorted->back(), 0u);
+  EXPECT_EQ(small.budget().held(), 0u);
+}
+
 TEST(RowTableTest, RefusesTheRowPastItsLimitWhichWideRowsLower) {
   EXPECT_EQ(max_search_rows(3), kMaxSearchRows);
   EXPECT_EQ(max_search_rows(4), 7'500'000u);
@@ -207,6 +230,29 @@ TEST_F(FallbackTest, OdometerProductDistinctOrderAndLimit) {
   p = FallbackProjection{{"a", "b"}, {0}, {ValueKind::Thing, ValueKind::Thing}, {{1, true}}, true};
   EXPECT_EQ(rows(p), (V{"3t", "5t"}));  // distinct first, then ordered by a column not shown
   EXPECT_EQ(rows(FallbackProjection{}), V{});
+}
+
+// A combination is kept as its number: without an order the rows stream whatever the product's
+// width; sorted, the numbers are charged to the budget before they are made.
+TEST_F(FallbackTest, AProductIsKeptAsCombinationNumbersChargedToTheBudget) {
+  for (Identity id = 100; id < 2100; ++id) {
+    bind_identity(variables, "x", id);
+    bind_identity(variables, "y", id);
+  }
+  const ExecContext small(std::nullopt, {}, TimeValue::bot(), std::nullopt, make_cancel_flag(), {}, 16 << 20);
+  FallbackProjection p{{"x", "y"}, {0, 1, 0}, {ValueKind::Thing, ValueKind::Thing, ValueKind::Posit}, {}, false};
+  BoundedRowSink streamed(2);
+  ASSERT_TRUE(bind_or_add_fallback(variables, p, streamed, small));
+  ASSERT_EQ(streamed.rows.size(), 2u);
+  EXPECT_EQ(streamed.rows[1][0].text + " " + streamed.rows[1][1].text + " " + streamed.rows[1][2].text, "100 101 100");
+  EXPECT_TRUE(streamed.limited);
+  p.order_keys = {{1, true}};  // 4,000,000 numbers of 8 bytes
+  BoundedRowSink sorted(2);
+  auto refused = bind_or_add_fallback(variables, p, sorted, small);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().display(), "Resource limit exceeded for search memory: maximum 16777216");
+  EXPECT_TRUE(sorted.rows.empty());
+  EXPECT_EQ(small.budget().held(), 0u);
 }
 
 TEST_F(FallbackTest, UnknownThenEmptyBindingsPushNothing) {

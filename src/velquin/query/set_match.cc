@@ -61,7 +61,12 @@ Result<void> SetMatchScratch::match(const PositPattern& pattern, const construct
   entries_ = pattern.appearances;
   members_ = set.members;
   ctx_ = &ctx;
-  return assign(out, ctx);
+  seen_charge_ = construct::Charge(&ctx.budget());
+  auto assigned = assign(out, ctx);
+  // A table grown large goes now, with its charge; a small one is kept for the next candidate.
+  if (seen_.memory_bytes() > kKeptSeenBytes) seen_ = construct::FlatTable<uint32_t>();
+  seen_charge_.release();
+  return assigned;
 }
 
 void SetMatchScratch::trim() {
@@ -100,24 +105,16 @@ Result<void> SetMatchScratch::assign(RowTable& out, const ExecContext& ctx) {
   trail_.clear();
   stack_.clear();
   if (indexed_) {
-    // The last candidate's rows are forgotten; a table grown large is let go rather than wiped.
-    if (seen_.memory_bytes() > kKeptSeenBytes) {
-      seen_ = construct::FlatTable<uint32_t>();
-    } else {
-      seen_.clear();
-    }
+    seen_.clear();  // the last candidate's rows are forgotten (a table grown large went after it)
     key_vars_.clear();
   }
   emitted_any_ = false;
   indexed_ = false;
   names_built_ = false;
-  uint32_t steps = 0;
+  tries_ = 0;
   stack_.push_back(Frame{0, 0, kNone, 0});
   while (!stack_.empty()) {
-    if (++steps == kSetMatchStopInterval) {
-      steps = 0;
-      if (auto stop = ctx.check_stop(); !stop) return stop;
-    }
+    if (auto stop = ctx.work(1 + std::exchange(tries_, 0)); !stop) return stop;
     Frame& f = stack_.back();
     if (f.taken != kNone) {
       used_[f.taken] = 0;
@@ -198,6 +195,7 @@ uint32_t SetMatchScratch::member_named(const std::string& name) {
     return kNone;
   }
   if (!names_built_) {
+    tries_ += members_.size();
     by_name_.clear();
     by_name_.reserve(members_.size());
     for (uint32_t j = 0; j < members_.size(); ++j) by_name_.emplace(members_[j]->role->name, j);
@@ -209,6 +207,7 @@ uint32_t SetMatchScratch::member_named(const std::string& name) {
 
 // Thing slot, then Role slot, against member j; a rejected member leaves the row as it was.
 Result<bool> SetMatchScratch::try_member(const AppearanceSearch& entry, uint32_t j) {
+  ++tries_;
   const size_t mark = trail_.size();
   auto accepted = try_slots(entry, *members_[j]);
   if (!accepted || !*accepted) undo_to(mark);
@@ -286,7 +285,8 @@ Result<void> SetMatchScratch::emit(RowTable& out) {
   if (seen_.find(h, same) != nullptr) return {};
   // A table holds at most max_search_rows (10,000,000) rows, so an offset fits.
   const auto offset = static_cast<uint32_t>(out.size() - first_emitted_);
-  if (auto r = seen_.insert_new(h, offset, [this] { return ctx_->check_stop(); }); !r) return r;
+  if (auto r = seen_.insert_new(h, offset, seen_charge_); !r) return r;
+  if (auto stop = ctx_->work(row_.size() + key_vars_.size()); !stop) return stop;
   return out.push(row_);
 }
 

@@ -2,8 +2,9 @@
 //
 // The pattern matcher keeps one per pattern and row and passes it to every candidate Posit, so the
 // buffers are allocated once.
-// The search for assignments asks the context's stop check every kSetMatchStopInterval steps, and
-// the rows it keeps count against the output table's row limit.
+// The search for assignments counts its steps and the members it tries as work on the context's
+// budget; the rows it keeps count against the output table's row limit and budget, and its index of
+// them is charged to the budget while a candidate is matched.
 #pragma once
 
 #include <cstdint>
@@ -32,8 +33,6 @@ inline construct::EngineError wrong_kind(const Var& var, const BoundSlot& bound,
   return construct::EngineError::incompatible_domains(binding_kind_name(kind_of(bound)), binding_kind_name(expected),
                                                       var.name);
 }
-
-inline constexpr uint32_t kSetMatchStopInterval = 1024;
 
 class SetMatchScratch {
  public:
@@ -86,6 +85,8 @@ class SetMatchScratch {
   std::vector<VarId> key_vars_;  // the variables the entries bind, each once
   std::unordered_map<std::string_view, uint32_t> by_name_;
   construct::FlatTable<uint32_t> seen_;  // the kept rows, as offsets from first_emitted_ in `out`, by key hash
+  construct::Charge seen_charge_;        // seen_'s bytes, while a candidate is matched
+  uint64_t tries_ = 0;                   // members tried since the last count of work
 };
 
 }  // namespace brackwater::velquin::query
