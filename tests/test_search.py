@@ -40,3 +40,45 @@ def test_appearance_set_matching_skips_repeats_and_answers_its_deadline(db):
     variables = ", ".join(f"(?v{i}, *)" for i in range(6))
     with pytest.raises(native.QueryTimeoutError):
         db.execute_json(f"search [{{{variables}, ...}}, *, *];", timeout=0.05)
+
+
+def test_wide_statements_answer_in_bounded_memory():
+    """ORDER BY items that repeat a variable, the or-add product of 620 returned variables with
+    limit 1, and the compilation of 20,000 returned and ordered variables: under an address-space
+    cap of 1 GiB over the process they answer, or end at their deadline."""
+    import os
+    import subprocess
+    import sys
+
+    import pytest
+
+    if "asan" in os.environ.get("LD_PRELOAD", ""):
+        pytest.skip("the sanitizer's shadow memory needs an unlimited address space")
+    child = r"""
+import json, resource, brackwater._native as native
+size = next(int(line.split()[1]) for line in open("/proc/self/status") if line.startswith("VmSize:"))
+resource.setrlimit(resource.RLIMIT_AS, ((size << 10) + (1 << 30), resource.RLIM_INFINITY))
+db = native._Database.memory()
+db.execute_json("add role a; add posit " + ", ".join("[{(+t%d, a)}, %d, '2020']" % (i, i) for i in range(20000)) + ";")
+rows = json.loads(db.execute_json("search [{(?x, a)}, ?v, *] return ?v order by " + ", ".join(["?v desc"] * 1000)
+                                  + " limit 2;"))["result_sets"][0]["rows"]
+print([cell["text"] for row in rows for cell in row])
+two = "add posit " + ", ".join("[{(+v%d, a)}, 1, '2021']" % i for i in range(20)) + ";"
+patterns = " ".join("[{(?v%d, a)}, -1, *]" % i for i in range(620))
+returned = ", ".join("?v%d" % i for i in range(620))
+adds = ", ".join("[{(+v%d, a)}, -1, '2021']" % i for i in range(620))
+sets = json.loads(db.execute_json(two + " search %s return %s limit 1 or add posit %s;" % (patterns, returned, adds)))
+print(len(sets["result_sets"][0]["rows"]), len(sets["result_sets"][0]["rows"][0]))
+names = ["?w%d" % i for i in range(20000)]
+db.execute_json("add role " + ", ".join("r%d" % i for i in range(20000)) + ";")
+wide = "search [{" + ", ".join("(%s, r%d)" % (n, i) for i, n in enumerate(names)) + "}, *, *] return " + \
+       ", ".join(names) + " order by " + ", ".join(names) + ";"
+try:
+    db.execute_json(wide, timeout=0.02)
+    print("answered")
+except native.QueryTimeoutError:
+    print("timed out")
+"""
+    done = subprocess.run([sys.executable, "-c", child], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines() == ["['19999', '19998']", "1 620", "timed out"]

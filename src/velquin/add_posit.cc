@@ -219,7 +219,12 @@ Result<void> AddPositRun::bind_ranges(const std::vector<BindingRange>& ranges,
   return {};
 }
 
+// Reading a clause (its value decoded and checked, its names looked up) costs about a unit for
+// every few bytes of its text.
+uint64_t clause_work(NodeView clause) { return 8 + clause.text().size() / 4; }
+
 Result<void> AddPositRun::posit_clause(NodeView posit) {
+  if (auto stop = ctx_.work(clause_work(posit)); !stop) return stop;
   ClauseScratch& s = scratch_;
   s.variables.clear();
   s.inserted.clear();
@@ -482,6 +487,7 @@ Result<void> AddPositRun::enumerate() {
 }
 
 Result<void> AddPositRun::and_assert(NodeView clause) {
+  if (auto stop = ctx_.work(clause_work(clause)); !stop) return stop;
   std::optional<std::string_view> binding;
   std::optional<std::string_view> source;
   bool source_is_insert = false;
