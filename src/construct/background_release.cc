@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 
 #include "construct/block_storage.h"
@@ -36,14 +37,27 @@ class Releaser {
 
   void wait_idle() {
     std::unique_lock lock(mutex_);
-    if (started_ != ::getpid()) return;
+    // A forked child may hold what its parent queued before this process has a thread of its own.
+    if (started_ != ::getpid() && (queue_.empty() || !start())) return;
     idle_.wait(lock, [this] { return queue_.empty() && !busy_; });
   }
 
  private:
   Releaser() {
     ::pthread_atfork([] { instance().mutex_.lock(); }, [] { instance().mutex_.unlock(); },
-                     [] { instance().mutex_.unlock(); });
+                     [] { instance().reset_in_child(); });
+  }
+
+  // Runs in the child with the mutex taken by the forking thread; only async-signal-safe work. The
+  // condition variables carry the waiters of the parent's thread, which the child does not have:
+  // signalling such a copy can block for good. Fresh ones are made over the copies, which are not
+  // destroyed (their state is the parent's). The item that thread was freeing is left to the
+  // parent; what is queued stays queued for the child's own thread.
+  void reset_in_child() {
+    std::construct_at(&work_);
+    std::construct_at(&idle_);
+    busy_ = false;
+    mutex_.unlock();
   }
 
   // Under the lock. The thread blocks every signal: they are for the process's own threads.

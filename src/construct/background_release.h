@@ -4,9 +4,11 @@
 // on a virtual machine), so a call that ends at a deadline would answer late if it first gave back
 // all it had built. These calls hand such a buffer to one background thread of the process, which
 // frees it. The thread starts with the first buffer handed over, with every signal blocked, and
-// lives as long as the process. A forked child starts its own when it first hands a buffer over,
-// which then also frees what was queued before the fork. Where no thread can be started, or the
-// queue entry cannot be allocated, the buffer is freed at once.
+// lives as long as the process. A forked child starts its own when it first hands a buffer over
+// or waits for the release, which then also frees what was queued before the fork (what the
+// parent's thread was freeing at the fork is left unfreed in the child); the child never signals or
+// waits on what the parent's thread waited on. Where no thread can be started, or the queue entry
+// cannot be allocated, the buffer is freed at once.
 #pragma once
 
 #include <cstddef>
@@ -48,7 +50,7 @@ void destroy_later(T&& object) noexcept {
   dispose_later(std::move(holder));
 }
 
-// Waits until everything queued so far has been freed (for tests).
+// Waits until everything queued so far in this process has been freed (for tests).
 void wait_for_background_release();
 
 }  // namespace brackwater::construct

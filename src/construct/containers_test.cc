@@ -1,15 +1,21 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "construct/background_release.h"
+#include "construct/block_storage.h"
 #include "construct/flat_table.h"
+#include "construct/fork_test_util.h"
 #include "construct/large_array.h"
 #include "construct/ref_list.h"
 
 namespace brackwater::construct {
 namespace {
+
+using testing::in_child;
 
 TEST(FlatTable, FindsEveryEntryAcrossGrowthAndCollisions) {
   FlatTable<uint64_t> table;
@@ -57,6 +63,79 @@ TEST(LargeArray, KeepsItsValuesAsItGrowsByRemappingAndIsFreedInTheBackground) {
   flag.destroyed = nullptr;
   wait_for_background_release();
   EXPECT_TRUE(destroyed.load());
+}
+
+// Sets its flag when destroyed; `entered`/`leave`, when given, hold its destructor until released.
+struct Flag {
+  std::atomic<bool>* destroyed = nullptr;
+  std::atomic<bool>* entered = nullptr;
+  std::atomic<bool>* leave = nullptr;
+  ~Flag() {
+    if (entered) entered->store(true);
+    while (leave && !leave->load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (destroyed) destroyed->store(true);
+  }
+};
+
+// Hands `flag` (moved from) to the background thread; the caller's copy then does nothing.
+void dispose_flag(Flag& flag) {
+  destroy_later(std::move(flag));
+  flag = Flag{};
+}
+
+// In the child, three times: hands over a large block and an object and waits for both to be freed
+// (from the second time on, the child's own thread is waiting for work when they are handed over).
+bool hand_over_and_wait() {
+  for (int round = 0; round < 3; ++round) {
+    const size_t bytes = kBackgroundReleaseBytes * 2;
+    void* block = allocate_block(bytes);
+    if (block == nullptr) return false;
+    static_cast<char*>(block)[bytes - 1] = 1;
+    release_block_later(block, bytes);
+    std::atomic<bool> destroyed{false};
+    Flag flag{&destroyed};
+    dispose_flag(flag);
+    wait_for_background_release();
+    if (!destroyed.load()) return false;
+  }
+  return true;
+}
+
+TEST(BackgroundRelease, AForkedChildHandsOverAndWaitsAfterTheParentsThreadWentIdle) {
+  std::atomic<bool> destroyed{false};
+  Flag flag{&destroyed};
+  dispose_flag(flag);
+  wait_for_background_release();  // returns once the thread waits for work again
+  ASSERT_TRUE(destroyed.load());
+  EXPECT_TRUE(in_child(hand_over_and_wait));
+  EXPECT_TRUE(in_child([] {
+    wait_for_background_release();  // nothing queued in this process: returns at once
+    return hand_over_and_wait();
+  }));
+  destroyed = false;
+  Flag again{&destroyed};
+  dispose_flag(again);
+  wait_for_background_release();  // the parent's thread is as it was
+  EXPECT_TRUE(destroyed.load());
+}
+
+TEST(BackgroundRelease, AForkedChildFreesWhatItsParentQueuedButNotWhatItsThreadWasFreeing) {
+  std::atomic<bool> entered{false}, leave{false}, held_destroyed{false}, queued_destroyed{false};
+  Flag held{&held_destroyed, &entered, &leave};
+  dispose_flag(held);
+  while (!entered.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  Flag queued{&queued_destroyed};
+  dispose_flag(queued);  // waits behind the item the thread is freeing
+  EXPECT_TRUE(in_child([&] {
+    wait_for_background_release();  // starts the child's thread, which frees the queued item
+    return queued_destroyed.load() && !held_destroyed.load();
+  }));
+  EXPECT_TRUE(in_child([&] { return hand_over_and_wait() && queued_destroyed.load() && !held_destroyed.load(); }));
+  EXPECT_FALSE(queued_destroyed.load());
+  leave = true;
+  wait_for_background_release();
+  EXPECT_TRUE(held_destroyed.load());
+  EXPECT_TRUE(queued_destroyed.load());
 }
 
 TEST(CompactLists, RefListAndPostingGrowFromOneInlineItem) {

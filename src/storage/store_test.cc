@@ -9,8 +9,8 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 
+#include "construct/fork_test_util.h"
 #include "storage/fs.h"
 #include "storage/manifest.h"
 #include "storage/store_test_util.h"
@@ -19,6 +19,7 @@ namespace brackwater::storage {
 namespace {
 
 namespace fsys = std::filesystem;
+using construct::testing::in_child;
 using testing::TempDir;
 using B = std::vector<uint8_t>;
 
@@ -30,15 +31,6 @@ B file_bytes(const std::string& path) {
 void write_bytes(const std::string& path, const B& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-// Runs `child` in a forked process; whether it returned true there.
-bool in_child(const std::function<bool()>& child) {
-  const pid_t pid = fork();
-  if (pid == 0) _exit(child() ? 0 : 1);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 std::string open_error(const std::string& path) {
@@ -217,6 +209,25 @@ TEST_F(StoreAppend, AForkedChildClosesItsParentsStoreWithoutItsWriterThread) {
     return true;
   }));
   EXPECT_TRUE(store->append_batch({testing::role_record(6, "parent")}));
+}
+
+TEST_F(StoreAppend, AForkedChildCommitsToAStoreOfItsOwn) {
+  auto store = open_with_genesis();
+  ASSERT_TRUE(store->append_batch({testing::role_record(6, "parent")}));  // a manifest closed on the thread
+  const std::string own = tmp.sub("child");
+  EXPECT_TRUE(in_child([&] {
+    {
+      auto opened = Store::open(own);
+      if (!opened || !opened->first->append_batch(testing::genesis_records())) return false;
+      for (Identity id = 6; id < 9; ++id) {
+        if (!opened->first->append_batch({testing::role_record(id, "child" + std::to_string(id))})) return false;
+      }
+    }
+    auto reopened = Store::open(own);
+    return reopened && reopened->first->batch_count() == 4;
+  }));
+  EXPECT_TRUE(store->append_batch({testing::role_record(7, "parent7")}));
+  EXPECT_EQ(store->batch_count(), 3u);
 }
 
 // The writer's thread: its flush results reach the caller, and closes run in order with flushes.
