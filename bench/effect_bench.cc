@@ -70,7 +70,7 @@ Fixture& mixed(int64_t candidates) {
 
 void run(benchmark::State& state, Fixture& f, uint64_t max_candidates) {
   const construct::CancelFlag cancel = construct::make_cancel_flag();
-  const construct::StopCheck stop = [&cancel] { return construct::check_stop(*cancel, std::nullopt); };
+  construct::Budget stop([&cancel] { return construct::check_stop(*cancel, std::nullopt); });
   const effect::EffectCutoffs cutoffs{TimeValue::eot(), TimeValue::eot()};
   size_t rows = 0;
   for (auto _ : state) {

@@ -62,12 +62,18 @@ class Budget {
   }
 
   // Holds `bytes` more, or fails with `ResourceLimit` "search memory" holding nothing more.
-  Result<void> charge(uint64_t bytes);
+  Result<void> charge(uint64_t bytes) {
+    if (bytes > max_bytes_ - held_) return refuse();
+    held_ += bytes;
+    return {};
+  }
   void refund(uint64_t bytes) noexcept { held_ -= bytes < held_ ? bytes : held_; }
   uint64_t held() const { return held_; }
   uint64_t max_bytes() const { return max_bytes_; }
 
  private:
+  Result<void> refuse() const;
+
   StopCondition stop_;
   uint64_t max_bytes_;
   uint64_t held_ = 0;

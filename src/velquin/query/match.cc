@@ -112,6 +112,9 @@ class Candidates {
   uint64_t size_ = 0;
 };
 
+// Candidate lists up to this size stay with the thread between calls.
+constexpr size_t kKeptCandidates = size_t(1) << 16;
+
 // The buffers of the index branch, kept per thread between calls so that the rows of a join do not
 // allocate them again; buffers grown large are released after the call. While a call uses them they
 // are charged to its statement's budget (the candidate lists per candidate, the tables of the
@@ -133,7 +136,7 @@ struct Workspace {
   bool busy = false;
 
   void trim() {
-    constexpr size_t kKeep = size_t(1) << 16;
+    constexpr size_t kKeep = kKeptCandidates;
     if (ids.capacity() > kKeep) std::vector<Identity>().swap(ids);
     if (posits.capacity() > kKeep) std::vector<PositRef>().swap(posits);
     if (owners.capacity() > kKeep) std::vector<PositRef>().swap(owners);
@@ -173,6 +176,15 @@ class WorkspaceLease {
   std::unique_ptr<Workspace> own_;
   Workspace* ws_;
 };
+
+// The work of matching the value and time slots of `pattern` against `posit` under `row`: the row's
+// cells, and the value's bytes when they are compared (reading them otherwise would only touch the
+// Posit's memory).
+uint64_t slots_work(const PositPattern& pattern, const construct::Posit& posit, std::span<const BoundSlot> row) {
+  const Var* var = std::get_if<Var>(&pattern.value);
+  const bool compared = std::holds_alternative<Literal>(pattern.value) || (var != nullptr && is_bound(row[var->id]));
+  return row.size() + (compared ? construct::work_for_bytes(posit.value.text.size()) : 0);
+}
 
 void copy_row(RowTable& table, size_t from, size_t to) {
   auto src = table.row(from);
@@ -319,9 +331,10 @@ Result<void> match_index(construct::Engine& engine, const PositPattern& pattern,
   } else {
     intersect(ws);
   }
-  // Per candidate: its identity, its Posit, and the Posit and kept mark of each row it makes.
-  construct::Charge candidates(&ctx.budget());
+  // Per candidate: its identity, its Posit, and the Posit and kept mark of each row it makes. What a
+  // thread keeps between calls (trim) is not charged.
   constexpr size_t kCandidateBytes = sizeof(Identity) + 2 * sizeof(PositRef) + sizeof(uint32_t);
+  construct::Charge candidates(ws.ids.size() > kKeptCandidates ? &ctx.budget() : nullptr);
   if (auto r = candidates.hold(construct::bytes_for(ws.ids.size(), kCandidateBytes)); !r) return r;
   auto posits = construct::reads::posits_by_identity(engine, ws.ids, ctx.budget(), ws.posits);
   if (!posits) return posits;
@@ -342,7 +355,7 @@ Result<void> match_index(construct::Engine& engine, const PositPattern& pattern,
   }
   size_t w = 0;
   for (size_t i = 0; i < owners.size(); ++i) {
-    if (auto stop = ctx.work(width + construct::work_for_bytes(owners[i]->value.text.size())); !stop) return stop;
+    if (auto stop = ctx.work(slots_work(pattern, *owners[i], out.row(base + i))); !stop) return stop;
     auto matched = match_value_and_time(pattern, *owners[i], out.row(base + i));
     if (!matched) return fail(std::move(matched.error()));
     if (*matched) keep_row(out, base, owners, i, w++);
@@ -378,7 +391,7 @@ Result<void> match_in_effect(construct::Engine& engine, const PositPattern& patt
     target_rows.clear();
     if (auto m = target_scratch.match(pattern, *e.target->appearance_set, row, target_rows, ctx); !m) return m;
     for (size_t i = 0; i < target_rows.size(); ++i) {
-      if (auto stop = ctx.work(row.size() + construct::work_for_bytes(e.target->value.text.size())); !stop) return stop;
+      if (auto stop = ctx.work(slots_work(pattern, *e.target, target_rows.row(i))); !stop) return stop;
       auto matched = match_value_and_time(pattern, *e.target, target_rows.row(i));
       if (!matched) return fail(std::move(matched.error()));
       if (!*matched) continue;
@@ -391,9 +404,7 @@ Result<void> match_in_effect(construct::Engine& engine, const PositPattern& patt
         return m;
       }
       for (size_t j = 0; j < via_rows.size(); ++j) {
-        if (auto stop = ctx.work(row.size() + construct::work_for_bytes(e.assertion->value.text.size())); !stop) {
-          return stop;
-        }
+        if (auto stop = ctx.work(slots_work(*clause.via, *e.assertion, via_rows.row(j))); !stop) return stop;
         auto via_matched = match_value_and_time(*clause.via, *e.assertion, via_rows.row(j));
         if (!via_matched) return fail(std::move(via_matched.error()));
         if (!*via_matched) continue;

@@ -51,14 +51,16 @@ Result<SearchPlan> plan_search(construct::Engine& engine, const PatternGroup& gr
 
   SearchPlan plan;
   plan.reserve(group.size());
+  // A pass looks at every remaining pattern, walking its entries, and moves the patterns after the
+  // one it takes: a unit for each pattern and each entry still remaining.
+  auto look_work = [](const PositPattern& p) { return 1 + p.appearances.size(); };
+  uint64_t pass_work = 0;
+  for (const Pending& p : remaining) pass_work += look_work(*p.pattern);
   while (!remaining.empty()) {
-    // A pass looks at every remaining pattern, walking its entries, and moves the patterns after
-    // the one it takes.
-    if (auto stop = ctx.work(remaining.size()); !stop) return fail(std::move(stop.error()));
+    if (auto stop = ctx.work(pass_work); !stop) return fail(std::move(stop.error()));
     size_t choice = remaining.size();
     for (size_t i = 0; i < remaining.size(); ++i) {
       Pending& p = remaining[i];
-      if (auto stop = ctx.work(p.pattern->appearances.size()); !stop) return fail(std::move(stop.error()));
       if (!ready(*p.pattern)) continue;
       if (!p.estimate) {
         auto e = estimate(engine, *p.pattern, lookup);
@@ -80,6 +82,7 @@ Result<SearchPlan> plan_search(construct::Engine& engine, const PatternGroup& gr
     }
     const PositPattern* chosen = remaining[choice].pattern;
     remaining.erase(remaining.begin() + static_cast<std::ptrdiff_t>(choice));
+    pass_work -= look_work(*chosen);
     plan.push_back(chosen);
     for_each_pattern_var(*chosen, [&](const Var& var, std::optional<BindingKind> kind) {
       if (!kind) return;

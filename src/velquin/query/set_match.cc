@@ -61,11 +61,12 @@ Result<void> SetMatchScratch::match(const PositPattern& pattern, const construct
   entries_ = pattern.appearances;
   members_ = set.members;
   ctx_ = &ctx;
-  seen_charge_ = construct::Charge(&ctx.budget());
   auto assigned = assign(out, ctx);
-  // A table grown large goes now, with its charge; a small one is kept for the next candidate.
-  if (seen_.memory_bytes() > kKeptSeenBytes) seen_ = construct::FlatTable<uint32_t>();
-  seen_charge_.release();
+  if (indexed_) {
+    // A table grown large goes now, with its charge; a small one is kept for the next candidate.
+    if (seen_.memory_bytes() > kKeptSeenBytes) seen_ = construct::FlatTable<uint32_t>();
+    seen_charge_.release();
+  }
   return assigned;
 }
 
@@ -271,6 +272,7 @@ Result<void> SetMatchScratch::emit(RowTable& out) {
   }
   if (!indexed_) {
     indexed_ = true;
+    seen_charge_ = construct::Charge(&ctx_->budget());
     // A second completed row: from here on kept rows are indexed by the slots the entries bind.
     for (const AppearanceSearch& e : entries_) {
       if (auto* v = std::get_if<Var>(&e.thing)) key_vars_.push_back(v->id);
