@@ -80,6 +80,13 @@ class LargeArray {
     data_[size_++] = value;
     return {};
   }
+  // Whether `n` more elements fit without a growth or a charge.
+  bool has_room(size_t n) const { return n <= covered_ - size_; }
+  // Appends `values`, for which has_room holds.
+  void append_in_room(std::span<const T> values) {
+    std::uninitialized_copy(values.begin(), values.end(), data_ + size_);
+    size_ += values.size();
+  }
   [[nodiscard]] Result<void> append(std::span<const T> values) {
     if (values.size() > covered_ - size_) {
       if (auto r = extend(size_ + values.size()); !r) return r;
@@ -108,6 +115,8 @@ class LargeArray {
     return {};
   }
   void clear() { size_ = 0; }
+  // Keeps the first `n` elements (n <= size()).
+  void truncate(size_t n) { size_ = n; }
 
   // Leaves the budget: the bytes held so far are given back, and the array charges nothing more.
   void detach() {

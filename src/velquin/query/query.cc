@@ -8,6 +8,13 @@ construct::EngineError too_many_search_rows(size_t width) {
   return construct::EngineError::resource_limit("search rows", max_search_rows(width));
 }
 
+construct::Result<void> RowTable::push_growing(std::span<const BoundSlot> row) {
+  if (count_ >= max_rows_) return construct::fail(too_many_search_rows(width_));
+  if (auto r = cells_.append(row); !r) return r;
+  ++count_;
+  return {};
+}
+
 std::string_view binding_kind_name(BindingKind kind) {
   switch (kind) {
     case BindingKind::Thing: return "Thing";

@@ -226,10 +226,12 @@ class RowTable {
   std::span<BoundSlot> row(size_t i) { return {cells_.data() + i * width_, width_}; }
 
   [[nodiscard]] construct::Result<void> push(std::span<const BoundSlot> row) {
-    if (count_ >= max_rows_) return construct::fail(too_many_search_rows(width_));
-    if (auto r = cells_.append(row); !r) return r;
-    ++count_;
-    return {};
+    if (count_ < max_rows_ && cells_.has_room(row.size())) [[likely]] {
+      cells_.append_in_room(row);
+      ++count_;
+      return {};
+    }
+    return push_growing(row);
   }
   // Appends a row with every variable unbound.
   [[nodiscard]] construct::Result<void> push_unbound() {
@@ -261,11 +263,14 @@ class RowTable {
   void detach() { cells_.detach(); }
   // Keeps the first `rows` rows (rows <= size()).
   void truncate(size_t rows) {
-    static_cast<void>(cells_.resize(rows * width_));  // shrinking charges nothing
+    cells_.truncate(rows * width_);
     count_ = rows;
   }
 
  private:
+  // push past the row limit or the buffer's room.
+  construct::Result<void> push_growing(std::span<const BoundSlot> row);
+
   size_t width_;
   size_t max_rows_;
   size_t count_ = 0;
