@@ -1,5 +1,6 @@
 #include "literal/json_string.h"
 
+#include "literal/byte_scan.h"
 #include "literal/unicode.h"
 
 namespace brackwater::literal {
@@ -71,6 +72,8 @@ std::expected<size_t, JsonStringError::Kind> find_closing_quote(std::string_view
                                                                 bool& has_escape) {
   size_t pos = start + 1;
   while (pos < text.size()) {
+    pos = skip_plain_string_bytes(text, pos, text.size());
+    if (pos == text.size()) break;
     unsigned char b = static_cast<unsigned char>(text[pos]);
     if (b == '"') return pos;
     if (b == '\\') {
@@ -95,6 +98,8 @@ std::expected<size_t, JsonStringError> read_json_string(std::string_view text, s
   auto invalid = [](std::string_view reason) { return std::unexpected(JsonStringError{JsonStringError::Kind::Invalid, reason}); };
   if (!has_escape) {
     for (size_t pos = start + 1; pos < end;) {
+      pos = skip_ascii(text, pos, end);
+      if (pos == end) break;
       if (static_cast<unsigned char>(text[pos]) < 0x80) {
         ++pos;
         continue;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <functional>
 #include <string>
 #include <thread>
@@ -117,6 +119,26 @@ TEST(Parser, NumberSpans) {
       {Rule::appearing_value, "1.5%", "appearing_value(decimal\"1.5\")"},
   };
   check(cases);
+}
+
+// A string ends at the first double quote after an even run of backslashes: checked against a
+// byte-by-byte scan on strings of quotes and backslash runs, at every offset.
+TEST(Parser, StringsEndAtTheFirstUnescapedQuote) {
+  auto scan = [](std::string_view text) -> std::string {
+    for (size_t p = 1; p < text.size(); ++p) {
+      if (text[p] == '"') return "string\"" + std::string(text.substr(0, p + 1)) + "\"";
+      if (text[p] == '\\' && ++p == text.size()) break;
+    }
+    return "ERR 0";
+  };
+  std::mt19937 random(5);
+  const char bytes[] = {'a', '\\', '\\', '"', 'b', '\xc3', '\xa9'};
+  for (int round = 0; round < 20000; ++round) {
+    std::string text = "\"";
+    const size_t length = random() % 24;
+    for (size_t i = 0; i < length; ++i) text += bytes[random() % std::size(bytes)];
+    ASSERT_EQ(tree(Rule::string, text), scan(text)) << text;
+  }
 }
 
 TEST(Parser, JsonAndStrings) {

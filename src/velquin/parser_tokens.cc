@@ -58,15 +58,19 @@ bool Parser::time() {
 }
 
 size_t Parser::scan_string(size_t p) const {
-  // p is at the opening double quote. A backslash takes the next character whatever it is; the
-  // delimiters are ASCII, so stepping bytes is the same as stepping characters.
-  for (++p; p < n_; ++p) {
-    const char c = s_[p];
-    if (c == '"') return p + 1;
-    if (c == '\\') {
-      if (n_ - p < 2) return kNone;
-      ++p;
-    }
+  // p is at the opening double quote. A backslash takes the next character whatever it is, so a
+  // double quote closes the string exactly when an even run of backslashes stands before it (the
+  // character before the run is no backslash, and takes none). The delimiters are ASCII and never
+  // inside a multi-byte character, so the search can step over bytes.
+  const size_t first = p + 1;
+  for (size_t from = first; from < n_;) {
+    const void* found = std::memchr(s_ + from, '"', n_ - from);
+    if (found == nullptr) return kNone;
+    const size_t quote = static_cast<size_t>(static_cast<const char*>(found) - s_);
+    size_t run = quote;
+    while (run > first && s_[run - 1] == '\\') --run;
+    if ((quote - run) % 2 == 0) return quote + 1;
+    from = quote + 1;
   }
   return kNone;
 }
