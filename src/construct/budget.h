@@ -34,10 +34,13 @@ inline constexpr uint64_t kStatementBytes = uint64_t{3} << 29;  // 1.5 GiB
 inline constexpr uint64_t kWorkPerCheck = uint64_t{1} << 16;
 // The units of a step that hashes, compares or copies `bytes` bytes.
 inline constexpr uint64_t work_for_bytes(uint64_t bytes) { return 1 + bytes / 64; }
-// `count` elements of `size` bytes, saturating.
-inline constexpr uint64_t bytes_for(uint64_t count, uint64_t size) {
-  return size != 0 && count > UINT64_MAX / size ? UINT64_MAX : count * size;
+// a * b, or UINT64_MAX when the product does not fit.
+inline uint64_t saturating_mul(uint64_t a, uint64_t b) {
+  uint64_t product;
+  return __builtin_mul_overflow(a, b, &product) ? UINT64_MAX : product;
 }
+// The bytes of `count` elements of `size` bytes, saturating.
+inline uint64_t bytes_for(uint64_t count, uint64_t size) { return saturating_mul(count, size); }
 
 class Budget {
  public:

@@ -31,11 +31,7 @@ namespace brackwater::velquin {
 // quickly, so the product is checked before any of it is built (`ResourceLimit` "add posit combinations").
 inline constexpr uint64_t kMaxAddPositCombinations = 10'000'000;
 
-// a * b, or UINT64_MAX when the product does not fit.
-inline uint64_t saturating_mul(uint64_t a, uint64_t b) {
-  uint64_t product;
-  return __builtin_mul_overflow(a, b, &product) ? UINT64_MAX : product;
-}
+using construct::saturating_mul;
 
 // The error of a statement or fallback past kMaxAddPositCombinations.
 inline construct::EngineError too_many_combinations() {
