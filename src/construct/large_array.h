@@ -91,8 +91,7 @@ class LargeArray {
     if (values.size() > covered_ - size_) {
       if (auto r = extend(size_ + values.size()); !r) return r;
     }
-    std::uninitialized_copy(values.begin(), values.end(), data_ + size_);
-    size_ += values.size();
+    append_in_room(values);
     return {};
   }
   // New elements are value-initialised.

@@ -215,7 +215,7 @@ Result<std::vector<size_t>> order_permutation(const RowTable& table, std::span<c
   }
   const size_t width = items.size();
   construct::LargeArray<OrderKey> keys(&ctx.budget());  // freed in the background: it can be larger than the rows
-  if (auto r = keys.reserve(construct::bytes_for(rows.size(), width)); !r) return fail(std::move(r.error()));
+  if (auto r = keys.reserve(construct::saturating_mul(rows.size(), width)); !r) return fail(std::move(r.error()));
   if (auto r = keys.resize(rows.size() * width); !r) return fail(std::move(r.error()));
   uint64_t compare_work = 1;  // bounds the work of one comparison of two rows' keys
   for (size_t i = 0; i < rows.size(); ++i) {
