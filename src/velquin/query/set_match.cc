@@ -61,13 +61,21 @@ Result<void> SetMatchScratch::match(const PositPattern& pattern, const construct
   entries_ = pattern.appearances;
   members_ = set.members;
   ctx_ = &ctx;
-  auto assigned = assign(out, ctx);
-  if (indexed_) {
-    // A table grown large goes now, with its charge; a small one is kept for the next candidate.
-    if (seen_.memory_bytes() > kKeptSeenBytes) seen_ = construct::FlatTable<uint32_t>();
-    seen_charge_.release();
-  }
-  return assigned;
+  // However the call ends (an answer, an error, or an exception from an allocation), the row index
+  // leaves the statement's budget before it returns: the scratch outlives the statement.
+  struct IndexRelease {
+    SetMatchScratch& scratch;
+    ~IndexRelease() { scratch.release_index(); }
+  } release{*this};
+  return assign(out, ctx);
+}
+
+void SetMatchScratch::release_index() noexcept {
+  ctx_ = nullptr;
+  if (!indexed_) return;  // the charge is made with the index
+  // A table grown large goes now, with its charge; a small one is kept for the next candidate.
+  if (seen_.memory_bytes() > kKeptSeenBytes) seen_ = construct::FlatTable<uint32_t>();
+  seen_charge_.release();
 }
 
 void SetMatchScratch::trim() {
@@ -78,7 +86,7 @@ void SetMatchScratch::trim() {
   if (stack_.capacity() > kKeep) std::vector<Frame>().swap(stack_);
   if (key_vars_.capacity() > kKeep) std::vector<VarId>().swap(key_vars_);
   if (by_name_.size() > kKeep) std::unordered_map<std::string_view, uint32_t>().swap(by_name_);
-  if (seen_.memory_bytes() > kKeptSeenBytes) seen_ = construct::FlatTable<uint32_t>();
+  release_index();
 }
 
 // Whether the choice of the top frame bound a variable that was unbound: its bindings are the

@@ -39,7 +39,7 @@ class SetMatchScratch {
   // Appends to `out` the distinct extensions of `row` that match the set slot of `pattern`.
   construct::Result<void> match(const PositPattern& pattern, const construct::AppearanceSet& set,
                                 std::span<const BoundSlot> row, RowTable& out, const ExecContext& ctx);
-  // Releases buffers grown large.
+  // Releases buffers grown large. The scratch holds no charge between calls.
   void trim();
 
  private:
@@ -54,6 +54,8 @@ class SetMatchScratch {
     size_t mark;     // trail length before `taken` was tried
   };
 
+  // Lets the row index go: its charge, and its table when grown large.
+  void release_index() noexcept;
   construct::Result<void> assign(RowTable& out, const ExecContext& ctx);
   bool top_binds_new() const;
   void abandon_top();
@@ -85,7 +87,7 @@ class SetMatchScratch {
   std::vector<VarId> key_vars_;  // the variables the entries bind, each once
   std::unordered_map<std::string_view, uint32_t> by_name_;
   construct::FlatTable<uint32_t> seen_;  // the kept rows, as offsets from first_emitted_ in `out`, by key hash
-  construct::Charge seen_charge_;        // seen_'s bytes, while a candidate is matched
+  construct::Charge seen_charge_;        // seen_'s bytes, while a candidate is matched (never past the call)
   uint64_t tries_ = 0;                   // members tried since the last count of work
 };
 
