@@ -82,3 +82,55 @@ except native.QueryTimeoutError:
     done = subprocess.run([sys.executable, "-c", child], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr
     assert done.stdout.splitlines() == ["['19999', '19998']", "1 620", "timed out"]
+
+
+def test_responses_stay_within_the_result_limit():
+    """The result limit bounds the response as the caller receives it: rows whose JSON text doubles
+    with escapes, or whose one character beyond U+FFFF makes every character of the str take four
+    bytes, end with ResourceLimitError "result bytes" under an address-space cap of 1 GiB over the
+    process; a str that cannot be made is a MemoryError, and the database answers afterwards."""
+    import os
+    import subprocess
+    import sys
+
+    import pytest
+
+    if "asan" in os.environ.get("LD_PRELOAD", ""):
+        pytest.skip("the sanitizer's shadow memory needs an unlimited address space")
+    child = r"""
+import resource, brackwater._native as native
+
+def cap(extra):
+    size = next(int(line.split()[1]) for line in open("/proc/self/status") if line.startswith("VmSize:"))
+    resource.setrlimit(resource.RLIMIT_AS, ((size << 10) + extra, resource.RLIM_INFINITY))
+
+def outcome(db, script):
+    try:
+        return "answered %d" % len(db.execute_json(script))
+    except MemoryError:
+        return "MemoryError"
+    except native.BrackwaterError as e:
+        return "%s: %s" % (type(e).__name__, e)
+
+def database(value, rows):
+    db = native._Database.memory()
+    db.execute_json('add role s, k; add posit [{(+s0, s)}, "' + value + '", \'2020\'];' + "add posit " +
+                    ", ".join("[{(+k%d, k)}, %d, '2020']" % (i, i) for i in range(rows)) + ";")
+    return db
+
+search = "search [{(?s, s)}, ?v, *] [{(?k, k)}, ?n, *] return ?v, ?n;"
+escaped = database('\\"' * (1 << 20), 240)
+wide = database('\\' * (1 << 20) + '\U0001F600', 240)
+cap(1 << 30)
+print(outcome(escaped, search))
+print(outcome(wide, search))
+del escaped, wide
+narrow = database('x' * (1 << 18) + '\U0001F600', 200)
+cap(150 << 20)
+print(outcome(narrow, search))
+print(outcome(narrow, "search [{(?k, k)}, ?n, *] return ?n limit 1;"))
+"""
+    done = subprocess.run([sys.executable, "-c", child], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    limit = "ResourceLimitError: Resource limit exceeded for result bytes: maximum 536870912"
+    assert done.stdout.splitlines() == [limit, limit, "MemoryError", "answered 271"]

@@ -23,6 +23,12 @@ inline uint64_t load(const char* p) {
 inline uint64_t below(uint64_t w, uint8_t n) { return (w - kOnes * n) & ~w & kHighs; }
 // High bits set in (at least) the bytes of `w` equal to `c`.
 inline uint64_t equal(uint64_t w, uint8_t c) { return below(w ^ (kOnes * c), 1); }
+// High bits set in exactly the bytes of `w` equal to `c`.
+inline uint64_t exactly_equal(uint64_t w, uint8_t c) {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  const uint64_t x = w ^ (kOnes * c);
+  return ~(((x & kLow7) + kLow7) | x | kLow7);
+}
 }  // namespace byte_scan_detail
 
 // From `pos`, past the blocks of ASCII bytes (below 0x80) within [pos, end).

@@ -21,6 +21,29 @@ namespace brackwater::literal {
 // Appends `text` as a JSON string, quotes included.
 void append_json_string(std::string& out, std::string_view text);
 
+// The size of written JSON text: its bytes, its characters (code points), and the widest
+// character's class: 1 up to U+00FF, 2 up to U+FFFF, 4 beyond (what a text of fixed-width
+// characters takes per character). Sizes of consecutive pieces add up with `+=`.
+struct JsonTextSize {
+  uint64_t bytes = 0;
+  uint64_t chars = 0;
+  uint8_t width = 1;
+
+  // ASCII text of `n` bytes.
+  static JsonTextSize ascii(uint64_t n) { return JsonTextSize{n, n, 1}; }
+  JsonTextSize& operator+=(const JsonTextSize& other) {
+    bytes += other.bytes;
+    chars += other.chars;
+    width = width < other.width ? other.width : width;
+    return *this;
+  }
+};
+
+// The size of append_json_string(out, text) for UTF-8 `text`.
+JsonTextSize json_string_size(std::string_view text);
+// The size of append_json_u64(out, value).
+uint64_t json_u64_size(uint64_t value);
+
 // Appends the string, or "null" when absent.
 inline void append_json_optional_string(std::string& out, const std::optional<std::string>& text) {
   if (text) {

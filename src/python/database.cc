@@ -187,7 +187,7 @@ bool convert_timeout(const std::optional<double>& seconds, std::optional<constru
 
 PyObject* json_text(const std::string& json, const char* failure) {
   PyObject* text = PyUnicode_FromStringAndSize(json.data(), static_cast<Py_ssize_t>(json.size()));
-  if (text == nullptr) {
+  if (text == nullptr && !PyErr_ExceptionMatches(PyExc_MemoryError)) {
     PyErr_Clear();
     raise_class(ExceptionClass::Internal, failure);
   }

@@ -39,7 +39,8 @@ void raise_already_mutably_borrowed();
 std::shared_ptr<construct::Engine> open_engine(const DatabaseObject* db);
 // `seconds`, when given, as the Duration `out`; false with ValueError when it is no usable timeout.
 bool convert_timeout(const std::optional<double>& seconds, std::optional<construct::Duration>& out);
-// The JSON text as a str, or nullptr with InternalError `failure` when it is not valid UTF-8.
+// The JSON text as a str; nullptr with MemoryError when the str cannot be made, or with
+// InternalError `failure` when the text is not valid UTF-8.
 PyObject* json_text(const std::string& json, const char* failure);
 
 }  // namespace brackwater::python

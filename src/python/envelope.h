@@ -4,6 +4,7 @@
 // `warnings` repeats the first result set's warnings (empty without result sets).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,5 +16,7 @@ namespace brackwater::python {
 // Appends the envelope of `sets` to `out`.
 void append_execute_response_json(std::string& out, std::string_view resolved_now,
                                   const std::vector<velquin::ResultSet>& sets);
+// The bytes append_execute_response_json appends.
+uint64_t execute_response_json_size(std::string_view resolved_now, const std::vector<velquin::ResultSet>& sets);
 
 }  // namespace brackwater::python

@@ -10,9 +10,11 @@ using velquin::ResultValue;
 using velquin::ValueKind;
 using velquin::Warning;
 
+// The envelope, checked against the size it is reserved by.
 std::string execute_response_json(std::string_view resolved_now, const std::vector<ResultSet>& sets) {
   std::string out;
   append_execute_response_json(out, resolved_now, sets);
+  EXPECT_EQ(execute_response_json_size(resolved_now, sets), out.size()) << out;
   return out;
 }
 
@@ -43,6 +45,16 @@ TEST(ExecuteResponseJson, RepeatsTheFirstSetsWarnings) {
   EXPECT_EQ(execute_response_json("BOT", {first, second}),
             "{\"python_interface_version\":1,\"velquin_version\":1,\"resolved_now\":\"BOT\",\"warnings\":[" +
                 warnings + "],\"result_sets\":[" + sets + "]}");
+}
+
+TEST(ExecuteResponseJson, SizedExactly) {
+  ResultSet set;
+  set.columns = {"v", "w\"x"};
+  set.rows = {{ResultValue{"\"\xc3\xa9\\\n", ValueKind::Literal}, ResultValue{"8", ValueKind::Thing}}, {}};
+  set.row_count = 12345678901234;
+  set.warnings = {Warning{"c", "m\x01", std::nullopt}};
+  execute_response_json("2020-01-01 10:00:00.120", {set});
+  execute_response_json("2020", {set, ResultSet{}, set});
 }
 
 TEST(ExecuteResponseJson, EscapesTheResolvedNow) {

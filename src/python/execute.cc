@@ -1,5 +1,6 @@
 // `_Database.execute_json`: argument conversion in signature order, the checks in their fixed
 // order, the script run with the interpreter lock released, and the response envelope.
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -93,10 +94,21 @@ PyObject* execute_json(DatabaseObject* db, PyObject* args, PyObject* kwargs) {
     return nullptr;
   }
   // The text is copied into the Python string, so one buffer per thread serves every call; a buffer
-  // grown by a large response is let go.
+  // grown by a large response is let go. The buffer is sized once, and the rows go before the string
+  // is made: the rows, the text and the string (each bounded by the script's result limit) are
+  // never all held at once.
   thread_local std::string json;
   json.clear();
-  append_execute_response_json(json, resolved_now->display(), *result);
+  const std::string now_text = resolved_now->display();
+  try {
+    json.reserve(execute_response_json_size(now_text, *result));
+    append_execute_response_json(json, now_text, *result);
+  } catch (const std::bad_alloc&) {
+    std::string().swap(json);
+    PyErr_NoMemory();
+    return nullptr;
+  }
+  std::vector<velquin::ResultSet>().swap(*result);
   PyObject* text = json_text(json, "cannot serialize query result: the response is not valid UTF-8");
   if (json.capacity() > kKeptResponseBytes) std::string().swap(json);
   return text;

@@ -68,7 +68,7 @@ struct ScriptRun {
   literal::TimeValue now;
   ScriptVariables variables;
   std::vector<ResultSet> result_sets;
-  ResultBytes result_bytes;  // what the rows of result_sets hold
+  ResultBytes result_bytes;  // what result_sets hold, and the response they make
 
   // A failed script's result sets may hold many rows: they go to the background releaser.
   ~ScriptRun() {
@@ -119,6 +119,10 @@ struct ScriptRun {
     set.warnings = warnings;
     set.search = std::move(text);
     set.limited = sink.limited;
+    if (auto r = result_bytes.charge_frame(set); !r) {
+      release_rows_later(set.rows);
+      return r;
+    }
     result_sets.push_back(std::move(set));
     return {};
   }

@@ -50,4 +50,56 @@ void append_warning_json(std::string& out, const Warning& warning) {
   out.push_back('}');
 }
 
+using literal::JsonTextSize;
+
+namespace {
+
+// `[` and `]` around `count` items, and the commas between them.
+JsonTextSize array_frame_size(size_t count) { return JsonTextSize::ascii(2 + (count == 0 ? 0 : count - 1)); }
+
+JsonTextSize optional_string_size(const std::optional<std::string>& text) {
+  return text ? literal::json_string_size(*text) : JsonTextSize::ascii(4);
+}
+
+JsonTextSize result_value_json_size(const ResultValue& value) {
+  // {"kind":"..","text":..}
+  JsonTextSize size = JsonTextSize::ascii(19 + value_kind_name(value.kind).size());
+  size += literal::json_string_size(value.text);
+  return size;
+}
+
+}  // namespace
+
+JsonTextSize result_row_json_size(const ResultRow& row) {
+  JsonTextSize size = array_frame_size(row.size());
+  for (const ResultValue& value : row) size += result_value_json_size(value);
+  return size;
+}
+
+JsonTextSize result_set_frame_json_size(const ResultSet& set) {
+  // {"columns":..,"rows":[],"row_count":..,"limited":..,"search":..}
+  JsonTextSize size = JsonTextSize::ascii(11 + 8 + 2 + 13 + 11 + 10 + 1);
+  size += array_frame_size(set.columns.size());
+  for (const std::string& column : set.columns) size += literal::json_string_size(column);
+  size += JsonTextSize::ascii(literal::json_u64_size(set.row_count) + (set.limited ? 4 : 5));
+  size += optional_string_size(set.search);
+  return size;
+}
+
+JsonTextSize result_set_json_size(const ResultSet& set) {
+  JsonTextSize size = result_set_frame_json_size(set);
+  if (!set.rows.empty()) size += JsonTextSize::ascii(set.rows.size() - 1);
+  for (const ResultRow& row : set.rows) size += result_row_json_size(row);
+  return size;
+}
+
+JsonTextSize warning_json_size(const Warning& warning) {
+  // {"code":..,"message":..,"rewrite":..}
+  JsonTextSize size = JsonTextSize::ascii(8 + 11 + 11 + 1);
+  size += literal::json_string_size(warning.code);
+  size += literal::json_string_size(warning.message);
+  size += optional_string_size(warning.rewrite);
+  return size;
+}
+
 }  // namespace brackwater::velquin

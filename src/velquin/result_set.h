@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "literal/json_writer.h"
+
 namespace brackwater::velquin {
 
 enum class ValueKind : uint8_t {
@@ -59,5 +61,12 @@ struct ResultSet {
 void append_result_value_json(std::string& out, const ResultValue& value);
 void append_result_set_json(std::string& out, const ResultSet& set);
 void append_warning_json(std::string& out, const Warning& warning);
+
+// The size of what the writers append, without writing it.
+literal::JsonTextSize result_row_json_size(const ResultRow& row);
+// A set's JSON with its rows left out (written as `[]`).
+literal::JsonTextSize result_set_frame_json_size(const ResultSet& set);
+literal::JsonTextSize result_set_json_size(const ResultSet& set);
+literal::JsonTextSize warning_json_size(const Warning& warning);
 
 }  // namespace brackwater::velquin

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "literal/json_writer.h"
+#include "literal/unicode.h"
 #include "velquin/row_sink.h"
 
 namespace brackwater::velquin {
@@ -67,6 +69,103 @@ TEST(ResultSetJson, RowsCellsAndAbsentSearch) {
             R"({"kind":"thing","text":"8"}],[{"kind":"appearance_set","text":"{(8, r)}"},{"kind":"time","text":"2020"},)"
             R"({"kind":"role","text":"r"}]],)"
             R"("row_count":2,"limited":true,"search":null})");
+}
+
+// The size of written JSON measured on the text: bytes, characters, and the widest one's class
+// by its code point.
+literal::JsonTextSize measure(std::string_view json) {
+  literal::JsonTextSize size{json.size(), 0, 1};
+  for (size_t i = 0; i < json.size();) {
+    const size_t length = literal::utf8_sequence_at(json, i).length;
+    EXPECT_NE(length, 0u) << json;
+    if (length == 0) break;
+    uint32_t cp = static_cast<unsigned char>(json[i]) & (0xFF >> (length == 1 ? 0 : length + 1));
+    for (size_t k = 1; k < length; ++k) cp = (cp << 6) | (static_cast<unsigned char>(json[i + k]) & 0x3F);
+    const uint8_t width = cp <= 0xFF ? 1 : cp <= 0xFFFF ? 2 : 4;
+    if (width > size.width) size.width = width;
+    ++size.chars;
+    i += length;
+  }
+  return size;
+}
+
+void expect_size(const literal::JsonTextSize& size, std::string_view json) {
+  const literal::JsonTextSize measured = measure(json);
+  EXPECT_EQ(size.bytes, measured.bytes) << json;
+  EXPECT_EQ(size.chars, measured.chars) << json;
+  EXPECT_EQ(size.width, measured.width) << json;
+}
+
+// The sizes the writers report agree with what they write, on random sets whose special bytes and
+// characters of every width fall at every offset of the scanned blocks.
+TEST(JsonWriter, SizesAgreeWithTheWrittenText) {
+  std::mt19937 random(5);
+  const std::string pieces[] = {"\"", "\\", std::string(1, '\0'), "\x01", "\n", "\x7f", "\xc2\x80", "\xc3\xbf",
+                                "\xc4\x80", "\xdf\xbf", "\xe2\x82\xac", "\xef\xbf\xbf", "\xf0\x9f\x98\x80"};
+  auto text = [&] {
+    std::string out;
+    const size_t length = random() % 30;
+    for (size_t i = 0; i < length; ++i) {
+      out += random() % 5 != 0 ? std::string(1, char('a' + random() % 26)) : pieces[random() % std::size(pieces)];
+    }
+    return out;
+  };
+  for (int round = 0; round < 2000; ++round) {
+    ResultSet set;
+    for (size_t c = random() % 3; c > 0; --c) set.columns.push_back(text());
+    for (size_t r = random() % 4; r > 0; --r) {
+      ResultRow row;
+      for (size_t c = random() % 3; c > 0; --c) row.push_back(ResultValue{text(), ValueKind(random() % 6)});
+      std::string json;
+      literal::append_json_array(json, row, [](std::string& o, const ResultValue& v) { append_result_value_json(o, v); });
+      expect_size(result_row_json_size(row), json);
+      set.rows.push_back(std::move(row));
+    }
+    set.row_count = random() % 2 == 0 ? set.rows.size() : random();
+    set.limited = random() % 2 == 0;
+    if (random() % 2 == 0) set.search = text();
+    std::string json;
+    append_result_set_json(json, set);
+    expect_size(result_set_json_size(set), json);
+    const Warning warning{text(), text(), random() % 2 == 0 ? std::optional(text()) : std::nullopt};
+    json.clear();
+    append_warning_json(json, warning);
+    expect_size(warning_json_size(warning), json);
+  }
+}
+
+// The response counts as its rows are kept: text that doubles when escaped, or whose one wide
+// character widens every character of the host's text, reaches the limit before the rows do.
+TEST(BoundedRowSink, ChargesTheResponseAsTheCallerReceivesIt) {
+  struct Case {
+    std::string text;
+    uint64_t rows_kept;
+  };
+  const uint64_t mib = uint64_t{1} << 20;
+  const Case cases[] = {
+      {std::string(mib, '"'), 255},                               // 2 MiB of JSON a row
+      {std::string(mib - 4, '\\') + "\xf0\x9f\x98\x80", 63},  // 2 Mi characters of 4 bytes
+      {std::string(mib / 2, 'x') + "\xc4\x80", 511},           // 2 bytes a character
+  };
+  for (const Case& c : cases) {
+    ResultBytes bytes;
+    BoundedRowSink sink(std::nullopt, &bytes);
+    const ResultRow row{ResultValue{c.text, ValueKind::Literal}};
+    construct::Result<bool> pushed = false;
+    while ((pushed = sink.push(row)) && !*pushed) {
+    }
+    ASSERT_FALSE(pushed);
+    EXPECT_EQ(pushed.error().display(), "Resource limit exceeded for result bytes: maximum 536870912");
+    EXPECT_EQ(sink.rows.size(), c.rows_kept) << c.text.size();
+    EXPECT_LE(bytes.response().bytes, kMaxResultBytes);
+    EXPECT_LE(bytes.response().chars * bytes.response().width, kMaxResultBytes);
+  }
+  // A set's columns and search text count too.
+  ResultBytes bytes;
+  ResultSet set;
+  set.search = std::string(kMaxResultBytes / 2, '"');
+  EXPECT_FALSE(bytes.charge_frame(set));
+  EXPECT_EQ(bytes.response().bytes, 0u);
 }
 
 TEST(BoundedRowSink, ChargesTheScriptsResultBytesForTheRowsItKeeps) {

@@ -7,11 +7,27 @@ namespace brackwater::velquin {
 construct::Result<void> ResultBytes::charge(const ResultRow& row) {
   uint64_t bytes = sizeof(ResultRow) + row.size() * sizeof(ResultValue);
   for (const ResultValue& cell : row) bytes += cell.text.size();
-  if (bytes > kMaxResultBytes - used_) {
+  literal::JsonTextSize text = literal::JsonTextSize::ascii(1);  // the comma before it
+  text += result_row_json_size(row);
+  return add(bytes, text);
+}
+
+construct::Result<void> ResultBytes::charge_frame(const ResultSet& set) {
+  literal::JsonTextSize text = literal::JsonTextSize::ascii(1);
+  text += result_set_frame_json_size(set);
+  return add(0, text);
+}
+
+construct::Result<void> ResultBytes::add(uint64_t rows, const literal::JsonTextSize& text) {
+  literal::JsonTextSize response = response_;
+  response += text;
+  if (rows > kMaxResultBytes - used_ || response.bytes > kMaxResultBytes ||
+      response.chars > kMaxResultBytes / response.width) {
     return construct::fail(construct::EngineError::resource_limit("result bytes", kMaxResultBytes));
   }
-  if (auto r = charge_.add(bytes); !r) return r;
-  used_ += bytes;
+  if (auto r = charge_.add(rows); !r) return r;
+  used_ += rows;
+  response_ = response;
   return {};
 }
 

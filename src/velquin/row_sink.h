@@ -18,22 +18,33 @@
 
 namespace brackwater::velquin {
 
-// The bytes that the rendered rows of one script's result sets hold: a kept row costs its cells'
-// text and the fixed size of the row and of each cell. A script may keep kMaxResultBytes (512 MiB);
-// a row that would go past it fails with `ResourceLimit` "result bytes". The response written from
-// the rows takes about as much again, and its Python text once more. The same bytes are charged to
-// the statements' budget, when given: the rows a script keeps count in every later statement's
-// budget too, as they are held while it runs.
+// What one script's result sets cost: the bytes their rendered rows hold (a kept row costs its
+// cells' text and the fixed size of the row and of each cell), and the size of the response the
+// caller receives, counted as the rows are kept: its JSON text, and the host's text of it, whose
+// every character takes the bytes of the widest one (literal::JsonTextSize). A script may keep
+// kMaxResultBytes (512 MiB) of each, so the rows, the text and the host's text of one call stay
+// under 1.5 GiB together; a row or a set that would go past one of them fails with
+// `ResourceLimit` "result bytes". The rows' bytes are charged to the statements' budget as well,
+// when given: the rows a script keeps count in every later statement's budget too, as they are
+// held while it runs.
 inline constexpr uint64_t kMaxResultBytes = uint64_t(1) << 29;
 
 class ResultBytes {
  public:
   explicit ResultBytes(construct::Budget* budget = nullptr) : charge_(budget) {}
+  // A kept row, with its place in the response.
   construct::Result<void> charge(const ResultRow& row);
+  // A set's place in the response but for its rows' (charge() counts those).
+  construct::Result<void> charge_frame(const ResultSet& set);
   uint64_t used() const { return used_; }
+  const literal::JsonTextSize& response() const { return response_; }
 
  private:
+  // Adds `rows` bytes of rows and `text` of response, or fails adding nothing.
+  construct::Result<void> add(uint64_t rows, const literal::JsonTextSize& text);
+
   uint64_t used_ = 0;
+  literal::JsonTextSize response_;
   construct::Charge charge_;
 };
 
