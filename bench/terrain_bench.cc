@@ -1,11 +1,17 @@
 // Terrain benchmarks: how long the capture holds the engine-wide lock, the latency a concurrent
 // script sees meanwhile, and the total time and peak memory of a Terrain (capture, computation and
-// JSON) against the Posit count, for three shapes of database:
+// JSON) against the Posit count, for these shapes of database:
 //   attributes  12 attribute Roles (the projection keeps 8), 5 Posits per set;
 //   signatures  200 relationship signatures (the catalog keeps 128), 5 Posits per set;
 //   deep        one set of 3,000 Posits before as_of (about 4.5M of the 5M temporal comparisons),
-//               the rest after it.
+//               the rest after it;
+//   triples     one Posit per set of three new Things in three random Roles of 300 (nearly every
+//               set has a signature of its own);
+//   roles       one-member sets over 50,000 attribute Roles, 2 Posits per set.
 // Peak memory is the growth of the peak resident size over the resident size before the call.
+// Then, per shape at its largest size, how late a Terrain that times out ends: the deadline is set
+// at tenths of the full run's time, and the table shows the largest and the mean time from the
+// deadline to the return of the error (TimedOut), with the number of runs that answered instead.
 // Run after `make bench`: build/bench/terrain_bench [--quick]
 #include <malloc.h>
 #include <unistd.h>
@@ -17,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -134,6 +141,35 @@ std::shared_ptr<Engine> deep_shape(size_t posits) {
   return b.done();
 }
 
+std::shared_ptr<Engine> triples_shape(size_t posits) {
+  Builder b;
+  std::vector<construct::RoleRef> roles;
+  for (int i = 0; i < 300; ++i) roles.push_back(b.role("r" + std::to_string(i)));
+  std::mt19937_64 rng(1);
+  for (size_t made = 0; made < posits; ++made) {
+    std::vector<std::pair<construct::RoleRef, construct::Identity>> members;
+    while (members.size() < 3) {
+      const construct::RoleRef role = roles[rng() % roles.size()];
+      if (std::none_of(members.begin(), members.end(), [role](auto& m) { return m.first == role; })) {
+        members.emplace_back(role, b.thing());
+      }
+    }
+    b.posit(b.set(std::move(members)), TimeValue::of_year(2020));
+  }
+  return b.done();
+}
+
+std::shared_ptr<Engine> roles_shape(size_t posits) {
+  Builder b;
+  std::vector<construct::RoleRef> roles;
+  for (int i = 0; i < 50'000; ++i) roles.push_back(b.role("attribute " + std::to_string(i)));
+  for (size_t made = 0; made < posits;) {
+    auto set = b.set({{roles[(made / 2) % roles.size()], b.thing()}});
+    for (int k = 0; k < 2 && made < posits; ++k, ++made) b.posit(set, TimeValue::of_year(2020 + k));
+  }
+  return b.done();
+}
+
 struct Figures {
   double lock_ms = 0;
   double total_ms = 0;
@@ -187,6 +223,18 @@ Figures measure(Engine& engine, const std::shared_ptr<Engine>& shared, size_t po
   return f;
 }
 
+// The time from the deadline to the end of a Terrain that timed out, in ms (negative: it answered).
+double lateness_ms(Engine& engine, TimeValue as_of, double timeout_ms) {
+  terrain::TerrainLimits limits;
+  limits.as_of = as_of;
+  const auto ns = static_cast<uint64_t>(timeout_ms * 1e6);
+  limits.timeout = construct::Duration{ns / 1'000'000'000, static_cast<uint32_t>(ns % 1'000'000'000)};
+  const auto start = Clock::now();
+  auto terrain = terrain::capture_terrain(engine, limits);
+  const double elapsed = ms_since(start);
+  return terrain ? -1.0 : elapsed - timeout_ms;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -198,13 +246,17 @@ int main(int argc, char** argv) {
     std::vector<size_t> sizes;
   };
   const std::vector<size_t> full = quick ? std::vector<size_t>{10'000, 100'000} : std::vector<size_t>{10'000, 100'000, 1'000'000};
+  const std::vector<size_t> sets = quick ? std::vector<size_t>{10'000, 100'000} : std::vector<size_t>{10'000, 100'000, 250'000};
   const Shape shapes[] = {
       {"attributes", attributes_shape, TimeValue::of_date(2022, 6, 1), full},
       {"signatures", signatures_shape, TimeValue::of_date(2022, 6, 1), full},
       {"deep", deep_shape, TimeValue::of_year(2100), {10'000, 100'000, 400'000}},
+      {"triples", triples_shape, TimeValue::of_year(2100), sets},
+      {"roles", roles_shape, TimeValue::of_year(2100), quick ? std::vector<size_t>{10'000, 100'000} : std::vector<size_t>{10'000, 100'000, 500'000}},
   };
   std::printf("%-11s %9s %10s %10s %12s %12s %12s %10s\n", "shape", "posits", "lock ms", "total ms", "peak B/posit",
               "script p50", "script max", "json KB");
+  std::vector<std::pair<const Shape*, std::shared_ptr<Engine>>> largest;
   for (const Shape& shape : shapes) {
     for (const size_t n : shape.sizes) {
       auto engine = shape.build(n);
@@ -213,7 +265,35 @@ int main(int argc, char** argv) {
                   f.peak_bytes_per_posit, f.script_p50_ms, f.script_max_ms, double(f.json_bytes) / 1024.0,
                   f.error.c_str());
       std::fflush(stdout);
+      if (n == shape.sizes.back()) largest.emplace_back(&shape, std::move(engine));
     }
+  }
+
+  std::printf("\n%-11s %9s %10s %12s %12s %9s\n", "shape", "posits", "full ms", "late max ms", "late mean ms",
+              "answered");
+  for (auto& [shape, engine] : largest) {
+    terrain::TerrainLimits limits;
+    limits.as_of = shape->as_of;
+    auto start = Clock::now();
+    if (!terrain::capture_terrain(*engine, limits)) std::abort();
+    const double full_ms = ms_since(start);
+    double late_max = 0;
+    double late_sum = 0;
+    int late_runs = 0;
+    int answered = 0;
+    for (int tenth = 1; tenth <= 9; ++tenth) {
+      const double late = lateness_ms(*engine, shape->as_of, full_ms * tenth / 10);
+      if (late < 0) {
+        ++answered;
+        continue;
+      }
+      late_max = std::max(late_max, late);
+      late_sum += late;
+      ++late_runs;
+    }
+    std::printf("%-11s %9zu %10.1f %12.2f %12.2f %9d\n", shape->name, shape->sizes.back(), full_ms, late_max,
+                late_runs == 0 ? 0.0 : late_sum / late_runs, answered);
+    std::fflush(stdout);
   }
   return 0;
 }

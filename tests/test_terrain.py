@@ -102,3 +102,42 @@ def test_check_order_types_then_closed_then_as_of(db):
         db.terrain_json(as_of=1)
     with pytest.raises(native.ClosedError):
         db.terrain_json(as_of="not a time")
+
+
+def test_a_large_terrain_ends_soon_after_its_deadline():
+    """200,000 Posits, each of three new Things in three of 300 Roles (nearly every set a signature of
+    its own): a Terrain that times out ends soon after its deadline wherever the deadline falls."""
+    import os
+    import random
+    import time
+
+    sanitized = "asan" in os.environ.get("LD_PRELOAD", "")
+    statements = 5 if sanitized else 20
+    rng = random.Random(1)
+    db = native._Database.memory()
+    db.execute_json("add role " + ", ".join("r%d" % i for i in range(300)) + ";")
+    for s in range(statements):
+        parts = []
+        for i in range(s * 10_000, (s + 1) * 10_000):
+            members = ", ".join("(+t%d_%d, r%d)" % (i, j, r) for j, r in enumerate(rng.sample(range(300), 3)))
+            parts.append("[{%s}, %d, '2020']" % (members, i))
+        db.execute_json("add posit " + ", ".join(parts) + ";", now="2024-06-01")
+
+    def terrain(timeout):
+        started = time.perf_counter()
+        try:
+            db.terrain_json(timeout=timeout, projected_role_limit=8, max_relationship_signatures=128)
+            return time.perf_counter() - started, True
+        except native.QueryTimeoutError:
+            return time.perf_counter() - started, False
+
+    terrain(None)  # the first run also faults its memory in
+    full, _ = terrain(None)
+    # Proportional to the full run, so that a slower machine or a sanitizer's build is held to the same
+    # share; a Terrain that stops only between stages, or frees its statistics before it answers,
+    # overruns it by a quarter of the full run or more.
+    allowed = 0.1 * full + (0.1 if sanitized else 0.03)
+    for share in (0.3, 0.5, 0.6, 0.7, 0.9):
+        elapsed, answered = terrain(share * full)
+        if not answered:  # a Terrain that beat its deadline is no less right
+            assert elapsed - share * full <= allowed, (share, full, elapsed)

@@ -1,28 +1,50 @@
 #include "terrain/frame_stats.h"
 
+#include <vector>
+
+#include "construct/background_release.h"
+#include "construct/seahash.h"
+#include "terrain/ordering.h"
+
 namespace brackwater::terrain {
 
 namespace {
 
 using construct::AppearanceSetRef;
 
+// Statistics of at least this many sets are freed off the calling thread.
+constexpr uint64_t kReleaseLaterSets = 16384;
+
 EngineError counter_overflow(std::string_view name) { return EngineError::resource_limit(name, UINT64_MAX); }
 
+// The distinct Roles of a frame's members, to be counted.
+class RoleCount {
+ public:
+  void add(uint64_t role) {
+    const uint64_t h = construct::seahash_u64(role);
+    if (roles_.find(h, [role](uint64_t r) { return r == role; }) == nullptr) roles_.insert_new(h, role);
+  }
+  uint64_t count() const { return roles_.size(); }
+
+ private:
+  construct::FlatTable<uint64_t> roles_;
+};
+
 // Walks the sets `order` names (indexes into sets/posits).
-Result<FrameStats> walk(std::span<const AppearanceSetRef> sets, std::span<const uint32_t> posits,
-                        std::span<const uint32_t> order, const TerrainBudget& budget) {
+Result<FrameStatsPtr> walk(std::span<const AppearanceSetRef> sets, std::span<const uint32_t> posits,
+                           std::span<const uint32_t> order, const TerrainBudget& budget) {
   const uint64_t arity_bound = budget.relationship_arity == 0 ? 1 : budget.relationship_arity;
-  FrameStats out;
-  FrameCounts& counts = out.counts;
+  FrameStatsPtr out(new FrameStats);
+  FrameCounts& counts = out->counts;
   counts.appearance_sets = order.size();
-  Signature key;
-  construct::IdentitySet* last_attribute = nullptr;
-  construct::Identity last_attribute_role = 0;
+  RoleCount roles;
+  std::vector<uint64_t> key;
+  PacedStop pace(budget);
   for (size_t step = 0; step < order.size(); ++step) {
-    if (auto stop = budget.check_stop_periodic(step); !stop) return fail(std::move(stop.error()));
     const construct::AppearanceSet& set = *sets[order[step]];
-    const uint64_t c = posits[order[step]];
     const uint64_t m = set.members.size();
+    if (auto stop = pace.before(step, m); !stop) return fail(std::move(stop.error()));
+    const uint64_t c = posits[order[step]];
     if (m > arity_bound) return fail(EngineError::resource_limit("relationship arity", budget.relationship_arity));
     uint64_t incidences = 0;
     if (__builtin_mul_overflow(m, c, &incidences) ||
@@ -30,41 +52,40 @@ Result<FrameStats> walk(std::span<const AppearanceSetRef> sets, std::span<const 
       return fail(counter_overflow("frame incidences"));
     }
     for (const construct::AppearanceRef member : set.members) {
-      if (out.endpoint_bitmap.addChecked(member->thing)) ++counts.endpoint_things;
+      if (out->endpoint_bitmap.addChecked(member->thing)) ++counts.endpoint_things;
     }
     if (counts.endpoint_things > budget.endpoint_things) {
       return fail(EngineError::resource_limit("endpoint Things", budget.endpoint_things));
     }
     if (m == 1) {
       const construct::Appearance& member = *set.members[0];
-      if (last_attribute == nullptr || member.role->identity != last_attribute_role) {
-        last_attribute_role = member.role->identity;
-        last_attribute = &out.attribute_map[last_attribute_role];
-      }
-      last_attribute->add(member.thing);
+      if (out->attributes.add(member.role->identity, member.thing)) roles.add(member.role->identity);
     } else if (m > 1) {
       key.clear();
       for (const construct::AppearanceRef member : set.members) key.push_back(member->role->identity);
-      auto it = out.signature_map.find(std::span<const uint64_t>(key));
-      if (it == out.signature_map.end()) it = out.signature_map.emplace(key, RelationshipCounts{}).first;
-      if (__builtin_add_overflow(it->second.posits, c, &it->second.posits)) {
-        return fail(counter_overflow("relationship posits"));
+      const SignatureTable::Added added = out->signatures.add(key, SignatureTable::hash(key), &set, c);
+      if (!added.ok) return fail(counter_overflow("relationship posits"));
+      if (added.is_new) {
+        for (const uint64_t role : key) roles.add(role);
       }
-      it->second.sets.push_back(&set);
     }
   }
   // Every member Role is an attribute Role or part of a signature.
-  construct::IdentitySet roles;
-  for (const auto& [role, things] : out.attribute_map) roles.add(role);
-  for (const auto& [signature, relationship] : out.signature_map) roles.addMany(signature.size(), signature.data());
-  counts.roles = roles.cardinality();
+  counts.roles = roles.count();
+  out->signatures.finish();
+  if (auto finished = out->attributes.finish(budget); !finished) return fail(std::move(finished.error()));
   return out;
 }
 
 }  // namespace
 
-Result<FrameStats> collect_frame_stats(std::span<const AppearanceSetRef> sets, std::span<const uint32_t> posits,
-                                       const TerrainBudget& budget) {
+void FrameStatsRelease::operator()(FrameStats* stats) const {
+  std::unique_ptr<FrameStats> owned(stats);
+  if (owned != nullptr && owned->counts.appearance_sets >= kReleaseLaterSets) construct::destroy_later(std::move(owned));
+}
+
+Result<FrameStatsPtr> collect_frame_stats(std::span<const AppearanceSetRef> sets, std::span<const uint32_t> posits,
+                                          const TerrainBudget& budget) {
   std::vector<uint32_t> order;
   uint64_t frame_posits = 0;
   for (size_t i = 0; i < sets.size(); ++i) {
@@ -77,11 +98,14 @@ Result<FrameStats> collect_frame_stats(std::span<const AppearanceSetRef> sets, s
   }
   auto stats = walk(sets, posits, order, budget);
   if (!stats && stats.error().kind() == construct::ErrorKind::ResourceLimit) {
-    std::sort(order.begin(), order.end(),
-              [&sets](uint32_t a, uint32_t b) { return construct::compare_members(*sets[a], *sets[b]) < 0; });
+    auto in_set_order = [&sets](uint32_t a, uint32_t b) {
+      const int c = construct::compare_members(*sets[a], *sets[b]);
+      return c != 0 ? c < 0 : a < b;
+    };
+    if (auto sorted = sort_checked(std::span(order), in_set_order, budget); !sorted) return fail(std::move(sorted.error()));
     stats = walk(sets, posits, order, budget);
   }
-  if (stats) stats->counts.posits = frame_posits;
+  if (stats) (*stats)->counts.posits = frame_posits;
   return stats;
 }
 

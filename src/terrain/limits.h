@@ -5,7 +5,8 @@
 // maximum; equal and 0 pass), then fixes the deadline (`Execution` "Terrain timeout is too large" when
 // it cannot be represented), and yields the TerrainBudget every later step reads. check_stop reports
 // a set cancel flag (`Cancelled`) before a reached deadline (`TimedOut`); check_stop_periodic runs it only
-// at steps that are multiples of 1024, so the first step of every loop is checked.
+// at steps that are multiples of 1024, so the first step of every loop is checked. A loop whose steps
+// do unequal work (sets of up to 256 members) paces its checks with PacedStop.
 #pragma once
 
 #include <atomic>
@@ -79,6 +80,30 @@ struct TerrainBudget {
     if (((used + 1) & 1023) == 0) return check_stop();
     return {};
   }
+};
+
+// The stop checks of a loop whose steps do unequal work: before every 1024th step, as
+// check_stop_periodic, and besides before any step once the steps since the last check have done
+// kWork units of work, so that 1024 heavy steps do not run unchecked.
+class PacedStop {
+ public:
+  static constexpr uint64_t kWork = 16384;
+
+  explicit PacedStop(const TerrainBudget& budget) : budget_(budget) {}
+
+  // Before step `step`, which will do `work` units.
+  Result<void> before(uint64_t step, uint64_t work) {
+    if ((step & 1023) == 0 || done_ >= kWork) {
+      done_ = 0;
+      if (auto stop = budget_.check_stop(); !stop) return stop;
+    }
+    done_ += work;
+    return {};
+  }
+
+ private:
+  const TerrainBudget& budget_;
+  uint64_t done_ = 0;
 };
 
 }  // namespace brackwater::terrain

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "terrain/ids.h"
+#include "terrain/ordering.h"
 
 namespace brackwater::terrain {
 
@@ -32,33 +33,38 @@ EngineError unknown_role(construct::Identity role) {
 }  // namespace
 
 Result<Projection> build_projection(const FrameStats& history, const FrameStats& current, const RoleNames& names,
-                                    uint64_t limit) {
+                                    uint64_t limit, const TerrainBudget& budget) {
+  // The attribute Roles of both frames, joined by hash.
+  const AttributeRoles& h = history.attributes;
+  const AttributeRoles& c = current.attributes;
   std::vector<RoleKey> keys;
-  auto h = history.attribute_map.begin();
-  auto c = current.attribute_map.begin();
-  while (h != history.attribute_map.end() || c != current.attribute_map.end()) {
+  keys.reserve(size_t{h.size()} + c.size());
+  std::vector<bool> joined(c.size());
+  for (uint32_t i = 0; i < h.size(); ++i) {
+    if (auto stop = budget.check_stop_periodic(i); !stop) return fail(std::move(stop.error()));
     RoleKey key;
-    if (c == current.attribute_map.end() || (h != history.attribute_map.end() && h->first < c->first)) {
-      key.role = h->first;
-      key.history = (h++)->second.cardinality();
-    } else if (h == history.attribute_map.end() || c->first < h->first) {
-      key.role = c->first;
-      key.current = (c++)->second.cardinality();
-    } else {
-      key.role = h->first;
-      key.history = (h++)->second.cardinality();
-      key.current = (c++)->second.cardinality();
+    key.role = h.role(i);
+    key.history = h.things(i).size();
+    if (const uint32_t j = c.find(key.role); j != AttributeRoles::kNone) {
+      key.current = c.things(j).size();
+      joined[j] = true;
     }
     key.name = names.find(key.role);
     keys.push_back(key);
+  }
+  for (uint32_t j = 0; j < c.size(); ++j) {
+    if (auto stop = budget.check_stop_periodic(j); !stop) return fail(std::move(stop.error()));
+    if (!joined[j]) keys.push_back(RoleKey{c.things(j).size(), 0, names.find(c.role(j)), c.role(j)});
   }
 
   Projection out;
   out.total_attribute_roles = keys.size();
   out.complete = keys.size() <= limit;
-  const size_t kept = std::min<uint64_t>(limit, keys.size());
-  std::partial_sort(keys.begin(), keys.begin() + kept, keys.end(), projection_order_is_less);
-  for (size_t p = 0; p < kept; ++p) {
+  if (auto picked = keep_first(keys, std::min<uint64_t>(limit, keys.size()), projection_order_is_less, budget);
+      !picked) {
+    return fail(std::move(picked.error()));
+  }
+  for (size_t p = 0; p < keys.size(); ++p) {
     const RoleKey& key = keys[p];
     if (key.name == nullptr) return fail(unknown_role(key.role));
     out.roles.push_back(
@@ -71,8 +77,9 @@ Result<void> compute_profile_masks(FrameStats& stats, const std::vector<Projecte
                                    const TerrainBudget& budget) {
   if (auto reset = stats.profile_masks.reset(stats.endpoint_bitmap, budget); !reset) return reset;
   for (const ProjectedRole& role : projected) {
-    auto it = stats.attribute_map.find(role.role);
-    if (it != stats.attribute_map.end()) stats.profile_masks.set_bit(it->second, role.bit);
+    const uint32_t i = stats.attributes.find(role.role);
+    if (i == AttributeRoles::kNone) continue;
+    if (auto set = stats.profile_masks.set_bit(stats.attributes.things(i), role.bit, budget); !set) return set;
   }
   return {};
 }
@@ -84,18 +91,22 @@ std::vector<RoleSupport> build_role_supports(const FrameStats& stats, const std:
   return out;
 }
 
-Result<ProfilesAndIsopleths> build_profiles(const FrameStats& stats, const std::vector<ProjectedRole>& projected) {
+Result<ProfilesAndIsopleths> build_profiles(const FrameStats& stats, const std::vector<ProjectedRole>& projected,
+                                            const TerrainBudget& budget) {
   const size_t k = projected.size();
   const size_t n = size_t{1} << k;  // k is at most 8
   std::array<uint64_t, 256> population{};
   std::optional<uint16_t> outside;
-  stats.profile_masks.for_each_mask([&](uint16_t mask) {
-    if (mask >= n) {
-      outside = mask;
-    } else {
-      ++population[mask];
-    }
-  });
+  auto counted = stats.profile_masks.for_each_mask(
+      [&](uint16_t mask) {
+        if (mask >= n) {
+          outside = mask;
+        } else {
+          ++population[mask];
+        }
+      },
+      budget);
+  if (!counted) return fail(std::move(counted.error()));
   if (outside) {
     return fail(EngineError::internal("profile mask " + decimal(*outside) + " is outside projection"));
   }

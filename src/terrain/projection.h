@@ -20,10 +20,12 @@
 
 namespace brackwater::terrain {
 
+// The join of both frames' attribute Roles and the pick of the first `limit` check for a stop every
+// 1024 Roles.
 Result<Projection> build_projection(const FrameStats& history, const FrameStats& current, const RoleNames& names,
-                                    uint64_t limit);
+                                    uint64_t limit, const TerrainBudget& budget);
 
-// Fills the frame's profile_masks.
+// Fills the frame's profile_masks, with a stop check every 1024 Things.
 Result<void> compute_profile_masks(FrameStats& stats, const std::vector<ProjectedRole>& projected,
                                    const TerrainBudget& budget);
 
@@ -34,7 +36,9 @@ struct ProfilesAndIsopleths {
   std::vector<Isopleth> isopleths;
 };
 
-// From the frame's profile masks; their population must equal the frame's endpoint Things.
-Result<ProfilesAndIsopleths> build_profiles(const FrameStats& stats, const std::vector<ProjectedRole>& projected);
+// From the frame's profile masks; their population must equal the frame's endpoint Things. Counting
+// the masks checks for a stop every 1024 Things.
+Result<ProfilesAndIsopleths> build_profiles(const FrameStats& stats, const std::vector<ProjectedRole>& projected,
+                                            const TerrainBudget& budget);
 
 }  // namespace brackwater::terrain

@@ -21,11 +21,13 @@ struct RoleAccumulator {
 };
 
 // Adds the members of the frame's sets with this signature, position by position.
-Result<void> accumulate(const RelationshipCounts& counts, const Signature& signature, const FrameStats& stats,
-                        size_t mask_count, const TerrainBudget& budget, std::vector<RoleAccumulator>& roles) {
-  for (size_t step = 0; step < counts.sets.size(); ++step) {
-    if (auto stop = budget.check_stop_periodic(step); !stop) return stop;
-    const construct::MemberList& members = counts.sets[step]->members;
+Result<void> accumulate(std::span<const construct::AppearanceSetRef> sets, const Signature& signature,
+                        const FrameStats& stats, size_t mask_count, const TerrainBudget& budget,
+                        std::vector<RoleAccumulator>& roles) {
+  PacedStop pace(budget);
+  for (size_t step = 0; step < sets.size(); ++step) {
+    const construct::MemberList& members = sets[step]->members;
+    if (auto stop = pace.before(step, members.size()); !stop) return stop;
     for (size_t i = 0; i < members.size(); ++i) {
       const construct::Appearance& member = *members[i];
       if (i >= signature.size() || member.role->identity != signature[i]) {
@@ -55,11 +57,11 @@ Result<Relationship> build_relationship(const Signature& signature, const FrameS
   for (size_t i = 0; i < signature.size(); ++i) roles[i].total.role_id = decimal(signature[i]);
   Relationship out;
   out.signature_id = signature_id(signature);
-  auto found = stats.signature_map.find(signature);
-  if (found != stats.signature_map.end()) {
-    out.appearance_sets = found->second.sets.size();
-    out.posits = found->second.posits;
-    if (auto added = accumulate(found->second, signature, stats, mask_count, budget, roles); !added) {
+  const SignatureTable& table = stats.signatures;
+  if (const uint32_t found = table.find(signature, SignatureTable::hash(signature)); found != SignatureTable::kNone) {
+    out.appearance_sets = table.set_count(found);
+    out.posits = table.posits(found);
+    if (auto added = accumulate(table.sets(found), signature, stats, mask_count, budget, roles); !added) {
       return fail(std::move(added.error()));
     }
   }
@@ -100,7 +102,7 @@ Result<TerrainFrame> build_terrain_frame(FrameScope scope, const FrameStats& sta
   frame.scope = scope;
   frame.stats = stats.counts;
   frame.role_supports = build_role_supports(stats, projected);
-  auto profiles = build_profiles(stats, projected);
+  auto profiles = build_profiles(stats, projected, budget);
   if (!profiles) return fail(std::move(profiles.error()));
   frame.profiles = std::move(profiles->profiles);
   frame.isopleths = std::move(profiles->isopleths);

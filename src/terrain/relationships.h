@@ -7,7 +7,8 @@
 // its relationship, with zero counts, zeroed Role totals and no allocations. The allocations of
 // both frames count against one budget (`allocation_total` carries over from the history frame):
 // a total above `allocations` fails with `ResourceLimit` "allocations", equal passes. The relationship loop
-// and each relationship's set loop check for a stop every 1024 steps.
+// and each relationship's set loop check for a stop every 1024 steps, the set loop also after every
+// 16,384 members (PacedStop).
 #pragma once
 
 #include <cstdint>

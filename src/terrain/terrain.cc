@@ -25,22 +25,26 @@ Result<Terrain> build_terrain(TerrainSnapshot snapshot, const literal::TimeValue
                               uint64_t max_relationship_signatures, TerrainBudget& budget) {
   auto frames = select_frames(std::move(snapshot.entries), as_of, budget);
   if (!frames) return fail(std::move(frames.error()));
-  auto history = collect_frame_stats(frames->sets, frames->history_posits, budget);
-  if (!history) return fail(std::move(history.error()));
-  auto current = collect_frame_stats(frames->sets, frames->current_posits, budget);
-  if (!current) return fail(std::move(current.error()));
+  auto collected = collect_frame_stats(frames->sets, frames->history_posits, budget);
+  if (!collected) return fail(std::move(collected.error()));
+  const FrameStatsPtr history = std::move(*collected);
+  collected = collect_frame_stats(frames->sets, frames->current_posits, budget);
+  if (!collected) return fail(std::move(collected.error()));
+  const FrameStatsPtr current = std::move(*collected);
   frames.value() = FrameSets{};
 
   Terrain out;
-  auto projection = build_projection(*history, *current, snapshot.role_names, projected_role_limit);
+  auto projection = build_projection(*history, *current, snapshot.role_names, projected_role_limit, budget);
   if (!projection) return fail(std::move(projection.error()));
   out.projection = std::move(*projection);
-  for (FrameStats* stats : {&*history, &*current}) {
+  for (FrameStats* stats : {history.get(), current.get()}) {
     if (auto masks = compute_profile_masks(*stats, out.projection.roles, budget); !masks) {
       return fail(std::move(masks.error()));
     }
   }
-  auto catalog = build_relationship_catalog(*history, *current, snapshot.role_names, max_relationship_signatures);
+  if (auto stop = budget.check_stop(); !stop) return fail(std::move(stop.error()));
+  auto catalog =
+      build_relationship_catalog(*history, *current, snapshot.role_names, max_relationship_signatures, budget);
   if (!catalog) return fail(std::move(catalog.error()));
   out.relationship_catalog = std::move(*catalog);
 

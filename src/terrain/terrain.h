@@ -4,7 +4,8 @@
 // capture_terrain validates the limits, resolves `as_of` (the UTC wall clock when absent), copies
 // the snapshot under the engine-wide lock (held for the copy only) and builds the Terrain from it:
 // the two frames, their statistics, the projection, both frames' profile masks, the relationship
-// catalog, then the history frame and the current frame, with a stop check at the end. Any failure
+// catalog, then the history frame and the current frame, with a stop check before the catalog and
+// one at the end (each step checks inside its own loops too). Any failure
 // abandons the whole report. The engine must stay alive until this returns.
 // write_terrain_json appends the compact JSON of a Terrain.
 #pragma once

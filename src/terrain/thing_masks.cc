@@ -7,7 +7,7 @@ namespace brackwater::terrain {
 Result<void> ThingMasks::reset(const construct::IdentitySet& endpoints, const TerrainBudget& budget) {
   things_.clear();
   masks_.clear();
-  const uint64_t count = endpoints.cardinality();
+  const uint64_t count = construct::identity_count(endpoints);
   if (count == 0) return {};
   base_ = endpoints.minimum();
   const uint64_t span = endpoints.maximum() - base_;
@@ -31,9 +31,14 @@ Result<void> ThingMasks::reset(const construct::IdentitySet& endpoints, const Te
   return {};
 }
 
-void ThingMasks::set_bit(const construct::IdentitySet& things, unsigned bit) {
+Result<void> ThingMasks::set_bit(std::span<const construct::Identity> things, unsigned bit,
+                                 const TerrainBudget& budget) {
   const uint16_t flag = static_cast<uint16_t>(1u << (bit % 16));
-  for (const construct::Identity thing : things) mask_of(thing) |= flag;
+  for (size_t step = 0; step < things.size(); ++step) {
+    if (auto stop = budget.check_stop_periodic(step); !stop) return stop;
+    mask_of(things[step]) |= flag;
+  }
+  return {};
 }
 
 size_t ThingMasks::position(construct::Identity thing) const {

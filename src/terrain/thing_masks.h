@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "construct/identity.h"
@@ -21,8 +22,9 @@ class ThingMasks {
   // Enters every Thing of `endpoints` with mask 0, with a stop check before every 1024th.
   Result<void> reset(const construct::IdentitySet& endpoints, const TerrainBudget& budget);
 
-  // Sets bit `bit` in the mask of every Thing of `things`, all of them endpoints.
-  void set_bit(const construct::IdentitySet& things, unsigned bit);
+  // Sets bit `bit` in the mask of every Thing of `things`, all of them endpoints, with a stop check
+  // before every 1024th.
+  Result<void> set_bit(std::span<const construct::Identity> things, unsigned bit, const TerrainBudget& budget);
 
   // The mask of an endpoint Thing; no value for any other identity.
   std::optional<uint16_t> find(construct::Identity thing) const {
@@ -35,12 +37,14 @@ class ThingMasks {
     return masks_[i];
   }
 
-  // Calls f(mask) once per endpoint Thing.
+  // Calls f(mask) once per endpoint Thing, with a stop check every 1024 masks looked at.
   template <class F>
-  void for_each_mask(F&& f) const {
-    for (const uint16_t mask : masks_) {
-      if (!dense_ || mask != kAbsent) f(mask);
+  Result<void> for_each_mask(F&& f, const TerrainBudget& budget) const {
+    for (size_t i = 0; i < masks_.size(); ++i) {
+      if (auto stop = budget.check_stop_periodic(i); !stop) return stop;
+      if (!dense_ || masks_[i] != kAbsent) f(masks_[i]);
     }
+    return {};
   }
 
  private:

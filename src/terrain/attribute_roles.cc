@@ -1,0 +1,56 @@
+#include "terrain/attribute_roles.h"
+
+#include <algorithm>
+#include <functional>
+
+#include "construct/seahash.h"
+#include "terrain/ordering.h"
+
+namespace brackwater::terrain {
+
+uint32_t AttributeRoles::find(construct::Identity role) const {
+  const Slot* slot = index_.find(construct::seahash_u64(role), [role](const Slot& s) { return s.role == role; });
+  return slot == nullptr ? kNone : slot->number;
+}
+
+bool AttributeRoles::add(construct::Identity role, construct::Identity thing) {
+  bool is_new = false;
+  if (last_number_ == kNone || role != last_role_) {
+    const uint64_t h = construct::seahash_u64(role);
+    const Slot* slot = index_.find(h, [role](const Slot& s) { return s.role == role; });
+    if (slot == nullptr) {
+      slot = &index_.insert_new(h, Slot{role, size()});
+      roles_.push_back(role);
+      is_new = true;
+    }
+    last_role_ = role;
+    last_number_ = slot->number;
+  }
+  things_.push_back(thing);
+  thing_roles_.push_back(last_number_);
+  return is_new;
+}
+
+Result<void> AttributeRoles::finish(const TerrainBudget& budget) {
+  // Group the Things by Role, then sort each Role's and drop repeats.
+  const std::vector<uint32_t> starts = group_stably(things_, thing_roles_, roles_.size());
+  std::vector<uint32_t>().swap(thing_roles_);
+  offsets_.assign(roles_.size() + 1, 0);
+  size_t out = 0;
+  for (uint32_t r = 0; r < size(); ++r) {
+    if (auto stop = budget.check_stop_periodic(r); !stop) return stop;
+    const std::span<construct::Identity> own = std::span(things_).subspan(starts[r], starts[r + 1] - starts[r]);
+    if (!std::is_sorted(own.begin(), own.end())) {
+      if (auto sorted = sort_checked(own, std::less<>(), budget); !sorted) return sorted;
+    }
+    offsets_[r] = static_cast<uint32_t>(out);
+    for (const construct::Identity thing : own) {  // never ahead of the Thing it reads
+      if (out == offsets_[r] || things_[out - 1] != thing) things_[out++] = thing;
+    }
+  }
+  offsets_.back() = static_cast<uint32_t>(out);
+  things_.resize(out);
+  return {};
+}
+
+}  // namespace brackwater::terrain

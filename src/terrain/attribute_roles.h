@@ -1,0 +1,58 @@
+// The attribute Roles of one frame, in flat storage: each Role that is the only member Role of
+// some one-member set of the frame, with the Things alone in it.
+//
+// Roles are numbered in the order they are first added and found through a hash table. Things are
+// filed as they come; finish() lays them out by Role, each Role's ascending and without repeats
+// (a Thing filed twice under one Role counts once), with a stop check every 1024 Roles and inside
+// any sort it needs. A Role's support is the number of its distinct Things.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "construct/flat_table.h"
+#include "construct/identity.h"
+#include "terrain/limits.h"
+
+namespace brackwater::terrain {
+
+class AttributeRoles {
+ public:
+  static constexpr uint32_t kNone = UINT32_MAX;
+
+  // Files `thing` under `role`; returns whether the Role is new.
+  bool add(construct::Identity role, construct::Identity thing);
+
+  Result<void> finish(const TerrainBudget& budget);
+
+  uint32_t size() const { return static_cast<uint32_t>(roles_.size()); }
+  construct::Identity role(uint32_t i) const { return roles_[i]; }
+  // The number of `role`, or kNone.
+  uint32_t find(construct::Identity role) const;
+
+  // After finish(): the Things of Role i, ascending and distinct.
+  std::span<const construct::Identity> things(uint32_t i) const {
+    return std::span(things_).subspan(offsets_[i], offsets_[i + 1] - offsets_[i]);
+  }
+  // After finish(): the support of `role`, 0 when it is not an attribute Role of the frame.
+  uint64_t support(construct::Identity role) const {
+    const uint32_t i = find(role);
+    return i == kNone ? 0 : offsets_[i + 1] - offsets_[i];
+  }
+
+ private:
+  struct Slot {
+    construct::Identity role;
+    uint32_t number;
+  };
+  construct::FlatTable<Slot> index_;
+  std::vector<construct::Identity> roles_;
+  std::vector<construct::Identity> things_;  // before finish() in the order filed, after it by Role
+  std::vector<uint32_t> thing_roles_;        // before finish(): the Role of each of things_
+  std::vector<uint32_t> offsets_;            // after finish(): Role i has things_[offsets_[i], offsets_[i + 1])
+  construct::Identity last_role_ = 0;
+  uint32_t last_number_ = kNone;  // the walk meets runs of sets of one Role
+};
+
+}  // namespace brackwater::terrain
