@@ -136,8 +136,14 @@ def test_a_large_terrain_ends_soon_after_its_deadline():
     # Proportional to the full run, so that a slower machine or a sanitizer's build is held to the same
     # share; a Terrain that stops only between stages, or frees its statistics before it answers,
     # overruns it by a quarter of the full run or more.
-    allowed = 0.1 * full + (0.1 if sanitized else 0.03)
+    # A run is tried twice before it counts as late: a busy machine can pause any one of them.
+    allowed = 0.1 * full + (0.1 if sanitized else 0.05)
     for share in (0.3, 0.5, 0.6, 0.7, 0.9):
-        elapsed, answered = terrain(share * full)
-        if not answered:  # a Terrain that beat its deadline is no less right
-            assert elapsed - share * full <= allowed, (share, full, elapsed)
+        attempts = []
+        for _ in range(2):
+            elapsed, answered = terrain(share * full)
+            attempts.append(elapsed)
+            if answered or elapsed - share * full <= allowed:  # beating the deadline is no less right
+                break
+        else:
+            raise AssertionError((share, full, attempts))
