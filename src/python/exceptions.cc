@@ -105,14 +105,19 @@ void raise_engine_error(const construct::EngineError& error) {
   raise_class(exception_class_for(error.kind()), python_message(error));
 }
 
-void raise_panic(std::string_view message) {
+PyObject* panic_class() {
   if (g_panic == nullptr) {
     g_panic = PyErr_NewExceptionWithDoc("_native.PanicException",
                                         "A failure inside the engine that is not an engine error.",
                                         PyExc_BaseException, nullptr);
-    if (g_panic == nullptr) return;
   }
-  raise(g_panic, message);
+  return g_panic;
+}
+
+void raise_panic(std::string_view message) {
+  PyObject* type = panic_class();
+  if (type == nullptr) return;  // the creation failure is pending instead
+  raise(type, message);
 }
 
 }  // namespace brackwater::python
