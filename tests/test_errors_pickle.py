@@ -13,7 +13,7 @@ import brackwater._native as native
 
 pytestmark = pytest.mark.filterwarnings("ignore:.*use of fork\\(\\) may lead to deadlocks:DeprecationWarning")
 
-CLASSES = [getattr(native, name) for name in native.__all__ if isinstance(getattr(native, name), type)][1:]
+CLASSES = [cls for cls in vars(native).values() if isinstance(cls, type) and issubclass(cls, native.BrackwaterError)]
 PANIC = native._PanicException
 # Seconds a pool worker may take before the test fails; more under the sanitizers.
 WORKER_DEADLINE = 120.0 if "asan" in os.environ.get("LD_PRELOAD", "") else 30.0
