@@ -15,7 +15,7 @@ from . import _native
 
 _CLASSES = {
     cls.__name__: cls
-    for cls in [getattr(_native, name) for name in _native.__all__] + [_native._PanicException]
+    for cls in (getattr(_native, name) for name in _native.__all__)
     if isinstance(cls, type) and issubclass(cls, BaseException)
 }
 

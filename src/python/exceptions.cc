@@ -105,19 +105,14 @@ void raise_engine_error(const construct::EngineError& error) {
   raise_class(exception_class_for(error.kind()), python_message(error));
 }
 
-PyObject* panic_class() {
+void raise_panic(std::string_view message) {
   if (g_panic == nullptr) {
     g_panic = PyErr_NewExceptionWithDoc("_native.PanicException",
                                         "A failure inside the engine that is not an engine error.",
                                         PyExc_BaseException, nullptr);
+    if (g_panic == nullptr) return;
   }
-  return g_panic;
-}
-
-void raise_panic(std::string_view message) {
-  PyObject* type = panic_class();
-  if (type == nullptr) return;  // the creation failure is pending instead
-  raise(type, message);
+  raise(g_panic, message);
 }
 
 }  // namespace brackwater::python

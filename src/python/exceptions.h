@@ -4,8 +4,7 @@
 // docstring: `BrackwaterError` (base: Exception) and eleven direct subclasses of it. Every exception
 // raised from an engine error carries exactly one argument, its message. A C++ failure that reaches
 // the module boundary is raised as `PanicException` (a BaseException, not exported), never as one
-// of the twelve; the module keeps that class as `_PanicException`, outside `__all__`, so that the
-// package can make it picklable like the twelve.
+// of the twelve.
 #pragma once
 
 #include <string_view>
@@ -50,10 +49,6 @@ void raise_engine_error(const construct::EngineError& error);
 
 // Sets a pending exception of one of the twelve classes.
 void raise_class(ExceptionClass cls, std::string_view message);
-
-// The class of C++ failures that reach the module boundary (a borrowed reference), created on first
-// use; nullptr with an exception pending when the host refuses to create it.
-PyObject* panic_class();
 
 // Sets the pending exception for a C++ failure that reached the module boundary.
 void raise_panic(std::string_view message);

@@ -2,9 +2,7 @@
 //
 // The execution slot adds, in this order and stopping at the first failure, the class `_Database`,
 // the twelve exception classes and the four version constants; each name is appended to the
-// module's `__all__` before its attribute is set. Last it sets `_PanicException`, the class of C++
-// failures that reach the module boundary, outside `__all__`: the package needs it to make that
-// class picklable.
+// module's `__all__` before its attribute is set.
 #include "python/database.h"
 #include "python/exceptions.h"
 #include "python/host.h"
@@ -49,8 +47,7 @@ int module_init(PyObject* module) {
   if (add_to_module(module, "VELQUIN_VERSION", PyLong_FromLong(kVelquinVersion)) != 0) return -1;
   if (add_to_module(module, "TERRAIN_VERSION", PyLong_FromLong(kTerrainVersion)) != 0) return -1;
   if (add_to_module(module, "ENGINE_PACKAGE_VERSION", PyUnicode_FromString(kEnginePackageVersion)) != 0) return -1;
-  PyObject* panic = panic_class();
-  return panic == nullptr ? -1 : PyObject_SetAttrString(module, "_PanicException", panic);
+  return 0;
 }
 
 PyModuleDef_Slot g_slots[] = {
