@@ -9,6 +9,7 @@ exactly at its committed length. BRACKWATER_CRASH_ROUNDS sets the number of roun
 import os
 import pathlib
 import random
+import select
 import signal
 import subprocess
 import sys
@@ -26,13 +27,21 @@ def run_round(store_dir, first, rng):
         [sys.executable, CHILD, store_dir, str(first)],
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,
+        bufsize=0,  # unbuffered: reading the first acknowledgement takes nothing more from the pipe
     )
-    # Kill at a random moment: sometimes during start-up and open, mostly while writing.
-    time.sleep(rng.choice([0.0, rng.uniform(0.0, 0.15), rng.uniform(0.1, 0.3)]))
+    # Kill at a random moment: sometimes during start-up and open, mostly while writing. A third of
+    # the rounds wait for the first acknowledgement before they time the kill, so every machine,
+    # however slow its start-up, gets rounds killed while writing.
+    head = b""
+    moment = rng.randrange(3)
+    if moment == 2:
+        readable, _, _ = select.select([child.stdout], [], [], 60)
+        head = child.stdout.readline() if readable else b""
+    time.sleep((0.0, 0.15, 0.2)[moment] * rng.random())
     child.send_signal(signal.SIGKILL)
     out, err = child.communicate()
     assert child.returncode == -signal.SIGKILL, err.decode(errors="replace")
-    acknowledged = [int(line) for line in out.decode().split()]
+    acknowledged = [int(line) for line in (head + out).decode().split()]
     assert acknowledged == list(range(first, first + len(acknowledged)))
     return acknowledged
 

@@ -45,7 +45,8 @@ def test_appearance_set_matching_skips_repeats_and_answers_its_deadline(db):
 def test_wide_statements_answer_in_bounded_memory():
     """ORDER BY items that repeat a variable, the or-add product of 620 returned variables with
     limit 1, and the compilation of 20,000 returned and ordered variables: under an address-space
-    cap of 1 GiB over the process they answer, or end at their deadline."""
+    cap of 1 GiB over the process they answer, or end at their deadline (the last one answers in
+    tens of milliseconds; only a far slower machine reaches its deadline)."""
     import os
     import subprocess
     import sys
@@ -74,14 +75,15 @@ db.execute_json("add role " + ", ".join("r%d" % i for i in range(20000)) + ";")
 wide = "search [{" + ", ".join("(%s, r%d)" % (n, i) for i, n in enumerate(names)) + "}, *, *] return " + \
        ", ".join(names) + " order by " + ", ".join(names) + ";"
 try:
-    db.execute_json(wide, timeout=0.02)
+    db.execute_json(wide, timeout=10)
     print("answered")
 except native.QueryTimeoutError:
     print("timed out")
 """
     done = subprocess.run([sys.executable, "-c", child], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr
-    assert done.stdout.splitlines() == ["['19999', '19998']", "1 620", "timed out"]
+    lines = done.stdout.splitlines()
+    assert lines[:2] == ["['19999', '19998']", "1 620"] and lines[2:] in (["answered"], ["timed out"])
 
 
 def test_responses_stay_within_the_result_limit():

@@ -19,6 +19,7 @@ from ._native import (
     ResourceLimitError,
 )
 from ._api import Database
+from . import _pickling  # noqa: F401 - registers the exception classes with copyreg
 
 __all__ = [
     "Database",

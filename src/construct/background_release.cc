@@ -43,20 +43,42 @@ class Releaser {
   }
 
  private:
+  // The allocation of this object has set the allocator up, with its own fork handlers, before
+  // these are registered: handlers registered later run their preparation first, so the wait in
+  // before_fork runs while the allocator's locks are still free (glibc's malloc takes its locks
+  // only after every handler has run).
   Releaser() {
-    ::pthread_atfork([] { instance().mutex_.lock(); }, [] { instance().mutex_.unlock(); },
+    ::pthread_atfork([] { instance().before_fork(); }, [] { instance().after_fork_in_parent(); },
                      [] { instance().reset_in_child(); });
   }
 
+  // Runs in the forking thread: waits until the thread has finished the item it is freeing, so that
+  // no child inherits an allocator in the middle of a free, and keeps the mutex into the fork. While
+  // a fork waits the thread takes no further item: the queue is left as it is. The thread's frees
+  // take only the allocator's locks, which the forking thread does not hold yet.
+  void before_fork() {
+    std::unique_lock lock(mutex_);
+    ++forks_;
+    freed_.wait(lock, [this] { return !busy_; });
+    lock.release();
+  }
+
+  void after_fork_in_parent() {
+    const bool resume = --forks_ == 0 && !queue_.empty();
+    mutex_.unlock();
+    if (resume) work_.notify_one();
+  }
+
   // Runs in the child with the mutex taken by the forking thread; only async-signal-safe work. The
-  // condition variables carry the waiters of the parent's thread, which the child does not have:
+  // condition variables carry the waiters of the parent's threads, which the child does not have:
   // signalling such a copy can block for good. Fresh ones are made over the copies, which are not
-  // destroyed (their state is the parent's). The item that thread was freeing is left to the
-  // parent; what is queued stays queued for the child's own thread.
+  // destroyed (their state is the parent's). No item was being freed at the fork; what is queued
+  // stays queued for the child's own thread.
   void reset_in_child() {
     std::construct_at(&work_);
     std::construct_at(&idle_);
-    busy_ = false;
+    std::construct_at(&freed_);
+    forks_ = 0;
     mutex_.unlock();
   }
 
@@ -83,7 +105,7 @@ class Releaser {
     Releaser& self = *static_cast<Releaser*>(arg);
     std::unique_lock lock(self.mutex_);
     while (true) {
-      self.work_.wait(lock, [&self] { return !self.queue_.empty(); });
+      self.work_.wait(lock, [&self] { return !self.queue_.empty() && self.forks_ == 0; });
       std::unique_ptr<Disposable> item = std::move(self.queue_.front());
       self.queue_.pop_front();
       self.busy_ = true;
@@ -91,15 +113,17 @@ class Releaser {
       item.reset();
       lock.lock();
       self.busy_ = false;
+      if (self.forks_ > 0) self.freed_.notify_all();
       if (self.queue_.empty()) self.idle_.notify_all();
     }
   }
 
   std::mutex mutex_;
-  std::condition_variable work_, idle_;
+  std::condition_variable work_, idle_, freed_;
   std::deque<std::unique_ptr<Disposable>> queue_;
   pid_t started_ = 0;  // the process whose thread serves the queue
   bool busy_ = false;  // the thread is freeing an item it took
+  int forks_ = 0;      // forking threads in before_fork or between it and after_fork_in_parent
 };
 
 struct Block final : Disposable {

@@ -4,11 +4,12 @@
 // on a virtual machine), so a call that ends at a deadline would answer late if it first gave back
 // all it had built. These calls hand such a buffer to one background thread of the process, which
 // frees it. The thread starts with the first buffer handed over, with every signal blocked, and
-// lives as long as the process. A forked child starts its own when it first hands a buffer over
-// or waits for the release, which then also frees what was queued before the fork (what the
-// parent's thread was freeing at the fork is left unfreed in the child); the child never signals or
-// waits on what the parent's thread waited on. Where no thread can be started, or the queue entry
-// cannot be allocated, the buffer is freed at once.
+// lives as long as the process. A fork waits until the thread has finished the item it is
+// freeing, and the thread takes no further item until the fork is done, so no child inherits an
+// allocator in the middle of a free; what is queued stays queued. A forked child starts its own
+// thread when it first hands a buffer over or waits for the release, which then also frees what was
+// queued at the fork; the child never signals or waits on what the parent's thread waited on. Where
+// no thread can be started, or the queue entry cannot be allocated, the buffer is freed at once.
 #pragma once
 
 #include <cstddef>
@@ -21,7 +22,8 @@ namespace brackwater::construct {
 // Buffers smaller than this are freed at once: handing them over would cost more than it saves.
 inline constexpr size_t kBackgroundReleaseBytes = size_t{4} << 20;
 
-// Something the background thread destroys.
+// Something the background thread destroys. Its destructor only frees memory: a fork waits for it,
+// so it must take no lock that a forking thread may hold.
 class Disposable {
  public:
   virtual ~Disposable() = default;

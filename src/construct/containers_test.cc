@@ -65,14 +65,14 @@ TEST(LargeArray, KeepsItsValuesAsItGrowsByRemappingAndIsFreedInTheBackground) {
   EXPECT_TRUE(destroyed.load());
 }
 
-// Sets its flag when destroyed; `entered`/`leave`, when given, hold its destructor until released.
+// When destroyed, sets `entered` as it starts, takes `hold` and then sets `destroyed`.
 struct Flag {
   std::atomic<bool>* destroyed = nullptr;
   std::atomic<bool>* entered = nullptr;
-  std::atomic<bool>* leave = nullptr;
+  std::chrono::milliseconds hold{0};
   ~Flag() {
     if (entered) entered->store(true);
-    while (leave && !leave->load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(hold);
     if (destroyed) destroyed->store(true);
   }
 };
@@ -81,6 +81,14 @@ struct Flag {
 void dispose_flag(Flag& flag) {
   destroy_later(std::move(flag));
   flag = Flag{};
+}
+
+// Hands over a Flag that takes 150 ms to destroy and returns once the background thread is in its
+// destructor.
+void dispose_slow_flag(std::atomic<bool>& entered, std::atomic<bool>& destroyed) {
+  Flag slow{&destroyed, &entered, std::chrono::milliseconds(150)};
+  dispose_flag(slow);
+  while (!entered.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 // In the child, three times: hands over a large block and an object and waits for both to be freed
@@ -119,23 +127,29 @@ TEST(BackgroundRelease, AForkedChildHandsOverAndWaitsAfterTheParentsThreadWentId
   EXPECT_TRUE(destroyed.load());
 }
 
-TEST(BackgroundRelease, AForkedChildFreesWhatItsParentQueuedButNotWhatItsThreadWasFreeing) {
-  std::atomic<bool> entered{false}, leave{false}, held_destroyed{false}, queued_destroyed{false};
-  Flag held{&held_destroyed, &entered, &leave};
-  dispose_flag(held);
-  while (!entered.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+TEST(BackgroundRelease, AForkedChildFreesWhatItsParentQueued) {
+  std::atomic<bool> entered{false}, held_destroyed{false}, queued_destroyed{false};
+  dispose_slow_flag(entered, held_destroyed);
   Flag queued{&queued_destroyed};
-  dispose_flag(queued);  // waits behind the item the thread is freeing
+  dispose_flag(queued);  // behind the item the thread is freeing
   EXPECT_TRUE(in_child([&] {
-    wait_for_background_release();  // starts the child's thread, which frees the queued item
-    return queued_destroyed.load() && !held_destroyed.load();
+    wait_for_background_release();  // starts the child's thread, which frees the queued item if still queued
+    return queued_destroyed.load() && held_destroyed.load();
   }));
-  EXPECT_TRUE(in_child([&] { return hand_over_and_wait() && queued_destroyed.load() && !held_destroyed.load(); }));
-  EXPECT_FALSE(queued_destroyed.load());
-  leave = true;
+  EXPECT_TRUE(in_child([&] { return hand_over_and_wait() && queued_destroyed.load() && held_destroyed.load(); }));
   wait_for_background_release();
   EXPECT_TRUE(held_destroyed.load());
   EXPECT_TRUE(queued_destroyed.load());
+}
+
+// A fork made while the thread frees an item returns, in the parent and in the child, once the
+// item is freed: no child inherits it half freed.
+TEST(BackgroundRelease, AForkWaitsForTheItemBeingFreed) {
+  std::atomic<bool> freeing{false}, freed{false};
+  dispose_slow_flag(freeing, freed);
+  bool freed_at_fork = false;
+  EXPECT_TRUE(in_child([&] { return freed.load(); }, [&] { freed_at_fork = freed.load(); }));
+  EXPECT_TRUE(freed_at_fork);
 }
 
 TEST(CompactLists, RefListAndPostingGrowFromOneInlineItem) {

@@ -9,13 +9,15 @@
 
 namespace brackwater::construct::testing {
 
-// Runs `child` in a forked process; whether it returned true there in time.
-inline bool in_child(const std::function<bool()>& child) {
+// Runs `child` in a forked process; whether it returned true there in time. `in_parent`, when
+// given, runs in the parent as soon as the fork has returned.
+inline bool in_child(const std::function<bool()>& child, const std::function<void()>& in_parent = {}) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::alarm(10);
     ::_exit(child() ? 0 : 1);
   }
+  if (in_parent) in_parent();
   int status = 0;
   if (::waitpid(pid, &status, 0) != pid) return false;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
