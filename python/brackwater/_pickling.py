@@ -9,7 +9,6 @@ message. Subclasses defined elsewhere pickle as any exception does.
 """
 
 import copyreg
-import pickle
 
 from . import _native
 
@@ -24,6 +23,8 @@ def _rebuild(name, args):
     """The exception of the native class `name` with `args`; pickle then restores its state."""
     cls = _CLASSES.get(name)
     if cls is None:
+        import pickle  # only a damaged or foreign pickle gets here: importing it up front costs every import
+
         raise pickle.UnpicklingError(f"brackwater has no exception class {name!r}")
     return cls(*args)
 

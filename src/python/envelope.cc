@@ -28,20 +28,17 @@ void append_execute_response_json(std::string& out, std::string_view resolved_no
   out.push_back('}');
 }
 
-uint64_t execute_response_json_size(std::string_view resolved_now, const std::vector<velquin::ResultSet>& sets) {
+uint64_t execute_response_json_size(std::string_view resolved_now, const std::vector<velquin::ResultSet>& sets,
+                                    uint64_t sets_bytes) {
   // {"python_interface_version":N,"velquin_version":N,"resolved_now":..,"warnings":[..],"result_sets":[..]}
   uint64_t bytes = 28 + literal::json_u64_size(kPythonInterfaceVersion) + 19 +
                    literal::json_u64_size(kVelquinVersion) + 16 + literal::json_string_size(resolved_now).bytes + 12 +
-                   15 + 1;
-  const auto array = [](size_t count) { return 2 + (count == 0 ? 0 : count - 1); };
+                   2 + 15 + 2 + sets_bytes + 1;
   if (!sets.empty()) {
-    bytes += array(sets.front().warnings.size());
-    for (const velquin::Warning& warning : sets.front().warnings) bytes += velquin::warning_json_size(warning).bytes;
-  } else {
-    bytes += array(0);
+    const std::vector<velquin::Warning>& warnings = sets.front().warnings;
+    if (!warnings.empty()) bytes += warnings.size() - 1;
+    for (const velquin::Warning& warning : warnings) bytes += velquin::warning_json_size(warning).bytes;
   }
-  bytes += array(sets.size());
-  for (const velquin::ResultSet& set : sets) bytes += velquin::result_set_json_size(set).bytes;
   return bytes;
 }
 

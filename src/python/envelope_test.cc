@@ -12,9 +12,14 @@ using velquin::Warning;
 
 // The envelope, checked against the size it is reserved by.
 std::string execute_response_json(std::string_view resolved_now, const std::vector<ResultSet>& sets) {
+  std::string sets_json;
+  for (const ResultSet& set : sets) {
+    if (!sets_json.empty()) sets_json.push_back(',');
+    velquin::append_result_set_json(sets_json, set);
+  }
   std::string out;
   append_execute_response_json(out, resolved_now, sets);
-  EXPECT_EQ(execute_response_json_size(resolved_now, sets), out.size()) << out;
+  EXPECT_EQ(execute_response_json_size(resolved_now, sets, sets_json.size()), out.size()) << out;
   return out;
 }
 

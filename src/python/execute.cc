@@ -85,6 +85,8 @@ PyObject* execute_json(DatabaseObject* db, PyObject* args, PyObject* kwargs) {
   if (parameters && !build_parameter_map(*parameters, options.parameters)) return nullptr;
   options.max_rows = max_rows;
   options.now = *resolved_now;
+  uint64_t sets_bytes = 0;
+  options.result_json_bytes = &sets_bytes;
 
   auto result = run_released(std::move(engine), [&](std::shared_ptr<construct::Engine>&& held) {
     return velquin::execute_script(std::move(held), script.text, std::move(options));
@@ -101,7 +103,7 @@ PyObject* execute_json(DatabaseObject* db, PyObject* args, PyObject* kwargs) {
   json.clear();
   const std::string now_text = resolved_now->display();
   try {
-    json.reserve(execute_response_json_size(now_text, *result));
+    json.reserve(execute_response_json_size(now_text, *result, sets_bytes));
     append_execute_response_json(json, now_text, *result);
   } catch (const std::bad_alloc&) {
     std::string().swap(json);

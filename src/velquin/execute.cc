@@ -182,6 +182,7 @@ Result<std::vector<ResultSet>> execute_script(std::shared_ptr<Engine> engine, st
     if (auto stop = ctx.check_stop(); !stop) return fail(std::move(stop.error()));
     if (auto r = run.statement(NodeView(run.tree.get(), index), last); !r) return fail(std::move(r.error()));
   }
+  if (options.result_json_bytes != nullptr) *options.result_json_bytes = run.result_bytes.response().bytes;
   return std::move(run.result_sets);
 }
 

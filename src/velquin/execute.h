@@ -31,6 +31,9 @@ struct ExecuteOptions {
   std::optional<literal::TimeValue> now;  // what "@NOW" means; absent: the wall clock
   ScriptParameterMap parameters;
   CancelFlag cancel;  // null: a private flag nobody sets
+  // When given, receives on success at least the bytes of the returned sets' JSON (each set as
+  // append_result_set_json writes it, a comma between two), as counted while their rows were kept.
+  uint64_t* result_json_bytes = nullptr;
 };
 
 construct::Result<std::vector<ResultSet>> execute_script(std::shared_ptr<construct::Engine> engine,

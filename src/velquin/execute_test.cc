@@ -195,6 +195,26 @@ TEST_F(ExecuteTest, SearchesYieldResultSetsOnlyWithReturnedVariables) {
   EXPECT_EQ(set.search, "search [{(?t, r)}, ?v, *] return ?v, ?v limit 0 ;");
 }
 
+// The sets' JSON as counted while their rows were kept: at least what the writer writes, and at
+// most a byte more a set and a set with rows.
+TEST_F(ExecuteTest, ReportsTheBytesOfItsSetsJson) {
+  uint64_t reported = 0;
+  ExecuteOptions options;
+  options.result_json_bytes = &reported;
+  auto r = execute("add role r; add posit [{(+t, r)}, \"a\\\"\xc3\xa9\", '2020'], [{(+u, r)}, 2, '2020'];"
+                   "search [{(?t, r)}, ?v, *] return ?t, ?v; search [{(?t, r)}, *, '1999'] return ?t;"
+                   "search [{(?t, r)}, ?v, ?w] return ?w, ?v;",
+                   std::move(options));
+  ASSERT_TRUE(r) << r.error().display();
+  std::string json;
+  for (const ResultSet& set : *r) {
+    if (!json.empty()) json.push_back(',');
+    append_result_set_json(json, set);
+  }
+  EXPECT_GE(reported, json.size());
+  EXPECT_LE(reported, json.size() + 5);
+}
+
 TEST_F(ExecuteTest, StopChecks) {
   EXPECT_EQ(outcome("", with_timeout(Duration{UINT64_MAX, 999'999'999})),
             "Execution error: execution timeout is too large");

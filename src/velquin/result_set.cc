@@ -17,9 +17,12 @@ std::string_view value_kind_name(ValueKind kind) {
 }
 
 void append_result_value_json(std::string& out, const ResultValue& value) {
-  out.append("{\"kind\":\"");
-  out.append(value_kind_name(value.kind));
-  out.append("\",\"text\":");
+  // {"kind":"..","text":..}, the part before the text by kind.
+  static constexpr std::string_view kOpen[] = {
+      R"({"kind":"thing","text":)",          R"({"kind":"role","text":)",    R"({"kind":"posit","text":)",
+      R"({"kind":"appearance_set","text":)", R"({"kind":"literal","text":)", R"({"kind":"time","text":)"};
+  const auto kind = static_cast<size_t>(value.kind);
+  out.append(kind < std::size(kOpen) ? kOpen[kind] : kOpen[0]);
   literal::append_json_string(out, value.text);
   out.push_back('}');
 }
@@ -63,8 +66,13 @@ JsonTextSize optional_string_size(const std::optional<std::string>& text) {
 
 JsonTextSize result_value_json_size(const ResultValue& value) {
   // {"kind":"..","text":..}
-  JsonTextSize size = JsonTextSize::ascii(19 + value_kind_name(value.kind).size());
-  size += literal::json_string_size(value.text);
+  const uint64_t frame = 19 + value_kind_name(value.kind).size();
+  // An identity's decimal digits need no escape.
+  if (value.kind == ValueKind::Thing || value.kind == ValueKind::Posit) {
+    return JsonTextSize::ascii(frame + value.text.size() + 2);
+  }
+  JsonTextSize size = literal::json_string_size(value.text);
+  size += JsonTextSize::ascii(frame);
   return size;
 }
 
@@ -83,13 +91,6 @@ JsonTextSize result_set_frame_json_size(const ResultSet& set) {
   for (const std::string& column : set.columns) size += literal::json_string_size(column);
   size += JsonTextSize::ascii(literal::json_u64_size(set.row_count) + (set.limited ? 4 : 5));
   size += optional_string_size(set.search);
-  return size;
-}
-
-JsonTextSize result_set_json_size(const ResultSet& set) {
-  JsonTextSize size = result_set_frame_json_size(set);
-  if (!set.rows.empty()) size += JsonTextSize::ascii(set.rows.size() - 1);
-  for (const ResultRow& row : set.rows) size += result_row_json_size(row);
   return size;
 }
 

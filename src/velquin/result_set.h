@@ -31,7 +31,7 @@ enum class ValueKind : uint8_t {
 std::string_view value_kind_name(ValueKind kind);
 
 struct ResultValue {
-  std::string text;
+  std::string text;  // for a Thing or a Posit, its identity in decimal
   ValueKind kind = ValueKind::Thing;
 
   bool operator==(const ResultValue&) const = default;
@@ -66,7 +66,6 @@ void append_warning_json(std::string& out, const Warning& warning);
 literal::JsonTextSize result_row_json_size(const ResultRow& row);
 // A set's JSON with its rows left out (written as `[]`).
 literal::JsonTextSize result_set_frame_json_size(const ResultSet& set);
-literal::JsonTextSize result_set_json_size(const ResultSet& set);
 literal::JsonTextSize warning_json_size(const Warning& warning);
 
 }  // namespace brackwater::velquin

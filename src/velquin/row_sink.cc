@@ -22,7 +22,7 @@ construct::Result<void> ResultBytes::add(uint64_t rows, const literal::JsonTextS
   literal::JsonTextSize response = response_;
   response += text;
   if (rows > kMaxResultBytes - used_ || response.bytes > kMaxResultBytes ||
-      response.chars > kMaxResultBytes / response.width) {
+      response.chars * response.width > kMaxResultBytes) {
     return construct::fail(construct::EngineError::resource_limit("result bytes", kMaxResultBytes));
   }
   if (auto r = charge_.add(rows); !r) return r;
