@@ -1,5 +1,6 @@
 #include "literal/json_writer.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -47,7 +48,6 @@ char* write_escape(char* w, unsigned char c) {
 }  // namespace
 
 void append_json_string(std::string& out, std::string_view text) {
-  using namespace byte_scan_detail;
   const char* data = text.data();
   const size_t n = text.size();
   // A short string is escaped in one pass into a buffer that holds its longest form.
@@ -68,26 +68,17 @@ void append_json_string(std::string& out, std::string_view text) {
     out.append(buffer, static_cast<size_t>(w - buffer));
     return;
   }
-  // Whether a block of eight bytes may hold a byte to escape.
-  auto may_escape = [](uint64_t w) { return (below(w, 0x20) | equal(w, '"') | equal(w, '\\')) != 0; };
   // Calls f(k) for each byte k at or after `from` that needs an escape, skipping blocks without one.
   auto each_escape = [&](size_t from, auto&& f) {
-    size_t k = from;
-    for (; n - k >= 8; k += 8) {
-      if (!may_escape(load(data + k))) continue;
-      for (size_t b = k; b < k + 8; ++b) {
-        if (needs_escape(static_cast<unsigned char>(data[b]))) f(b);
+    for (size_t k = from; k < n;) {
+      k = skip_plain_string_bytes(text, k, n);
+      for (const size_t block_end = std::min(n, k + 8); k < block_end; ++k) {
+        if (needs_escape(static_cast<unsigned char>(data[k]))) f(k);
       }
     }
-    for (; k < n; ++k) {
-      if (needs_escape(static_cast<unsigned char>(data[k]))) f(k);
-    }
   };
-  size_t first = 0;  // the first byte to escape, or n
-  while (n - first >= 8 && !may_escape(load(data + first))) first += 8;
-  while (first < n && !needs_escape(static_cast<unsigned char>(data[first]))) ++first;
   size_t extra = 0;  // the bytes the escapes add
-  if (first < n) each_escape(first, [&](size_t k) { extra += escape_size(static_cast<unsigned char>(data[k])) - 1; });
+  each_escape(0, [&](size_t k) { extra += escape_size(static_cast<unsigned char>(data[k])) - 1; });
   // The whole string is written in place: its length is known. (The size handed to the writer may
   // be the grown capacity, so the length is given back as computed.)
   const size_t at = out.size();
@@ -96,14 +87,14 @@ void append_json_string(std::string& out, std::string_view text) {
     char* w = p + at;
     *w++ = '"';
     size_t run_start = 0;
-    if (first < n) {
-      each_escape(first, [&](size_t k) {
+    if (extra != 0) {
+      each_escape(0, [&](size_t k) {
         std::memcpy(w, data + run_start, k - run_start);
         w = write_escape(w + (k - run_start), static_cast<unsigned char>(data[k]));
         run_start = k + 1;
       });
     }
-    if (n != run_start) std::memcpy(w, data + run_start, n - run_start);  // (an empty view may have no data)
+    std::memcpy(w, data + run_start, n - run_start);
     w[n - run_start] = '"';
     return end;
   });

@@ -3,28 +3,15 @@
 #include <algorithm>
 #include <functional>
 
-#include "construct/seahash.h"
 #include "terrain/ordering.h"
 
 namespace brackwater::terrain {
 
-uint32_t AttributeRoles::find(construct::Identity role) const {
-  const Slot* slot = index_.find(construct::seahash_u64(role), [role](const Slot& s) { return s.role == role; });
-  return slot == nullptr ? kNone : slot->number;
-}
-
 bool AttributeRoles::add(construct::Identity role, construct::Identity thing) {
   bool is_new = false;
   if (last_number_ == kNone || role != last_role_) {
-    const uint64_t h = construct::seahash_u64(role);
-    const Slot* slot = index_.find(h, [role](const Slot& s) { return s.role == role; });
-    if (slot == nullptr) {
-      slot = &index_.insert_new(h, Slot{role, size()});
-      roles_.push_back(role);
-      is_new = true;
-    }
+    last_number_ = numbers_.number(role, &is_new);
     last_role_ = role;
-    last_number_ = slot->number;
   }
   things_.push_back(thing);
   thing_roles_.push_back(last_number_);
@@ -33,9 +20,9 @@ bool AttributeRoles::add(construct::Identity role, construct::Identity thing) {
 
 Result<void> AttributeRoles::finish(const TerrainBudget& budget) {
   // Group the Things by Role, then sort each Role's and drop repeats.
-  const std::vector<uint32_t> starts = group_stably(things_, thing_roles_, roles_.size());
+  const std::vector<uint32_t> starts = group_stably(things_, thing_roles_, size());
   std::vector<uint32_t>().swap(thing_roles_);
-  offsets_.assign(roles_.size() + 1, 0);
+  offsets_.assign(size() + 1, 0);
   size_t out = 0;
   for (uint32_t r = 0; r < size(); ++r) {
     if (auto stop = budget.check_stop_periodic(r); !stop) return stop;

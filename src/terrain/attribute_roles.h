@@ -11,25 +11,25 @@
 #include <span>
 #include <vector>
 
-#include "construct/flat_table.h"
 #include "construct/identity.h"
 #include "terrain/limits.h"
+#include "terrain/role_numbers.h"
 
 namespace brackwater::terrain {
 
 class AttributeRoles {
  public:
-  static constexpr uint32_t kNone = UINT32_MAX;
+  static constexpr uint32_t kNone = RoleNumbers::kNone;
 
   // Files `thing` under `role`; returns whether the Role is new.
   bool add(construct::Identity role, construct::Identity thing);
 
   Result<void> finish(const TerrainBudget& budget);
 
-  uint32_t size() const { return static_cast<uint32_t>(roles_.size()); }
-  construct::Identity role(uint32_t i) const { return roles_[i]; }
+  uint32_t size() const { return numbers_.size(); }
+  construct::Identity role(uint32_t i) const { return numbers_.role(i); }
   // The number of `role`, or kNone.
-  uint32_t find(construct::Identity role) const;
+  uint32_t find(construct::Identity role) const { return numbers_.find(role); }
 
   // After finish(): the Things of Role i, ascending and distinct.
   std::span<const construct::Identity> things(uint32_t i) const {
@@ -42,12 +42,7 @@ class AttributeRoles {
   }
 
  private:
-  struct Slot {
-    construct::Identity role;
-    uint32_t number;
-  };
-  construct::FlatTable<Slot> index_;
-  std::vector<construct::Identity> roles_;
+  RoleNumbers numbers_;
   std::vector<construct::Identity> things_;  // before finish() in the order filed, after it by Role
   std::vector<uint32_t> thing_roles_;        // before finish(): the Role of each of things_
   std::vector<uint32_t> offsets_;            // after finish(): Role i has things_[offsets_[i], offsets_[i + 1])

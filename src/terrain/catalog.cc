@@ -4,10 +4,9 @@
 #include <span>
 #include <vector>
 
-#include "construct/flat_table.h"
-#include "construct/seahash.h"
 #include "terrain/ids.h"
 #include "terrain/ordering.h"
+#include "terrain/role_numbers.h"
 
 namespace brackwater::terrain {
 
@@ -28,11 +27,9 @@ class NameRanks {
   explicit NameRanks(const RoleNames& names) : names_(names) {}
 
   uint32_t number(uint64_t role) {
-    const uint64_t h = construct::seahash_u64(role);
-    if (const Slot* slot = index_.find(h, [role](const Slot& s) { return s.role == role; })) return slot->number;
-    const auto number = static_cast<uint32_t>(role_names_.size());
-    index_.insert_new(h, Slot{role, number});
-    role_names_.push_back(names_.find(role));
+    bool is_new = false;
+    const uint32_t number = numbers_.number(role, &is_new);
+    if (is_new) role_names_.push_back(names_.find(role));
     return number;
   }
 
@@ -52,12 +49,8 @@ class NameRanks {
   }
 
  private:
-  struct Slot {
-    uint64_t role;
-    uint32_t number;
-  };
   const RoleNames& names_;
-  construct::FlatTable<Slot> index_;
+  RoleNumbers numbers_;
   std::vector<const std::string*> role_names_;  // by number; nullptr: the Role has no name
 };
 

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "construct/background_release.h"
-#include "construct/seahash.h"
 #include "terrain/ordering.h"
+#include "terrain/role_numbers.h"
 
 namespace brackwater::terrain {
 
@@ -17,19 +17,6 @@ constexpr uint64_t kReleaseLaterSets = 16384;
 
 EngineError counter_overflow(std::string_view name) { return EngineError::resource_limit(name, UINT64_MAX); }
 
-// The distinct Roles of a frame's members, to be counted.
-class RoleCount {
- public:
-  void add(uint64_t role) {
-    const uint64_t h = construct::seahash_u64(role);
-    if (roles_.find(h, [role](uint64_t r) { return r == role; }) == nullptr) roles_.insert_new(h, role);
-  }
-  uint64_t count() const { return roles_.size(); }
-
- private:
-  construct::FlatTable<uint64_t> roles_;
-};
-
 // Walks the sets `order` names (indexes into sets/posits).
 Result<FrameStatsPtr> walk(std::span<const AppearanceSetRef> sets, std::span<const uint32_t> posits,
                            std::span<const uint32_t> order, const TerrainBudget& budget) {
@@ -37,7 +24,7 @@ Result<FrameStatsPtr> walk(std::span<const AppearanceSetRef> sets, std::span<con
   FrameStatsPtr out(new FrameStats);
   FrameCounts& counts = out->counts;
   counts.appearance_sets = order.size();
-  RoleCount roles;
+  RoleNumbers roles;  // the distinct Roles of the members, to be counted
   std::vector<uint64_t> key;
   PacedStop pace(budget);
   for (size_t step = 0; step < order.size(); ++step) {
@@ -59,19 +46,19 @@ Result<FrameStatsPtr> walk(std::span<const AppearanceSetRef> sets, std::span<con
     }
     if (m == 1) {
       const construct::Appearance& member = *set.members[0];
-      if (out->attributes.add(member.role->identity, member.thing)) roles.add(member.role->identity);
+      if (out->attributes.add(member.role->identity, member.thing)) roles.number(member.role->identity);
     } else if (m > 1) {
       key.clear();
       for (const construct::AppearanceRef member : set.members) key.push_back(member->role->identity);
       const SignatureTable::Added added = out->signatures.add(key, SignatureTable::hash(key), &set, c);
       if (!added.ok) return fail(counter_overflow("relationship posits"));
       if (added.is_new) {
-        for (const uint64_t role : key) roles.add(role);
+        for (const uint64_t role : key) roles.number(role);
       }
     }
   }
   // Every member Role is an attribute Role or part of a signature.
-  counts.roles = roles.count();
+  counts.roles = roles.size();
   out->signatures.finish();
   if (auto finished = out->attributes.finish(budget); !finished) return fail(std::move(finished.error()));
   return out;

@@ -4,25 +4,25 @@
 
 namespace brackwater::velquin {
 
-std::string_view value_kind_name(ValueKind kind) {
+namespace {
+
+// A cell's JSON up to its text, by kind: {"kind":"..","text":
+std::string_view cell_open(ValueKind kind) {
   switch (kind) {
-    case ValueKind::Thing: return "thing";
-    case ValueKind::Role: return "role";
-    case ValueKind::Posit: return "posit";
-    case ValueKind::AppearanceSet: return "appearance_set";
-    case ValueKind::Literal: return "literal";
-    case ValueKind::Time: return "time";
+    case ValueKind::Thing: return R"({"kind":"thing","text":)";
+    case ValueKind::Role: return R"({"kind":"role","text":)";
+    case ValueKind::Posit: return R"({"kind":"posit","text":)";
+    case ValueKind::AppearanceSet: return R"({"kind":"appearance_set","text":)";
+    case ValueKind::Literal: return R"({"kind":"literal","text":)";
+    case ValueKind::Time: return R"({"kind":"time","text":)";
   }
-  return "thing";
+  return R"({"kind":"thing","text":)";
 }
 
+}  // namespace
+
 void append_result_value_json(std::string& out, const ResultValue& value) {
-  // {"kind":"..","text":..}, the part before the text by kind.
-  static constexpr std::string_view kOpen[] = {
-      R"({"kind":"thing","text":)",          R"({"kind":"role","text":)",    R"({"kind":"posit","text":)",
-      R"({"kind":"appearance_set","text":)", R"({"kind":"literal","text":)", R"({"kind":"time","text":)"};
-  const auto kind = static_cast<size_t>(value.kind);
-  out.append(kind < std::size(kOpen) ? kOpen[kind] : kOpen[0]);
+  out.append(cell_open(value.kind));
   literal::append_json_string(out, value.text);
   out.push_back('}');
 }
@@ -65,8 +65,7 @@ JsonTextSize optional_string_size(const std::optional<std::string>& text) {
 }
 
 JsonTextSize result_value_json_size(const ResultValue& value) {
-  // {"kind":"..","text":..}
-  const uint64_t frame = 19 + value_kind_name(value.kind).size();
+  const uint64_t frame = cell_open(value.kind).size() + 1;  // and the closing brace
   // An identity's decimal digits need no escape.
   if (value.kind == ValueKind::Thing || value.kind == ValueKind::Posit) {
     return JsonTextSize::ascii(frame + value.text.size() + 2);

@@ -27,8 +27,6 @@ enum class ValueKind : uint8_t {
   Time = 5,
 };
 
-// "thing", "role", "posit", "appearance_set", "literal", "time".
-std::string_view value_kind_name(ValueKind kind);
 
 struct ResultValue {
   std::string text;  // for a Thing or a Posit, its identity in decimal
