@@ -52,16 +52,20 @@ class Releaser {
                      [] { instance().reset_in_child(); });
   }
 
-  // Runs in the forking thread: waits until the thread has finished the item it is freeing, so that
-  // no child inherits an allocator in the middle of a free, and keeps the mutex into the fork. While
-  // a fork waits the thread takes no further item: the queue is left as it is. The thread's frees
-  // take only the allocator's locks, which the forking thread does not hold yet.
+  // Runs in the forking thread: waits until the thread is waiting for work (done starting, or done
+  // with the item it took), so that no child inherits an allocator lock the thread held, and keeps
+  // the mutex into the fork. While a fork waits the thread takes no further item: the queue is left
+  // as it is. The thread's start-up and frees take only the allocator's locks, which the forking
+  // thread does not hold yet. A fork from a destructor the thread runs does not wait for itself.
   void before_fork() {
     std::unique_lock lock(mutex_);
     ++forks_;
-    freed_.wait(lock, [this] { return !busy_; });
+    if (!on_thread()) freed_.wait(lock, [this] { return !busy_; });
     lock.release();
   }
+
+  // Under the lock.
+  bool on_thread() const { return started_ == ::getpid() && ::pthread_equal(::pthread_self(), thread_); }
 
   void after_fork_in_parent() {
     const bool resume = --forks_ == 0 && !queue_.empty();
@@ -72,8 +76,8 @@ class Releaser {
   // Runs in the child with the mutex taken by the forking thread; only async-signal-safe work. The
   // condition variables carry the waiters of the parent's threads, which the child does not have:
   // signalling such a copy can block for good. Fresh ones are made over the copies, which are not
-  // destroyed (their state is the parent's). No item was being freed at the fork; what is queued
-  // stays queued for the child's own thread.
+  // destroyed (their state is the parent's). No item was being freed at the fork but by the forking
+  // thread itself; what is queued stays queued for the child's own thread.
   void reset_in_child() {
     std::construct_at(&work_);
     std::construct_at(&idle_);
@@ -97,7 +101,8 @@ class Releaser {
     ::pthread_attr_destroy(&attr);
     if (created != 0) return false;
     started_ = ::getpid();
-    busy_ = false;
+    thread_ = thread;
+    busy_ = true;  // until the thread first waits: its start-up allocates
     return true;
   }
 
@@ -105,6 +110,9 @@ class Releaser {
     Releaser& self = *static_cast<Releaser*>(arg);
     std::unique_lock lock(self.mutex_);
     while (true) {
+      self.busy_ = false;
+      if (self.forks_ > 0) self.freed_.notify_all();
+      if (self.queue_.empty()) self.idle_.notify_all();
       self.work_.wait(lock, [&self] { return !self.queue_.empty() && self.forks_ == 0; });
       std::unique_ptr<Disposable> item = std::move(self.queue_.front());
       self.queue_.pop_front();
@@ -112,9 +120,6 @@ class Releaser {
       lock.unlock();
       item.reset();
       lock.lock();
-      self.busy_ = false;
-      if (self.forks_ > 0) self.freed_.notify_all();
-      if (self.queue_.empty()) self.idle_.notify_all();
     }
   }
 
@@ -122,7 +127,8 @@ class Releaser {
   std::condition_variable work_, idle_, freed_;
   std::deque<std::unique_ptr<Disposable>> queue_;
   pid_t started_ = 0;  // the process whose thread serves the queue
-  bool busy_ = false;  // the thread is freeing an item it took
+  pthread_t thread_{};  // that thread
+  bool busy_ = false;  // the thread is starting, or freeing an item it took
   int forks_ = 0;      // forking threads in before_fork or between it and after_fork_in_parent
 };
 

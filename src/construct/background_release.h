@@ -4,9 +4,10 @@
 // on a virtual machine), so a call that ends at a deadline would answer late if it first gave back
 // all it had built. These calls hand such a buffer to one background thread of the process, which
 // frees it. The thread starts with the first buffer handed over, with every signal blocked, and
-// lives as long as the process. A fork waits until the thread has finished the item it is
-// freeing, and the thread takes no further item until the fork is done, so no child inherits an
-// allocator in the middle of a free; what is queued stays queued. A forked child starts its own
+// lives as long as the process. A fork waits until the thread waits for work (its start-up done,
+// and the item it is freeing freed), and the thread takes no further item until the fork is done,
+// so no child inherits an allocator lock the thread held; what is queued stays queued. A fork made
+// by the thread itself (from an item's destructor) does not wait. A forked child starts its own
 // thread when it first hands a buffer over or waits for the release, which then also frees what was
 // queued at the fork; the child never signals or waits on what the parent's thread waited on. Where
 // no thread can be started, or the queue entry cannot be allocated, the buffer is freed at once.

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -150,6 +151,57 @@ TEST(BackgroundRelease, AForkWaitsForTheItemBeingFreed) {
   bool freed_at_fork = false;
   EXPECT_TRUE(in_child([&] { return freed.load(); }, [&] { freed_at_fork = freed.load(); }));
   EXPECT_TRUE(freed_at_fork);
+}
+
+// The thread's start-up allocates (its stack attributes, the sanitizer's thread state), so a fork
+// made while it starts must wait for it: a child that inherits an allocator lock the thread held
+// blocks for good on its next allocation of that size. Each of many fresh processes forks at once,
+// or a little into the start-up, after its first hand-over; each child allocates blocks of every
+// small size and must finish within its ten seconds.
+TEST(BackgroundRelease, AForkWaitsForTheThreadToStart) {
+  constexpr int kProcesses = 200, kAtOnce = 8;
+  int running = 0, failed = 0;
+  auto reap = [&] {
+    int status = 0;
+    if (::wait(&status) > 0 && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) ++failed;
+    --running;
+  };
+  for (int i = 0; i < kProcesses; ++i) {
+    if (running == kAtOnce) reap();
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      dispose_later(std::make_unique<Disposable>());  // starts this process's thread
+      const auto fork_at = std::chrono::steady_clock::now() + std::chrono::microseconds(i % 200);
+      while (std::chrono::steady_clock::now() < fork_at) {
+      }
+      ::_exit(in_child([] {
+        std::vector<std::unique_ptr<char[]>> blocks;
+        for (size_t bytes = 1; bytes <= 4096; bytes += 8) {
+          for (int n = 0; n < 16; ++n) blocks.emplace_back(new char[bytes]);
+        }
+        return true;
+      }) ? 0 : 1);
+    }
+    ++running;
+  }
+  while (running > 0) reap();
+  EXPECT_EQ(failed, 0) << "of " << kProcesses << " forked processes";
+}
+
+// A destructor run by the thread may fork: the fork does not wait for the thread to finish it.
+TEST(BackgroundRelease, AForkFromTheThreadDoesNotWaitForItself) {
+  struct Forks final : Disposable {
+    explicit Forks(std::atomic<bool>* child_ended) : child_ended(child_ended) {}
+    ~Forks() override { child_ended->store(in_child([] { return true; })); }
+    std::atomic<bool>* child_ended;
+  };
+  EXPECT_TRUE(in_child([] {
+    std::atomic<bool> child_ended{false};
+    dispose_later(std::make_unique<Forks>(&child_ended));
+    wait_for_background_release();  // blocks for good when the fork waits for its own thread
+    return child_ended.load();
+  }));
 }
 
 TEST(CompactLists, RefListAndPostingGrowFromOneInlineItem) {
