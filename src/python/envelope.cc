@@ -28,18 +28,13 @@ void append_execute_response_json(std::string& out, std::string_view resolved_no
   out.push_back('}');
 }
 
-uint64_t execute_response_json_size(std::string_view resolved_now, const std::vector<velquin::ResultSet>& sets,
-                                    uint64_t sets_bytes) {
-  // {"python_interface_version":N,"velquin_version":N,"resolved_now":..,"warnings":[..],"result_sets":[..]}
-  uint64_t bytes = 28 + literal::json_u64_size(kPythonInterfaceVersion) + 19 +
-                   literal::json_u64_size(kVelquinVersion) + 16 + literal::json_string_size(resolved_now).bytes + 12 +
-                   2 + 15 + 2 + sets_bytes + 1;
-  if (!sets.empty()) {
-    const std::vector<velquin::Warning>& warnings = sets.front().warnings;
-    if (!warnings.empty()) bytes += warnings.size() - 1;
-    for (const velquin::Warning& warning : warnings) bytes += velquin::warning_json_size(warning).bytes;
-  }
-  return bytes;
+literal::JsonTextSize execute_response_envelope_size(std::string_view resolved_now) {
+  // {"python_interface_version":N,"velquin_version":N,"resolved_now":..,"warnings":[],"result_sets":[]}
+  literal::JsonTextSize size = literal::JsonTextSize::ascii(
+      28 + literal::json_u64_size(kPythonInterfaceVersion) + 19 + literal::json_u64_size(kVelquinVersion) + 16);
+  size += literal::json_string_size(resolved_now);
+  size += literal::JsonTextSize::ascii(12 + 2 + 15 + 2 + 1);
+  return size;
 }
 
 }  // namespace brackwater::python

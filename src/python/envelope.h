@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "literal/json_writer.h"
 #include "velquin/result_set.h"
 
 namespace brackwater::python {
@@ -16,9 +17,8 @@ namespace brackwater::python {
 // Appends the envelope of `sets` to `out`.
 void append_execute_response_json(std::string& out, std::string_view resolved_now,
                                   const std::vector<velquin::ResultSet>& sets);
-// The bytes append_execute_response_json appends, given `sets_bytes`, the bytes of the sets' JSON
-// (each set as append_result_set_json writes it, a comma between two); given more, that much more.
-uint64_t execute_response_json_size(std::string_view resolved_now, const std::vector<velquin::ResultSet>& sets,
-                                    uint64_t sets_bytes);
+// The size of what append_execute_response_json appends but for the first set's warnings and the
+// sets (the items of the two arrays and the commas between them).
+literal::JsonTextSize execute_response_envelope_size(std::string_view resolved_now);
 
 }  // namespace brackwater::python

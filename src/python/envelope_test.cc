@@ -2,24 +2,42 @@
 
 #include <gtest/gtest.h>
 
+#include "velquin/row_sink.h"
+#include "velquin/script_test_util.h"
+
 namespace brackwater::python {
 namespace {
 
+using literal::JsonTextSize;
 using velquin::ResultSet;
 using velquin::ResultValue;
 using velquin::ValueKind;
 using velquin::Warning;
 
-// The envelope, checked against the size it is reserved by.
+uint64_t code_points(std::string_view text) {
+  uint64_t n = 0;
+  for (const char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
+// The envelope, checked against its size: the envelope's own and the items of its two arrays.
 std::string execute_response_json(std::string_view resolved_now, const std::vector<ResultSet>& sets) {
-  std::string sets_json;
+  std::string items;
   for (const ResultSet& set : sets) {
-    if (!sets_json.empty()) sets_json.push_back(',');
-    velquin::append_result_set_json(sets_json, set);
+    if (!items.empty()) items.push_back(',');
+    velquin::append_result_set_json(items, set);
+  }
+  if (!sets.empty()) {
+    for (size_t i = 0; i < sets.front().warnings.size(); ++i) {
+      if (i > 0) items.push_back(',');
+      velquin::append_warning_json(items, sets.front().warnings[i]);
+    }
   }
   std::string out;
   append_execute_response_json(out, resolved_now, sets);
-  EXPECT_EQ(execute_response_json_size(resolved_now, sets, sets_json.size()), out.size()) << out;
+  const JsonTextSize envelope = execute_response_envelope_size(resolved_now);
+  EXPECT_EQ(envelope.bytes + items.size(), out.size()) << out;
+  EXPECT_EQ(envelope.chars + code_points(items), code_points(out)) << out;
   return out;
 }
 
@@ -65,6 +83,42 @@ TEST(ExecuteResponseJson, SizedExactly) {
 TEST(ExecuteResponseJson, EscapesTheResolvedNow) {
   // Display texts never need escapes, but the writer must not trust that.
   EXPECT_NE(execute_response_json("a\"b", {}).find(",\"resolved_now\":\"a\\\"b\",\"warnings\""), std::string::npos);
+}
+
+// What a script's run counts of its response, the envelope included, is the written text: an
+// envelope that leaves the sets exactly their room answers, one byte more is refused.
+class ExecuteResponseLimit : public velquin::testing::MemoryScriptTest {};
+
+TEST_F(ExecuteResponseLimit, CountsTheEnvelope) {
+  ASSERT_TRUE(execute("add role r; add posit [{(+t, r)}, \"a\\\"\xc3\xa9\", '2020'], [{(+u, r)}, 2, '2020'];"));
+  const std::string script = "search [{(?t, r)}, ?v, *] return ?t, ?v; search [{(?t, r)}, *, '1999'] return ?t;";
+  const std::string now = velquin::testing::kScriptNow.display();
+  uint64_t counted = 0;
+  velquin::ExecuteOptions options;
+  options.response_envelope = execute_response_envelope_size(now);
+  options.response_json_bytes = &counted;
+  auto sets = execute(script, std::move(options));
+  ASSERT_TRUE(sets) << sets.error().display();
+  std::string json;
+  append_execute_response_json(json, now, *sets);
+  EXPECT_EQ(counted, json.size());
+
+  for (const uint64_t over : {0, 1}) {
+    velquin::ExecuteOptions padded;
+    padded.response_envelope = JsonTextSize::ascii(velquin::kMaxResultBytes - json.size() + over);
+    padded.response_envelope += execute_response_envelope_size(now);
+    EXPECT_EQ(outcome(script, std::move(padded)),
+              over == 0 ? "ok" : "Resource limit exceeded for result bytes: maximum 536870912");
+  }
+  // The host's text: one character beyond U+FFFF in the envelope makes every character four bytes.
+  for (const uint64_t over : {0, 1}) {
+    velquin::ExecuteOptions wide;
+    wide.response_envelope = JsonTextSize{4, 1, 4};
+    wide.response_envelope += JsonTextSize::ascii(velquin::kMaxResultBytes / 4 - code_points(json) + over - 1);
+    wide.response_envelope += execute_response_envelope_size(now);
+    EXPECT_EQ(outcome(script, std::move(wide)),
+              over == 0 ? "ok" : "Resource limit exceeded for result bytes: maximum 536870912");
+  }
 }
 
 }  // namespace

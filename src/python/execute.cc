@@ -85,8 +85,10 @@ PyObject* execute_json(DatabaseObject* db, PyObject* args, PyObject* kwargs) {
   if (parameters && !build_parameter_map(*parameters, options.parameters)) return nullptr;
   options.max_rows = max_rows;
   options.now = *resolved_now;
-  uint64_t sets_bytes = 0;
-  options.result_json_bytes = &sets_bytes;
+  const std::string now_text = resolved_now->display();
+  options.response_envelope = execute_response_envelope_size(now_text);
+  uint64_t response_bytes = 0;
+  options.response_json_bytes = &response_bytes;
 
   auto result = run_released(std::move(engine), [&](std::shared_ptr<construct::Engine>&& held) {
     return velquin::execute_script(std::move(held), script.text, std::move(options));
@@ -101,9 +103,8 @@ PyObject* execute_json(DatabaseObject* db, PyObject* args, PyObject* kwargs) {
   // never all held at once.
   thread_local std::string json;
   json.clear();
-  const std::string now_text = resolved_now->display();
   try {
-    json.reserve(execute_response_json_size(now_text, *result, sets_bytes));
+    json.reserve(response_bytes);
     append_execute_response_json(json, now_text, *result);
   } catch (const std::bad_alloc&) {
     std::string().swap(json);

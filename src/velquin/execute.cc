@@ -119,7 +119,7 @@ struct ScriptRun {
     set.warnings = warnings;
     set.search = std::move(text);
     set.limited = sink.limited;
-    if (auto r = result_bytes.charge_frame(set); !r) {
+    if (auto r = result_bytes.charge_frame(set, result_sets.empty()); !r) {
       release_rows_later(set.rows);
       return r;
     }
@@ -176,13 +176,14 @@ Result<std::vector<ResultSet>> execute_script(std::shared_ptr<Engine> engine, st
   }
   if (!pairs) return fail(EngineError::parse(parse_message(pairs.error())));
   ScriptRun run{*engine, ctx, pairs->tree(), ctx.warnings, now, {}, {}, ResultBytes(&ctx.budget())};
+  if (auto r = run.result_bytes.charge_envelope(options.response_envelope); !r) return fail(std::move(r.error()));
   for (auto it = pairs->begin(); it != pairs->end();) {
     const size_t index = (*it).index();
     const bool last = ++it == pairs->end() || it.rule() == Rule::EOI;
     if (auto stop = ctx.check_stop(); !stop) return fail(std::move(stop.error()));
     if (auto r = run.statement(NodeView(run.tree.get(), index), last); !r) return fail(std::move(r.error()));
   }
-  if (options.result_json_bytes != nullptr) *options.result_json_bytes = run.result_bytes.response().bytes;
+  if (options.response_json_bytes != nullptr) *options.response_json_bytes = run.result_bytes.response().bytes;
   return std::move(run.result_sets);
 }
 

@@ -18,6 +18,7 @@
 
 #include "construct/engine.h"
 #include "construct/error.h"
+#include "literal/json_writer.h"
 #include "literal/time_value.h"
 #include "velquin/exec_context.h"
 #include "velquin/result_set.h"
@@ -31,9 +32,13 @@ struct ExecuteOptions {
   std::optional<literal::TimeValue> now;  // what "@NOW" means; absent: the wall clock
   ScriptParameterMap parameters;
   CancelFlag cancel;  // null: a private flag nobody sets
-  // When given, receives on success at least the bytes of the returned sets' JSON (each set as
-  // append_result_set_json writes it, a comma between two), as counted while their rows were kept.
-  uint64_t* result_json_bytes = nullptr;
+  // The response the caller writes around the returned sets (its envelope), but for the first
+  // set's warnings, which the envelope repeats: counted with the sets against the result limit.
+  literal::JsonTextSize response_envelope;
+  // When given, receives on success at least the bytes of the response: the envelope, the first
+  // set's warnings (a comma between two) and the sets' JSON (each set as append_result_set_json
+  // writes it, a comma between two), as counted while their rows were kept.
+  uint64_t* response_json_bytes = nullptr;
 };
 
 construct::Result<std::vector<ResultSet>> execute_script(std::shared_ptr<construct::Engine> engine,

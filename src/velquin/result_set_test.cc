@@ -199,8 +199,30 @@ TEST(BoundedRowSink, ChargesTheResponseAsTheCallerReceivesIt) {
   ResultBytes bytes;
   ResultSet set;
   set.search = std::string(kMaxResultBytes / 2, '"');
-  EXPECT_FALSE(bytes.charge_frame(set));
+  EXPECT_FALSE(bytes.charge_frame(set, true));
   EXPECT_EQ(bytes.response().bytes, 0u);
+}
+
+// The response's text as written: the sets and their rows with a comma between two, and the first
+// set's warnings, which the envelope repeats.
+TEST(BoundedRowSink, CountsTheSetsTheirRowsAndTheFirstSetsWarningsAsWritten) {
+  ResultBytes bytes;
+  std::vector<ResultSet> sets(3);
+  sets[0].warnings = {Warning{"c", "m\x01", std::nullopt}, Warning{"d", "\xc3\xa9", "r"}};
+  sets[2].warnings = {Warning{"e", "not repeated", std::nullopt}};
+  std::string json;
+  for (size_t i = 0; i < sets.size(); ++i) {
+    BoundedRowSink sink(std::nullopt, &bytes);
+    for (size_t n = 0; n < i; ++n) ASSERT_EQ(sink.push(ResultRow{ResultValue{"\"x", ValueKind::Literal}}), false);
+    sets[i].columns = {"v"};
+    sets[i].rows = std::move(sink.rows);
+    sets[i].row_count = sets[i].rows.size();
+    ASSERT_TRUE(bytes.charge_frame(sets[i], i == 0));
+    if (i > 0) json.push_back(',');
+    append_result_set_json(json, sets[i]);
+  }
+  for (const Warning& warning : sets[0].warnings) append_warning_json(json, warning);
+  EXPECT_EQ(bytes.response().bytes, json.size() + 1) << json;  // and the comma between the warnings
 }
 
 TEST(BoundedRowSink, ChargesTheScriptsResultBytesForTheRowsItKeeps) {

@@ -4,17 +4,22 @@
 
 namespace brackwater::velquin {
 
-construct::Result<void> ResultBytes::charge(const ResultRow& row) {
+construct::Result<void> ResultBytes::charge(const ResultRow& row, bool first) {
   uint64_t bytes = sizeof(ResultRow) + row.size() * sizeof(ResultValue);
   for (const ResultValue& cell : row) bytes += cell.text.size();
-  literal::JsonTextSize text = literal::JsonTextSize::ascii(1);  // the comma before it
+  literal::JsonTextSize text = literal::JsonTextSize::ascii(first ? 0 : 1);  // the comma before it
   text += result_row_json_size(row);
   return add(bytes, text);
 }
 
-construct::Result<void> ResultBytes::charge_frame(const ResultSet& set) {
-  literal::JsonTextSize text = literal::JsonTextSize::ascii(1);
-  text += result_set_frame_json_size(set);
+construct::Result<void> ResultBytes::charge_frame(const ResultSet& set, bool first) {
+  literal::JsonTextSize text = result_set_frame_json_size(set);
+  if (!first) {
+    text += literal::JsonTextSize::ascii(1);  // the comma before it
+  } else if (!set.warnings.empty()) {
+    text += literal::JsonTextSize::ascii(set.warnings.size() - 1);
+    for (const Warning& warning : set.warnings) text += warning_json_size(warning);
+  }
   return add(0, text);
 }
 

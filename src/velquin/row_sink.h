@@ -20,7 +20,8 @@ namespace brackwater::velquin {
 
 // What one script's result sets cost: the bytes their rendered rows hold (a kept row costs its
 // cells' text and the fixed size of the row and of each cell), and the size of the response the
-// caller receives, counted as the rows are kept: its JSON text, and the host's text of it, whose
+// caller receives, counted as the rows are kept: its JSON text (the envelope around the sets and
+// the first set's warnings, which the envelope repeats, included), and the host's text of it, whose
 // every character takes the bytes of the widest one (literal::JsonTextSize). A script may keep
 // kMaxResultBytes (512 MiB) of each, so the rows, the text and the host's text of one call stay
 // under 1.5 GiB together; a row or a set that would go past one of them fails with
@@ -32,10 +33,13 @@ inline constexpr uint64_t kMaxResultBytes = uint64_t(1) << 29;
 class ResultBytes {
  public:
   explicit ResultBytes(construct::Budget* budget = nullptr) : charge_(budget) {}
-  // A kept row, with its place in the response.
-  construct::Result<void> charge(const ResultRow& row);
-  // A set's place in the response but for its rows' (charge() counts those).
-  construct::Result<void> charge_frame(const ResultSet& set);
+  // A kept row, with its place in the response (a comma before it unless it is its set's first).
+  construct::Result<void> charge(const ResultRow& row, bool first);
+  // A set's place in the response but for its rows' (charge() counts those); for the first set,
+  // its warnings as well, which the envelope repeats.
+  construct::Result<void> charge_frame(const ResultSet& set, bool first);
+  // The envelope the caller writes around the sets, but for the warnings it repeats.
+  construct::Result<void> charge_envelope(const literal::JsonTextSize& text) { return add(0, text); }
   uint64_t used() const { return used_; }
   const literal::JsonTextSize& response() const { return response_; }
 
@@ -74,7 +78,7 @@ class BoundedRowSink final : public RowSink {
       return true;
     }
     if (bytes_ != nullptr) {
-      if (auto charged = bytes_->charge(row); !charged) return construct::fail(std::move(charged.error()));
+      if (auto charged = bytes_->charge(row, rows.empty()); !charged) return construct::fail(std::move(charged.error()));
     }
     rows.push_back(std::move(row));
     return false;
