@@ -1,24 +1,48 @@
+// This executable's monotonic clock, while a test counts its readings, reads one second later at
+// each reading: every stop check reads it once, so a deadline is a stop that comes at the check
+// of one's choosing. Otherwise it reads the real clock.
 #include "terrain/catalog.h"
 
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <deque>
+
+namespace {
+
+constexpr time_t kCountedEpoch = 1'000'000;
+long counted_readings = -1;  // readings since counting began; negative: not counting
+
+}  // namespace
+
+extern "C" int clock_gettime(clockid_t clock, struct timespec* ts) noexcept {
+  if (clock == CLOCK_MONOTONIC && counted_readings >= 0) {
+    ts->tv_sec = kCountedEpoch + counted_readings++;
+    ts->tv_nsec = 0;
+    return 0;
+  }
+  return static_cast<int>(::syscall(SYS_clock_gettime, clock, ts));
+}
 
 namespace brackwater::terrain {
 namespace {
 
 using construct::AppearanceSetRef;
 
-// Two-member sets over Roles 1..n (all named "r"), one set per pair of Roles: many signatures.
+// Two-member sets over Roles 1..n (named "r1".."rn"), one set per pair of Roles: many signatures;
+// or, as a chain, one per pair of neighbours: many Roles.
 class Pairs {
  public:
-  explicit Pairs(uint64_t n) {
+  explicit Pairs(uint64_t n, bool chain = false) {
     for (uint64_t id = 1; id <= n; ++id) {
       roles_.push_back(construct::Role{"r" + std::to_string(id), id, false});
       named_.push_back(&roles_.back());
     }
     for (size_t a = 0; a < roles_.size(); ++a) {
-      for (size_t b = a + 1; b < roles_.size(); ++b) {
+      for (size_t b = a + 1; b < (chain ? std::min(a + 2, roles_.size()) : roles_.size()); ++b) {
         std::vector<construct::AppearanceRef> members{member(&roles_[a]), member(&roles_[b])};
         sets_.push_back(construct::AppearanceSet{construct::MemberList(members)});
         refs.push_back(&sets_.back());
@@ -79,6 +103,47 @@ TEST(RelationshipCatalog, ChecksForAStopAsItJoinsAndOrders) {
   passed.deadline = construct::Deadline(construct::monotonic_now());
   EXPECT_EQ(build_relationship_catalog(**h, **c, pairs.names(), 128, passed).error().kind(),
             construct::ErrorKind::TimedOut);
+}
+
+// The stop checks of a pass of `steps` steps: at its steps 0, 1024, 2048, ...
+uint64_t pass_checks(uint64_t steps) { return (steps + 1023) / 1024; }
+
+// Those of sorting n items: one a run of 1024 items, then one every 1024 steps of the merges.
+uint64_t sort_checks(uint64_t n) {
+  const uint64_t runs = pass_checks(n);
+  uint64_t levels = 0;
+  for (uint64_t width = 1; width < runs; width *= 2) ++levels;
+  return runs + pass_checks(levels * n);
+}
+
+// A stop that comes at any one of the catalog's checks ends it there: in the two joins, the name
+// ranking's runs and merges, the mapping of every signature's Roles to their ranks, and the pick.
+TEST(RelationshipCatalog, AStopAtAnyCheckEndsItThere) {
+  Pairs chain(1500, true);  // 1,499 signatures of 1,500 Roles
+  const uint64_t signatures = chain.refs.size();
+  const std::vector<uint32_t> posits(signatures, 1);
+  auto h = collect_frame_stats(chain.refs, posits, budget_of());
+  auto c = collect_frame_stats(chain.refs, posits, budget_of());
+  ASSERT_TRUE(h && c);
+  const uint64_t checks = 2 * pass_checks(signatures) + sort_checks(1500) + pass_checks(2 * signatures) +
+                          pass_checks(signatures);
+  for (uint64_t n = 1; n <= checks + 1; ++n) {
+    TerrainBudget budget = budget_of();
+    budget.deadline = construct::Deadline(construct::MonoInstant{kCountedEpoch + static_cast<time_t>(n) - 1, 0});
+    counted_readings = 0;
+    auto catalog = build_relationship_catalog(**h, **c, chain.names(), 128, budget);
+    const long readings = counted_readings;
+    counted_readings = -1;
+    if (n <= checks) {
+      ASSERT_FALSE(catalog) << n;
+      EXPECT_EQ(catalog.error().kind(), construct::ErrorKind::TimedOut) << n;
+      EXPECT_EQ(readings, static_cast<long>(n));
+    } else {
+      ASSERT_TRUE(catalog) << catalog.error().display();
+      EXPECT_EQ(catalog->total_signatures, signatures);
+      EXPECT_EQ(readings, static_cast<long>(checks));
+    }
+  }
 }
 
 }  // namespace

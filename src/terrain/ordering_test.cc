@@ -60,5 +60,38 @@ TEST(Ordering, AStopIsSeenAtTheFirstItemAndNotOnAnEmptyList) {
   EXPECT_EQ(sort_checked(std::span(some), std::less<>(), budget).error().kind(), construct::ErrorKind::Cancelled);
 }
 
+// A stop that comes part-way (the m-th comparison sets the cancel flag) is seen at the next check,
+// in keep_first and in sort_checked's runs and merges alike: what is compared after it is at most
+// the work of 1024 items, a small part of the whole.
+TEST(Ordering, AStopThatComesPartWayEndsTheWorkAtTheNextCheck) {
+  std::mt19937 rng(5);
+  std::vector<uint64_t> input(100'000);
+  for (uint64_t& v : input) v = rng();
+  constexpr uint64_t kAfterStop = 32768;  // a run of 1024 sorted, or 1024 items kept or merged
+  for (const bool sorting : {false, true}) {
+    auto run = [&](uint64_t stop_at, uint64_t& compared) {
+      TerrainLimits limits;
+      limits.cancel = construct::make_cancel_flag();
+      const TerrainBudget budget = limits.validate().value();
+      auto less = [&](uint64_t a, uint64_t b) {
+        if (++compared == stop_at) budget.cancel->store(true);
+        return a < b;
+      };
+      std::vector<uint64_t> items = input;
+      return sorting ? sort_checked(std::span(items), less, budget) : keep_first(items, 128, less, budget);
+    };
+    uint64_t full = 0;
+    ASSERT_TRUE(run(0, full));
+    // Sorting, the merges take the last third or so of the comparisons.
+    for (const uint64_t stop_at : {uint64_t{1}, full / 3, full / 2, 2 * full / 3, 3 * full / 4, 9 * full / 10}) {
+      uint64_t compared = 0;
+      auto stopped = run(stop_at, compared);
+      ASSERT_FALSE(stopped) << sorting << " " << stop_at << " of " << full;
+      EXPECT_EQ(stopped.error().kind(), construct::ErrorKind::Cancelled);
+      EXPECT_LE(compared - stop_at, kAfterStop) << sorting << " " << stop_at << " of " << full;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace brackwater::terrain
